@@ -1,0 +1,32 @@
+# The front door. `make demo` renders the default envelope; `make test` runs every test.
+.PHONY: all demo test test-sanitize test-clang deps build clean
+
+JOBS ?= $(shell nproc)
+
+all: build
+
+deps:
+	@scripts/setup-deps
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+demo: build
+	@./build/kvx info build/ADSR.kvx
+
+test: deps
+	cmake --workflow --preset default
+
+test-sanitize: deps
+	cmake --preset sanitize
+	cmake --build --preset sanitize -j $(JOBS)
+	ctest --preset sanitize
+
+test-clang: deps
+	cmake --preset clang
+	cmake --build --preset clang -j $(JOBS)
+	ctest --preset clang
+
+clean:
+	rm -rf build build-*

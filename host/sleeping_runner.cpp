@@ -1,0 +1,47 @@
+// SleepingRunner: the host side of the sleep protocol.
+#include "host/sleeping_runner.h"
+
+#include <algorithm>
+
+namespace kvx::host {
+
+SleepingRunner::SleepingRunner(PluginInstance& driven, int32_t output) : instance(driven), outputPin(output) {}
+
+bool SleepingRunner::runBlock(int32_t sampleCount, const HostEvent* events) {
+    float* out = instance.buffer(outputPin);
+    ++counters.blocks;
+    counters.samples += sampleCount;
+    if (sleeping && honourSleep && events == nullptr) {
+        std::fill(out, out + sampleCount, held);
+        ++counters.blocksSlept;
+        instance.skip(sampleCount);
+        return false;
+    }
+    sleeping = false;
+    HostServices& host = instance.host();
+    host.sleepCountdown = std::max(minimumCountdown, sampleCount);
+    host.clearSleepRequest();
+    const int64_t thisBlock = instance.blocksProcessed();
+    instance.process(sampleCount, events);
+    ++counters.blocksCalled;
+
+    // The value the output holds from the position where it was last declared constant.
+    const HostServices::PinStreamState& state = host.streamState(outputPin);
+    int32_t constantFrom = 0;
+    if (state.known && !state.streaming && state.block == thisBlock && state.timestamp >= 0 &&
+        state.timestamp < sampleCount) {
+        constantFrom = state.timestamp;
+        held = out[constantFrom];
+    }
+    if (host.sleepRequested) {
+        ++counters.sleepRequests;
+        sleeping = honourSleep;
+        // Samples after the sleep request were not written; the constant value holds there.
+        // (A host that keeps calling a sleepy module gets the same: the module writes nothing
+        // once its countdown has run out.)
+        if (state.known && !state.streaming) std::fill(out + constantFrom, out + sampleCount, held);
+    }
+    return true;
+}
+
+}  // namespace kvx::host

@@ -1,0 +1,71 @@
+// Adsr: the exponential ADSR envelope module "KV ADSR4". Trigger, gate and reset act at the
+// sample of their event; attack, decay and release are exponential segments whose time and
+// curve are read from the audio inputs when each segment starts.
+#pragma once
+
+#include <cstdint>
+
+#include "interfaces/mp_unknown.h"
+#include "modules/adsr/segment_math.h"
+#include "plugin/audio_pins.h"
+#include "plugin/control_pins.h"
+#include "plugin/mp_base2.h"
+
+namespace kvx::adsr {
+
+enum EnvelopeState : int32_t {
+    STATE_IDLE = -1,
+    STATE_ATTACK = 0,
+    STATE_DECAY = 1,
+    STATE_SUSTAIN = 2,
+    STATE_RELEASE = 3,
+};
+
+class Adsr : public MpBase2 {
+public:
+    Adsr();
+
+    // Reset, then trigger, then gate off, as set by the events of one timestamp.
+    void onPinChanges() noexcept override;
+
+    // Sets up a moving segment from `level` to `target`; declares the output streaming.
+    void startSegment(double time, double curve, double target) noexcept;
+    // Sets up a still segment ending at `value`; declares the output constant.
+    void hold(double value) noexcept;
+    // Advances `state` and sets up the new segment from the inputs at blockOffset.
+    void nextSegment() noexcept;
+    // The sub-block routine: `sampleCount` output samples from blockOffset on. Per sample one
+    // update, two comparisons, one store; a segment ends on the exact sample. Real-time safe.
+    void generateEnvelope(int32_t sampleCount) noexcept;
+
+    MpControlPin<bool, 0, 4> trigger;
+    MpControlPin<bool, 0, 4> gate;
+    AudioInPin attackTime;
+    AudioInPin decayTime;
+    AudioInPin sustainLevel;
+    AudioInPin releaseTime;
+    AudioInPin attackCurve;
+    AudioInPin decayCurve;
+    AudioInPin releaseCurve;
+    AudioOutPin output;
+    MpControlPin<float, 0, 6> reset;
+
+    double level = 0.0;        // current value, written every sample
+    double coefficient = 0.0;  // share of the way to `asymptote` per sample (< 0: accelerating)
+    double endValue = 0.0;     // value `level` takes when the segment ends
+    double asymptote = 0.0;    // value `level` moves relative to
+    double threshold = 0.0;    // `level` below it ends the segment
+    EnvelopeState state = STATE_IDLE;
+    int64_t stepsLeft = UNLIMITED_STEPS;  // the segment ends on the step this reaches 1, at the latest
+
+private:
+    // Ends the running segment on sample `offset` of the current stretch. Kept out of the
+    // sample loop so that the end test stays a real branch.
+    void endSegmentAt(int32_t offset) noexcept;
+};
+
+// The creator registered with the factory: a new instance as IMpUnknown (its IMpPlugin2 view),
+// holding one reference. Throws on out of memory.
+IMpUnknown* createAdsr();
+
+}  // namespace kvx::adsr

@@ -1,0 +1,109 @@
+// MpPluginBase: reference counting, interface lookup, host attachment, pins and forwarding.
+#include "plugin/mp_plugin_base.h"
+
+#include "interfaces/interface_ids.h"
+#include "interfaces/result_codes.h"
+#include "plugin/mp_pin_base.h"
+
+namespace kvx {
+
+MpPluginBase::~MpPluginBase() {
+    pins.clear();
+    if (hostServices != nullptr) hostServices->release();
+}
+
+int32_t MpPluginBase::queryInterface(const MpGuid* iid, void** out) noexcept {
+    if (iid == nullptr || out == nullptr) return RESULT_FAIL;
+    *out = nullptr;
+    if (sameGuid(*iid, IID_MP_PLUGIN2)) {
+        *out = static_cast<IMpPlugin2*>(this);
+    } else if (sameGuid(*iid, IID_MP_PLUGIN) || sameGuid(*iid, IID_MP_UNKNOWN)) {
+        *out = static_cast<IMpPlugin*>(this);
+    } else if (sameGuid(*iid, IID_MP_LEGACY_INITIALIZATION)) {
+        *out = static_cast<IMpLegacyInitialization*>(this);
+    } else {
+        return RESULT_UNSUPPORTED;
+    }
+    addRef();
+    return RESULT_OK;
+}
+
+int32_t MpPluginBase::addRef() noexcept { return ++refCount; }
+
+int32_t MpPluginBase::release() noexcept {
+    if (--refCount != 0) return refCount;
+    delete this;
+    return 0;
+}
+
+int32_t MpPluginBase::attachHost(IMpUnknown* host) noexcept {
+    if (host == nullptr) return RESULT_FAIL;
+    host->queryInterface(&IID_MP_HOST_AUX, reinterpret_cast<void**>(&hostAux));
+    return host->queryInterface(&IID_MP_HOST_SERVICES, reinterpret_cast<void**>(&hostServices));
+}
+
+int32_t MpPluginBase::bindPinBuffer(int32_t pinId, float* buffer) noexcept {
+    MpPinBase* pin = findPin(pinId);
+    if (pin == nullptr) return RESULT_FAIL;
+    pin->bindBuffer(buffer);
+    return RESULT_OK;
+}
+
+void MpPluginBase::processV1(int32_t sampleCount, const HostEvent* events) noexcept {
+    static_cast<IMpPlugin2*>(this)->process(sampleCount, events);
+}
+
+int32_t MpPluginBase::customCallV1(intptr_t a, intptr_t b, void* c) noexcept {
+    if (forwardingGuard) return RESULT_OK;
+    forwardingGuard = true;
+    int32_t result = static_cast<IMpPlugin2*>(this)->customCall(a, b, c);
+    forwardingGuard = false;
+    return result;
+}
+
+int32_t MpPluginBase::customCall(intptr_t a, intptr_t b, void* c) noexcept {
+    if (forwardingGuard) return RESULT_OK;
+    forwardingGuard = true;
+    int32_t result = static_cast<IMpPlugin*>(this)->customCallV1(a, b, c);
+    forwardingGuard = false;
+    return result;
+}
+
+void MpPluginBase::handleGraphStart() noexcept {
+    for (auto& [id, pin] : pins)
+        if (pin->pinDirection() == 1) pin->sendInitialValue();
+}
+
+void MpPluginBase::registerPin(MpPinBase& pin, PinCallback callback) {
+    int32_t id = pins.empty() ? 0 : pins.rbegin()->first + 1;
+    pin.id = id;
+    pin.plugin = this;
+    pin.callback = callback;
+    if (callback == nullptr && pin.pinDirection() == 0) pin.callback = pin.defaultCallback();
+    pins.emplace(id, &pin);
+}
+
+int32_t MpPluginBase::hostSendPinValue(int32_t timestamp, int32_t pinId, int32_t size, const void* data) noexcept {
+    if (hostServices == nullptr) return RESULT_FAIL;
+    return hostServices->sendPinValue(timestamp, pinId, size, data);
+}
+
+void MpPluginBase::hostSendPinStreaming(int32_t timestamp, int32_t pinId, bool streaming) noexcept {
+    if (hostServices != nullptr) hostServices->sendPinStreaming(timestamp, pinId, streaming ? 1 : 0);
+}
+
+void MpPluginBase::hostRequestSleep() noexcept {
+    if (hostServices != nullptr) hostServices->requestSleep();
+}
+
+void MpPluginBase::hostGetSleepCountdown() noexcept {
+    if (hostServices != nullptr) hostServices->getSleepCountdown(&samplesBeforeSleep);
+}
+
+float MpPluginBase::hostSampleRate() noexcept {
+    float sampleRate = 0.0f;
+    if (hostServices != nullptr) hostServices->querySampleRate(&sampleRate);
+    return sampleRate;
+}
+
+}  // namespace kvx

@@ -1,0 +1,22 @@
+// kvx: inspect, render and validate module libraries without their usual host.
+#include <iostream>
+
+#include "tools/commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"kvx: render and validate .kvx module libraries"};
+    app.require_subcommand(1);
+    int exitStatus = 0;
+    kvx::tool::addInfoCommand(app, exitStatus);
+    kvx::tool::addRenderCommand(app, exitStatus);
+    kvx::tool::addValidateCommand(app, exitStatus);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error);
+    } catch (const std::exception& error) {
+        std::cerr << "kvx: " << error.what() << "\n";
+        return 1;
+    }
+    return exitStatus;
+}
