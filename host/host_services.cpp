@@ -6,7 +6,7 @@
 
 namespace kvx::host {
 
-HostServices::HostServices() { trace.reserve(traceCapacity); }
+HostServices::HostServices() { trace.reserve(4096); }
 
 int32_t HostServices::queryInterface(const MpGuid* iid, void** out) noexcept {
     if (iid == nullptr || out == nullptr) return RESULT_FAIL;
@@ -33,9 +33,7 @@ int32_t HostServices::addRef() noexcept { return ++refCount; }
 
 int32_t HostServices::release() noexcept {
     ++releases;
-    if (--refCount != 0) return refCount;
-    delete this;
-    return 0;
+    return --refCount;
 }
 
 void HostServices::record(HostCall call, int32_t timestamp, int32_t pinId, int32_t value) noexcept {

@@ -14,8 +14,11 @@ namespace kvx::host {
 
 class HostServices final : public IMpHostServices, public IMpHostAux {
 public:
-    // Starts with one reference, owned by the creator; destroys itself at count 0.
+    // The count is kept for checking modules' reference handling, but the object is owned by
+    // whoever created it and never deletes itself: modules keep their IMpHostAux reference
+    // without ever releasing it.
     HostServices();
+    ~HostServices() = default;
     HostServices(const HostServices&) = delete;
     HostServices& operator=(const HostServices&) = delete;
 
@@ -37,7 +40,8 @@ public:
     bool answerHostServices = true;     // false: refuse IMpHostServices (a hostile host)
     bool answerHostAux = true;
     bool recordTrace = true;            // recording stops silently when the reserve is full
-    size_t traceCapacity = 1 << 16;     // reserved up front: recording never allocates
+    // Reserves room for `entries` trace records up front, so that recording never allocates.
+    void reserveTrace(size_t entries) { trace.reserve(entries); }
 
     // --- Position, set by whoever drives the module ---
     int64_t block = 0;
@@ -66,7 +70,6 @@ public:
     int32_t releases = 0;           // release() calls received
 
 private:
-    ~HostServices() = default;
     void record(HostCall call, int32_t timestamp, int32_t pinId, int32_t value) noexcept;
     std::array<PinStreamState, MAX_TRACKED_PINS> pinStates{};
 };

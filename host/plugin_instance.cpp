@@ -10,7 +10,7 @@
 namespace kvx::host {
 
 PluginInstance::PluginInstance(const PluginLibrary& library, std::u16string_view id, int32_t subtype, Attach attach)
-    : services(new HostServices()) {
+    : services(std::make_unique<HostServices>()) {
     const std::u16string moduleId(id);
     void* created = nullptr;
     int32_t result;
@@ -19,7 +19,6 @@ PluginInstance::PluginInstance(const PluginLibrary& library, std::u16string_view
     else
         result = library.factory2()->createInstance(moduleId.c_str(), subtype, &created);
     if (result != RESULT_OK || created == nullptr) {
-        services->release();
         throw HostError("'" + library.path() + "' cannot create module \"" + toUtf8(id) + "\" subtype " +
                         std::to_string(subtype) + " (result " + std::to_string(result) + ")");
     }
@@ -27,7 +26,6 @@ PluginInstance::PluginInstance(const PluginLibrary& library, std::u16string_view
     void* view = nullptr;
     if (unknown->queryInterface(&IID_MP_PLUGIN2, &view) != RESULT_OK || view == nullptr) {
         unknown->release();
-        services->release();
         throw HostError("module \"" + toUtf8(id) + "\" does not implement IMpPlugin2");
     }
     plugin2 = static_cast<IMpPlugin2*>(view);
@@ -37,7 +35,6 @@ PluginInstance::PluginInstance(const PluginLibrary& library, std::u16string_view
 
 PluginInstance::~PluginInstance() {
     if (plugin2 != nullptr) plugin2->release();
-    services->release();
 }
 
 int32_t PluginInstance::bindBuffer(int32_t pinId, size_t samples) {

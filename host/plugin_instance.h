@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -45,7 +46,7 @@ public:
     void skip(int32_t sampleCount);
 
 private:
-    HostServices* services = nullptr;
+    std::unique_ptr<HostServices> services;
     IMpPlugin2* plugin2 = nullptr;
     std::map<int32_t, std::vector<float>> buffers;
     int64_t blockIndex = 0;

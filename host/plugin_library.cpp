@@ -18,9 +18,10 @@ PluginLibrary::PluginLibrary(const std::string& path) : libraryPath(path) {
     }
     getFactory = reinterpret_cast<EntryPoint>(dlsym(dlHandle, "MP_GetFactory"));
     if (getFactory == nullptr) {
-        const char* reason = dlerror();
+        const char* error = dlerror();
+        const std::string reason = error ? error : "not found";  // copied: dlclose frees it
         dlclose(dlHandle);
-        throw HostError("'" + path + "' is not a module library: no MP_GetFactory (" + (reason ? reason : "not found") + ")");
+        throw HostError("'" + path + "' is not a module library: no MP_GetFactory (" + reason + ")");
     }
     void* unknown = nullptr;
     int32_t result = getFactory(&unknown);

@@ -76,11 +76,10 @@ TEST_F(FactoryObject, NullCreatorAndUnknownKeysAreUnsupportedThrowingCreatorsFai
     EXPECT_EQ(factory.createInstance(u"throws", 0, &out), kvx::RESULT_FAIL);
     EXPECT_EQ(out, nullptr);
 
-    auto* host = new kvx::host::HostServices();
+    kvx::host::HostServices host;
     out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(factory.createInstanceWithHost(u"throws", 0, host->asUnknown(), &out), kvx::RESULT_FAIL);
+    EXPECT_EQ(factory.createInstanceWithHost(u"throws", 0, host.asUnknown(), &out), kvx::RESULT_FAIL);
     EXPECT_EQ(out, nullptr);
-    host->release();
 }
 
 TEST_F(FactoryObject, NullArgumentsFailWithoutWriting) {
