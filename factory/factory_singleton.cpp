@@ -13,6 +13,7 @@ MpFactory* getFactory() {
 }
 
 void registerModule(int32_t subtype, const char16_t* id, CreatorFunction creator) {
+    if (id == nullptr) return;
     getFactory()->registry.add(subtype, id, creator);
 }
 

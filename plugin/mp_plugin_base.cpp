@@ -38,6 +38,11 @@ int32_t MpPluginBase::release() noexcept {
 
 int32_t MpPluginBase::attachHost(IMpUnknown* host) noexcept {
     if (host == nullptr) return RESULT_FAIL;
+    // A repeated attach replaces the services; the reference to the earlier ones is returned.
+    if (hostServices != nullptr) {
+        hostServices->release();
+        hostServices = nullptr;
+    }
     host->queryInterface(&IID_MP_HOST_AUX, reinterpret_cast<void**>(&hostAux));
     return host->queryInterface(&IID_MP_HOST_SERVICES, reinterpret_cast<void**>(&hostServices));
 }
