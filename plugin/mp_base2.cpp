@@ -30,9 +30,11 @@ void MpBase2::process(int32_t sampleCount, const HostEvent* events) noexcept {
     const HostEvent* head = events;
     while (head != nullptr) {
         // A time before blockOffset (out of order, or negative) gives no stretch: the event is
-        // handled at the current position.
-        int32_t span = eventTime(head, sampleCount) - blockOffset;
-        if (span > 0) {
+        // handled at the current position. Compared before subtracting: a time near INT_MIN
+        // minus blockOffset would overflow.
+        const int32_t time = eventTime(head, sampleCount);
+        if (time > blockOffset) {
+            const int32_t span = time - blockOffset;
             sleepAllowed = false;
             runActive(span);
             sleepAllowed = true;
