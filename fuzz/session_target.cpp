@@ -1,0 +1,371 @@
+// The session fuzz target: turns its input bytes into a host session against ADSR.kvx (sample
+// rate, attachment, countdown policy, block sizes, input samples, events of every kind, legal or
+// not) and aborts when the module breaks an invariant a host relies on: finite output, nothing
+// written outside the block or into input buffers, no sleep while the output streams, constant
+// output while declared constant, the host services released exactly once.
+#include <algorithm>
+#include <cinttypes>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fuzz/byte_reader.h"
+#include "host/event_list.h"
+#include "host/host_services.h"
+#include "host/plugin_library.h"
+#include "interfaces/interface_ids.h"
+#include "interfaces/plugin_interfaces.h"
+#include "interfaces/result_codes.h"
+#include "modules/adsr/adsr_pins.h"
+
+namespace kvx::fuzz {
+namespace {
+
+using host::EventList;
+using host::HostCall;
+using host::HostServices;
+
+#define FUZZ_CHECK(condition, ...)                                          \
+    do {                                                                    \
+        if (!(condition)) {                                                 \
+            std::fprintf(stderr, "invariant broken: %s: ", #condition);     \
+            std::fprintf(stderr, __VA_ARGS__);                              \
+            std::fprintf(stderr, "\n");                                     \
+            std::abort();                                                   \
+        }                                                                   \
+    } while (0)
+
+constexpr int32_t MAX_BLOCK = 4096;
+constexpr int32_t MAX_BLOCKS = 400;
+constexpr int64_t MAX_SESSION_SAMPLES = 1 << 16;  // keeps one execution to a few milliseconds
+constexpr size_t GUARD = 32;                      // guard samples on each side of every buffer
+constexpr uint32_t GUARD_BITS = 0x7FA5A5A5u;      // a NaN no arithmetic produces
+constexpr uint32_t UNWRITTEN_BITS = 0x7FC0DEADu;  // fills the block before the module writes
+
+uint32_t bitsOf(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+float fromBits(uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+const float NAN_F = std::numeric_limits<float>::quiet_NaN();
+const float INF_F = std::numeric_limits<float>::infinity();
+const float MAX_F = std::numeric_limits<float>::max();
+const float DENORMAL_F = std::numeric_limits<float>::denorm_min();
+
+// Values a host might put on an input or in a float event: usual ones and hostile ones.
+const float INTERESTING_FLOATS[] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f, 2.0f, 0.1f, 0.9f, -1.0f, 10.0f,
+                                    1e-6f, DENORMAL_F, -0.0f, NAN_F, INF_F, -INF_F, MAX_F, -MAX_F,
+                                    50.0f, -50.0f, 1e6f, 0.001f, 0.3f, 1.5f};
+
+// A float buffer with guard zones before and after the `capacity` samples the module sees.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(int32_t capacity)
+        : samples(static_cast<size_t>(capacity) + 2 * GUARD, fromBits(GUARD_BITS)), capacity(capacity) {}
+    float* data() { return samples.data() + GUARD; }
+    std::vector<float>& raw() { return samples; }
+    // The guard zones, and everything from `from` to the end of the capacity, still hold the
+    // guard pattern. Returns the index (relative to data()) of the first changed sample, or none.
+    std::optional<int64_t> firstChangedOutside(int32_t from) const {
+        for (size_t i = 0; i < GUARD; ++i)
+            if (bitsOf(samples[i]) != GUARD_BITS) return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
+        for (size_t i = GUARD + static_cast<size_t>(from); i < samples.size(); ++i)
+            if (bitsOf(samples[i]) != GUARD_BITS) return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
+        return std::nullopt;
+    }
+    int32_t size() const { return capacity; }
+
+private:
+    std::vector<float> samples;
+    int32_t capacity;
+};
+
+struct Session {
+    explicit Session(int32_t capacity) : output(capacity) {
+        for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin) {
+            inputs.emplace_back(capacity);
+            // Start from usable settings: a short envelope.
+            std::fill(inputs.back().data(), inputs.back().data() + capacity, 0.25f);
+        }
+    }
+    GuardedBuffer output;
+    std::vector<GuardedBuffer> inputs;  // pins 2..8
+};
+
+// Writes new samples for one input over the block, in one of a few shapes.
+void fillInput(ByteReader& reader, float* samples, int32_t count) {
+    switch (reader.byte() % 6) {
+        case 0:
+        case 1:
+            break;  // unchanged: most inputs hold still most of the time
+        case 2:
+        case 3: {
+            std::fill(samples, samples + count, reader.pick(INTERESTING_FLOATS));
+            break;
+        }
+        case 4: {
+            const float from = reader.pick(INTERESTING_FLOATS);
+            const float to = reader.pick(INTERESTING_FLOATS);
+            for (int32_t i = 0; i < count; ++i)
+                samples[i] = from + (to - from) * (static_cast<float>(i) / static_cast<float>(count));
+            break;
+        }
+        default: {
+            // A short raw pattern, repeated.
+            float pattern[4];
+            for (float& value : pattern) value = reader.rawFloat();
+            for (int32_t i = 0; i < count; ++i) samples[i] = pattern[i % 4];
+            break;
+        }
+    }
+}
+
+int32_t eventTimestamp(ByteReader& reader, int32_t blockSize) {
+    const uint8_t mode = reader.byte();
+    const int32_t span = blockSize > 0 ? blockSize : 1;
+    if (mode < 200) return static_cast<int32_t>(reader.u16() % static_cast<uint32_t>(span));
+    if (mode < 220) return 0;
+    if (mode < 235) return blockSize;  // at the block's end: never delivered
+    const int32_t odd[] = {-1, blockSize + 1, blockSize + 1000, INT_MAX, INT_MIN, blockSize - 1};
+    return reader.pick(odd);
+}
+
+// Adds one event of any kind to the list; out-of-line value bytes live in `heap`, sized
+// exactly to what the event claims (up to 8 bytes), so that an over-read is caught.
+void addEvent(ByteReader& reader, EventList& list, std::vector<std::unique_ptr<unsigned char[]>>& heap,
+              int32_t blockSize) {
+    static const int32_t types[] = {EV_PIN_VALUE, EV_PIN_VALUE, EV_PIN_VALUE, EV_PIN_VALUE, EV_PIN_VALUE,
+                                    EV_PIN_VALUE, EV_STREAM_BEGIN, EV_STREAM_BEGIN, EV_STREAM_END,
+                                    EV_STREAM_END, EV_PIN_OTHER, EV_GRAPH_BEGIN, 0, -1, 99, 105, INT_MIN, INT_MAX};
+    static const int32_t oddPins[] = {-1, 11, 12, 1000, INT_MIN, INT_MAX};
+    static const int32_t sizes[] = {4, 4, 4, 4, 4, 4, 0, 1, 2, 3, 5, 8, -1, INT_MIN, 1000, INT_MAX};
+
+    const int32_t type = reader.pick(types);
+    const uint8_t pinChoice = reader.byte();
+    const int32_t pin = pinChoice % 16 <= 10 ? pinChoice % 16 : reader.pick(oddPins);
+    const int32_t timestamp = eventTimestamp(reader, blockSize);
+    const int32_t size = reader.pick(sizes);
+
+    unsigned char value[8] = {};
+    switch (reader.byte() % 3) {
+        case 0: {
+            const float number = reader.pick(INTERESTING_FLOATS);
+            std::memcpy(value, &number, sizeof number);
+            break;
+        }
+        case 1: {
+            static const int32_t words[] = {0, 1, -1, 2, 256, INT_MIN};
+            const int32_t word = reader.pick(words);
+            std::memcpy(value, &word, sizeof word);
+            break;
+        }
+        default:
+            for (unsigned char& byte : value) byte = reader.byte();
+            break;
+    }
+
+    if (reader.byte() % 4 == 0) {
+        const size_t held = static_cast<size_t>(std::clamp<int32_t>(size, 0, 8));
+        heap.emplace_back(new unsigned char[held]);
+        std::memcpy(heap.back().get(), value, held);
+        list.addData(timestamp, pin, size, heap.back().get());
+    } else {
+        list.addInline(timestamp, pin, size, value, 8);
+    }
+    list[list.size() - 1].type = type;
+}
+
+const host::PluginLibrary& adsrLibrary() {
+    static const host::PluginLibrary library([] {
+        const char* path = std::getenv("KVX_ADSR_PATH");
+        return std::string(path != nullptr ? path : KVX_ADSR_DEFAULT_PATH);
+    }());
+    return library;
+}
+
+void runSession(const uint8_t* bytes, size_t size) {
+    ByteReader reader(bytes, size);
+    const host::PluginLibrary& library = adsrLibrary();
+
+    // --- The host ---
+    static const float rates[] = {48000.0f, 44100.0f, 96000.0f, 8000.0f, 768000.0f, 1234.5678f, 22050.0f,
+                                  1.0f, 0.0f, -48000.0f, NAN_F, INF_F, MAX_F, DENORMAL_F};
+    HostServices host;
+    const uint8_t rateChoice = reader.byte();
+    host.sampleRate = rateChoice < 250 ? rates[rateChoice % (sizeof rates / sizeof rates[0])] : reader.rawFloat();
+    const uint8_t flags = reader.byte();
+    host.answerHostServices = (flags & 0x07) != 0;  // one session in eight: a host without services
+    host.answerHostAux = (flags & 0x08) == 0;
+    const bool honourSleep = (flags & 0x10) == 0;
+    const bool keepFuzzOrder = (flags & 0xE0) == 0xE0;  // rarely: events as generated, out of order
+    const bool throughFirstView = (reader.byte() & 0x03) == 0;
+    static const int32_t countdowns[] = {64, 1, 0, -1, INT_MIN, INT_MAX, 4096, 2};
+    const uint8_t countdownChoice = reader.byte();
+    const bool countdownFollowsBlock = countdownChoice % 10 == 8;
+    const bool countdownPerBlock = countdownChoice % 10 == 9;
+    int32_t countdown = countdowns[countdownChoice % 8];
+    int32_t capacity = reader.u16() % (MAX_BLOCK + 1);
+    if (capacity == 0) capacity = 64;
+
+    // --- Creation and attachment ---
+    const uint8_t attachChoice = reader.byte() % 3;
+    void* created = nullptr;
+    int32_t result;
+    if (attachChoice == 0)
+        result = library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, host.asUnknown(), &created);
+    else
+        result = library.factory2()->createInstance(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, &created);
+    FUZZ_CHECK(result == RESULT_OK && created != nullptr, "creation returned %d", result);
+    auto* unknown = static_cast<IMpUnknown*>(created);
+    void* view = nullptr;
+    FUZZ_CHECK(unknown->queryInterface(&IID_MP_PLUGIN2, &view) == RESULT_OK && view != nullptr, "no IMpPlugin2");
+    auto* plugin = static_cast<IMpPlugin2*>(view);
+    void* firstView = nullptr;
+    FUZZ_CHECK(unknown->queryInterface(&IID_MP_PLUGIN, &firstView) == RESULT_OK, "no IMpPlugin");
+    auto* plugin1 = static_cast<IMpPlugin*>(firstView);
+    unknown->release();
+    if (attachChoice == 1) {
+        const int32_t attached = plugin->attachHost(host.asUnknown());
+        FUZZ_CHECK(attached == (host.answerHostServices ? RESULT_OK : RESULT_UNSUPPORTED), "attachHost gave %d", attached);
+    } else if (attachChoice == 2) {
+        void* legacy = nullptr;
+        FUZZ_CHECK(plugin->queryInterface(&IID_MP_LEGACY_INITIALIZATION, &legacy) == RESULT_OK, "no legacy view");
+        static_cast<IMpLegacyInitialization*>(legacy)->attachHost(host.asUnknown());
+        static_cast<IMpLegacyInitialization*>(legacy)->release();
+    }
+
+    Session session(capacity);
+    FUZZ_CHECK(plugin->bindPinBuffer(adsr::PIN_OUTPUT, session.output.data()) == RESULT_OK, "output not bound");
+    for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin)
+        FUZZ_CHECK(plugin->bindPinBuffer(pin, session.inputs[size_t(pin - adsr::PIN_ATTACK_TIME)].data()) == RESULT_OK,
+                   "input %d not bound", pin);
+    plugin->openModule();
+
+    // --- Blocks ---
+    EventList events;
+    std::vector<std::unique_ptr<unsigned char[]>> heap;
+    std::vector<std::vector<float>> inputCopies(session.inputs.size());
+    bool asleep = false;
+    // The output's value while declared constant, once a sample of the stretch has been seen.
+    bool constantSeen = false;
+    uint32_t constantBits = 0;
+    int64_t samples = 0;
+    for (int32_t block = 0; block < MAX_BLOCKS && !reader.empty() && samples < MAX_SESSION_SAMPLES; ++block) {
+        static const int32_t blockSizes[] = {64, 64, 1, 2, 3, 7, 16, 31, 32, 100, 127, 128, 256, 512, 1000, 4096, 0};
+        const uint8_t sizeChoice = reader.byte();
+        int32_t blockSize;
+        if (sizeChoice < 200)
+            blockSize = blockSizes[sizeChoice % (sizeof blockSizes / sizeof blockSizes[0])];
+        else if (sizeChoice < 250)
+            blockSize = static_cast<int32_t>(reader.u16() % static_cast<uint32_t>(capacity + 1));
+        else
+            blockSize = sizeChoice < 253 ? -1 : INT_MIN;  // negative counts process nothing
+        blockSize = std::min(blockSize, capacity);
+        const int32_t count = std::max(blockSize, 0);
+        samples += count;
+
+        for (GuardedBuffer& input : session.inputs) fillInput(reader, input.data(), count);
+
+        events.clear();
+        heap.clear();
+        const uint8_t eventChoice = reader.byte();
+        const int32_t eventCount = eventChoice < 200 ? eventChoice % 6 : (eventChoice - 200) * 4;
+        if (block == 0 && (flags & 0x03) != 0) events.add(0, EV_GRAPH_BEGIN);
+        for (int32_t i = 0; i < eventCount; ++i) addEvent(reader, events, heap, count);
+        if (!keepFuzzOrder) events.sortByTime();
+
+        if (countdownPerBlock) countdown = countdowns[reader.byte() % 8];
+        host.sleepCountdown = countdownFollowsBlock ? std::max(count, 1) : countdown;
+
+        if (asleep && honourSleep && events.empty()) continue;  // a sleeping module is not called
+
+        // Before: the block holds the "unwritten" pattern, inputs are remembered.
+        float* out = session.output.data();
+        for (int32_t i = 0; i < count; ++i) out[i] = fromBits(UNWRITTEN_BITS);
+        for (size_t i = 0; i < session.inputs.size(); ++i) inputCopies[i] = session.inputs[i].raw();
+        const HostServices::PinStreamState before = host.streamState(adsr::PIN_OUTPUT);
+        host.trace.clear();
+        host.clearSleepRequest();
+        host.block = block;
+
+        const HostEvent* head = events.empty() && (eventChoice & 1) ? nullptr : events.head();
+        if (throughFirstView)
+            plugin1->processV1(blockSize, head);
+        else
+            plugin->process(blockSize, head);
+        asleep = host.sleepRequested;
+
+        // Nothing outside the block, nothing in the inputs.
+        const std::optional<int64_t> outside = session.output.firstChangedOutside(count);
+        FUZZ_CHECK(!outside, "block %d of %d samples: output sample %" PRId64 " written", block, count, *outside);
+        for (size_t i = 0; i < session.inputs.size(); ++i)
+            FUZZ_CHECK(std::memcmp(inputCopies[i].data(), session.inputs[i].raw().data(), inputCopies[i].size() * sizeof(float)) == 0,
+                       "block %d: input pin %zu written", block, i + 2);
+
+        // Replays the module's reports over the block: state per sample, sleep while streaming.
+        const bool traceComplete = host.trace.size() < host.trace.capacity();
+        bool streaming = before.known && before.streaming;
+        size_t next = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            for (; next < host.trace.size(); ++next) {
+                const host::TraceEntry& entry = host.trace[next];
+                if (entry.call == HostCall::SendPinStreaming && entry.pinId == adsr::PIN_OUTPUT) {
+                    if (entry.timestamp > i) break;
+                    streaming = entry.value != 0;
+                    constantSeen = false;  // a new declaration starts a new stretch
+                } else if (entry.call == HostCall::RequestSleep) {
+                    FUZZ_CHECK(!streaming || !traceComplete, "block %d: sleep requested while the output streams", block);
+                }
+            }
+            const uint32_t bits = bitsOf(out[i]);
+            if (bits == UNWRITTEN_BITS) continue;
+            FUZZ_CHECK(std::isfinite(out[i]), "block %d sample %d: output %g", block, i, double(out[i]));
+            if (!streaming && host.answerHostServices && traceComplete) {
+                if (!constantSeen) {
+                    constantSeen = true;
+                    constantBits = bits;
+                }
+                // Compared as numbers: a held -0 may come out as +0, which sounds the same.
+                FUZZ_CHECK(fromBits(constantBits) == out[i], "block %d sample %d: output %.9g changed while declared constant (was %.9g)",
+                           block, i, double(out[i]), double(fromBits(constantBits)));
+            }
+        }
+        for (; next < host.trace.size(); ++next) {
+            const host::TraceEntry& entry = host.trace[next];
+            if (entry.call == HostCall::SendPinStreaming && entry.pinId == adsr::PIN_OUTPUT) {
+                streaming = entry.value != 0;
+                constantSeen = false;
+            } else if (entry.call == HostCall::RequestSleep) {
+                FUZZ_CHECK(!streaming || !traceComplete, "block %d: sleep requested while the output streams", block);
+            }
+        }
+        for (int32_t i = 0; i < count; ++i) out[i] = fromBits(GUARD_BITS);
+    }
+
+    // --- Release: every reference accounted for, the services released exactly once ---
+    FUZZ_CHECK(plugin1->release() == 1, "views share one count");
+    FUZZ_CHECK(plugin->release() == 0, "the instance outlived its last reference");
+    FUZZ_CHECK(host.releases == host.servicesHandedOut, "services handed out %d, released %d", host.servicesHandedOut,
+               host.releases);
+}
+
+}  // namespace
+}  // namespace kvx::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    kvx::fuzz::runSession(data, size);
+    return 0;
+}
