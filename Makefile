@@ -1,5 +1,5 @@
 # The front door. `make demo` renders the default envelope; `make test` runs every test.
-.PHONY: all demo test test-sanitize test-clang deps build clean
+.PHONY: all demo test test-sanitize test-clang bench deps build clean
 
 JOBS ?= $(shell nproc)
 
@@ -27,6 +27,12 @@ test-clang: deps
 	cmake --preset clang
 	cmake --build --preset clang -j $(JOBS)
 	ctest --preset clang
+
+# Guards, then every benchmark; prints the table and writes bench/results/latest.json.
+bench:
+	@scripts/setup-deps --bench
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS) --target run_bench
 
 clean:
 	rm -rf build build-*

@@ -1,0 +1,32 @@
+// Case 4: the whole single note through the real host and the dlopen'd ADSR.kvx, once with a
+// host that honours sleep and once with a host that calls the module every block.
+#include <benchmark/benchmark.h>
+
+#include "bench/host_note.h"
+
+namespace kvx::bench {
+namespace {
+
+void hostNote(benchmark::State& state, bool honourSleep) {
+    HostNote note(honourSleep);
+    note.render(nullptr);
+    const host::RunnerStats before = note.stats();
+    for (auto _ : state) {
+        note.render(nullptr);
+        benchmark::ClobberMemory();
+    }
+    const host::RunnerStats& after = note.stats();
+    state.counters["samples_per_iter"] = static_cast<double>(noteSamples(SINGLE_NOTE));
+    state.counters["blocks_skipped_share"] =
+        static_cast<double>(after.blocksSlept - before.blocksSlept) / static_cast<double>(after.blocks - before.blocks);
+}
+
+void noteSleeping(benchmark::State& state) { hostNote(state, true); }
+void noteEveryBlock(benchmark::State& state) { hostNote(state, false); }
+
+}  // namespace
+
+BENCHMARK(noteSleeping)->Name("note/host_honouring_sleep");
+BENCHMARK(noteEveryBlock)->Name("note/host_calling_every_block");
+
+}  // namespace kvx::bench
