@@ -2,6 +2,7 @@
 .PHONY: all demo test test-sanitize test-clang bench deps build clean
 
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 
 all: build
 
@@ -33,6 +34,26 @@ bench:
 	@scripts/setup-deps --bench
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS) --target run_bench
+
+# ThreadSanitizer build; the whole suite, including many instances on many threads.
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan
+
+# The default (Release) build's tests under valgrind memcheck: zero errors, zero leaks.
+test-valgrind: build
+	scripts/memcheck-tests build
+
+# libFuzzer on the session target for FUZZ_SECONDS. New inputs go to build-fuzz/corpus, crashes
+# to build-fuzz/artifacts (replay one with build-fuzz/fuzz/kvx_session_replay FILE; once fixed,
+# add it to fuzz/corpus).
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus build-fuzz/artifacts
+	build-fuzz/fuzz/kvx_session_fuzzer build-fuzz/corpus fuzz/corpus -max_total_time=$(FUZZ_SECONDS) \
+	  -timeout=10 -artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1
 
 clean:
 	rm -rf build build-*
