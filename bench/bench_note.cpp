@@ -1,5 +1,6 @@
-// Case 4: the whole single note through the real host and the dlopen'd ADSR.kvx, once with a
-// host that honours sleep and once with a host that calls the module every block.
+// Case 4: the whole single note through the real host and the dlopen'd ADSR.kvx: with the
+// SleepingRunner honouring sleep (refilling the held value every slept block), with a lean host
+// honouring sleep (output left alone while asleep), and with a host calling every block.
 #include <benchmark/benchmark.h>
 
 #include "bench/host_note.h"
@@ -7,8 +8,8 @@
 namespace kvx::bench {
 namespace {
 
-void hostNote(benchmark::State& state, bool honourSleep) {
-    HostNote note(honourSleep);
+void hostNote(benchmark::State& state, HostMode mode) {
+    HostNote note(mode);
     note.render(nullptr);
     const host::RunnerStats before = note.stats();
     for (auto _ : state) {
@@ -21,12 +22,14 @@ void hostNote(benchmark::State& state, bool honourSleep) {
         static_cast<double>(after.blocksSlept - before.blocksSlept) / static_cast<double>(after.blocks - before.blocks);
 }
 
-void noteSleeping(benchmark::State& state) { hostNote(state, true); }
-void noteEveryBlock(benchmark::State& state) { hostNote(state, false); }
+void noteSleeping(benchmark::State& state) { hostNote(state, HostMode::SleepingRunner); }
+void noteLean(benchmark::State& state) { hostNote(state, HostMode::LeanSleep); }
+void noteEveryBlock(benchmark::State& state) { hostNote(state, HostMode::EveryBlock); }
 
 }  // namespace
 
 BENCHMARK(noteSleeping)->Name("note/host_honouring_sleep");
+BENCHMARK(noteLean)->Name("note/lean_host_honouring_sleep");
 BENCHMARK(noteEveryBlock)->Name("note/host_calling_every_block");
 
 }  // namespace kvx::bench

@@ -13,34 +13,17 @@ namespace kvx::bench {
 namespace {
 
 const int64_t PERIOD_SAMPLES = secondsToSamples(VOICE_PERIOD);
-const int64_t PERIOD_BLOCKS = PERIOD_SAMPLES / BLOCK;
 
-struct Voice {
-    Voice(int64_t onAt, bool honourSleep)
-        : host(VOICE_NOTE, honourSleep),
-          onBlock(onAt / BLOCK),
-          offBlock(((onAt + secondsToSamples(VOICE_NOTE.gateOn)) % PERIOD_SAMPLES) / BLOCK),
-          on(noteOnEvents(static_cast<int32_t>(onAt % BLOCK))),
-          off(noteOffEvents(static_cast<int32_t>((onAt + secondsToSamples(VOICE_NOTE.gateOn)) % BLOCK))) {}
-    HostVoice host;
-    int64_t onBlock;
-    int64_t offBlock;
-    std::vector<HostEvent> on;
-    std::vector<HostEvent> off;
-};
-
-void runPeriod(std::vector<std::unique_ptr<Voice>>& voices) {
-    for (int64_t block = 0; block < PERIOD_BLOCKS; ++block)
-        for (auto& voice : voices)
-            voice->host.runBlock(block == voice->onBlock ? voice->on.data()
-                                                         : (block == voice->offBlock ? voice->off.data() : nullptr));
+void runPeriod(std::vector<std::unique_ptr<PeriodicVoice>>& voices) {
+    for (int64_t block = 0; block < PeriodicVoice::periodBlocks(); ++block)
+        for (auto& voice : voices) voice->runBlock(block);
 }
 
-void manyVoices(benchmark::State& state, bool honourSleep) {
+void manyVoices(benchmark::State& state, HostMode mode) {
     std::mt19937_64 random(20261207);
     std::uniform_int_distribution<int64_t> start(0, PERIOD_SAMPLES - 1);
-    std::vector<std::unique_ptr<Voice>> voices;
-    for (int32_t v = 0; v < VOICE_COUNT; ++v) voices.push_back(std::make_unique<Voice>(start(random), honourSleep));
+    std::vector<std::unique_ptr<PeriodicVoice>> voices;
+    for (int32_t v = 0; v < VOICE_COUNT; ++v) voices.push_back(std::make_unique<PeriodicVoice>(start(random), mode));
     runPeriod(voices);
     int64_t blocks = 0, slept = 0;
     for (auto& voice : voices) {
@@ -60,12 +43,14 @@ void manyVoices(benchmark::State& state, bool honourSleep) {
     state.counters["blocks_skipped_share"] = blocks > 0 ? static_cast<double>(slept) / static_cast<double>(blocks) : 0.0;
 }
 
-void voicesSleeping(benchmark::State& state) { manyVoices(state, true); }
-void voicesEveryBlock(benchmark::State& state) { manyVoices(state, false); }
+void voicesSleeping(benchmark::State& state) { manyVoices(state, HostMode::SleepingRunner); }
+void voicesLean(benchmark::State& state) { manyVoices(state, HostMode::LeanSleep); }
+void voicesEveryBlock(benchmark::State& state) { manyVoices(state, HostMode::EveryBlock); }
 
 }  // namespace
 
 BENCHMARK(voicesSleeping)->Name("voices/1024_host_honouring_sleep")->Unit(benchmark::kMillisecond);
+BENCHMARK(voicesLean)->Name("voices/1024_lean_host_honouring_sleep")->Unit(benchmark::kMillisecond);
 BENCHMARK(voicesEveryBlock)->Name("voices/1024_host_calling_every_block")->Unit(benchmark::kMillisecond);
 
 }  // namespace kvx::bench

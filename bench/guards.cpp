@@ -126,15 +126,48 @@ void guardEventPaths() {
 }
 
 void guardHostNote(const std::vector<float>& inProcess) {
-    std::vector<float> sleeping(inProcess.size()), everyBlock(inProcess.size());
-    HostNote sleeper(true), waker(false);
-    sleeper.render(sleeping.data());
-    waker.render(everyBlock.data());
-    check(sameBits(sleeping, inProcess), "dlopen'd module, host honouring sleep == in-process note");
-    check(sameBits(everyBlock, inProcess), "dlopen'd module, host calling every block == in-process note");
-    check(sleeper.stats().blocksSlept > 0 && waker.stats().blocksSlept == 0, "the sleeping host skips blocks, the other none");
-    sleeper.render(sleeping.data());
-    check(sameBits(sleeping, inProcess), "a second note through the host is the same");
+    const struct {
+        HostMode mode;
+        const char* name;
+    } hosts[] = {{HostMode::SleepingRunner, "SleepingRunner honouring sleep"},
+                 {HostMode::LeanSleep, "lean host honouring sleep"},
+                 {HostMode::EveryBlock, "host calling every block"}};
+    for (const auto& host : hosts) {
+        std::vector<float> rendered(inProcess.size());
+        HostNote note(host.mode);
+        note.render(rendered.data());
+        check(sameBits(rendered, inProcess), std::string("dlopen'd module, ") + host.name + " == in-process note");
+        const bool sleeps = note.stats().blocksSlept > 0;
+        check(sleeps == (host.mode != HostMode::EveryBlock), std::string(host.name) + (sleeps ? ": blocks skipped" : ": no block skipped"));
+        note.render(rendered.data());
+        check(sameBits(rendered, inProcess), std::string(host.name) + ": a second note is the same");
+    }
+}
+
+// One voice of the many-voice session, with a note wrapping across the period boundary, over
+// three periods: the same bits through every host mode, and a note that returns to 0.0.
+void guardPeriodicVoice() {
+    auto render = [](HostMode mode) {
+        PeriodicVoice voice(secondsToSamples(2.5) + 17, mode);
+        std::vector<float> out;
+        for (int period = 0; period < 3; ++period)
+            for (int64_t block = 0; block < PeriodicVoice::periodBlocks(); ++block) {
+                const bool called = voice.runBlock(block);
+                if (called)
+                    out.insert(out.end(), voice.host.output(), voice.host.output() + BLOCK);
+                else
+                    out.insert(out.end(), BLOCK, voice.host.heldValue());
+            }
+        return out;
+    };
+    const std::vector<float> everyBlock = render(HostMode::EveryBlock);
+    check(sameBits(render(HostMode::SleepingRunner), everyBlock) && sameBits(render(HostMode::LeanSleep), everyBlock),
+          "many-voice voice: the same bits through every host mode");
+    const auto peak = std::max_element(everyBlock.begin(), everyBlock.end());
+    const size_t sustained = static_cast<size_t>(secondsToSamples(VOICE_PERIOD + 2.5 + 2.0));
+    const size_t idle = static_cast<size_t>(secondsToSamples(VOICE_PERIOD + 2.5 + 3.0 + 0.6));
+    check(*peak == 1.0f && everyBlock[sustained] == static_cast<float>(VOICE_NOTE.sustain) && everyBlock[idle] == 0.0f,
+          "many-voice voice: peak 1.0, sustain 0.6, back to 0.0");
 }
 
 void guardMemory(GuardFigures& figures) {
@@ -156,7 +189,7 @@ void guardMemory(GuardFigures& figures) {
     graph.type = EV_GRAPH_BEGIN;
     linkEvents(on);
     linkEvents(off);
-    HostNote note(true);
+    HostNote note(HostMode::SleepingRunner);
     startCountingAllocations();
     voice.process(BLOCK, &graph);
     for (int repeat = 0; repeat < 3; ++repeat) {
@@ -182,6 +215,7 @@ GuardFigures runGuardsOrExit() {
     guardPeer("JUCE getNextSample", *makeJucePerSample());
     guardPeer("JUCE applyEnvelopeToBuffer", *makeJuceBuffer());
     guardPeer("Faust en.adsre", *makeFaust());
+    guardPeriodicVoice();
     guardMemory(figures);
 
     figures.noteMovingSamples = countMovingSamples(note);

@@ -13,7 +13,7 @@ const host::PluginLibrary& moduleLibrary() {
     return library;
 }
 
-HostVoice::HostVoice(const NoteSettings& note, bool honourSleep) {
+HostVoice::HostVoice(const NoteSettings& note, HostMode hostMode) : mode(hostMode) {
     instance = std::make_unique<host::PluginInstance>(moduleLibrary(), adsr::MODULE_ID, adsr::MODULE_SUBTYPE);
     instance->host().recordTrace = false;
     const PinValues values = pinValuesFor(note);
@@ -27,11 +27,42 @@ HostVoice::HostVoice(const NoteSettings& note, bool honourSleep) {
     out = instance->buffer(adsr::PIN_OUTPUT);
     instance->plugin()->openModule();
     runner = std::make_unique<host::SleepingRunner>(*instance, adsr::PIN_OUTPUT);
-    runner->honourSleep = honourSleep;
+    runner->honourSleep = mode == HostMode::SleepingRunner;
     HostEvent graphBegin{};
     graphBegin.type = EV_GRAPH_BEGIN;
     graphBegin.pinId = -1;
     runner->runBlock(BLOCK, &graphBegin);
+}
+
+// As the SleepingRunner, except that a sleeping module's output is not touched: the value it
+// holds is determined once, when the module asks to sleep.
+bool HostVoice::runLean(const HostEvent* events) {
+    ++leanStats.blocks;
+    leanStats.samples += BLOCK;
+    if (asleep && events == nullptr) {
+        ++leanStats.blocksSlept;
+        instance->skip(BLOCK);
+        return false;
+    }
+    asleep = false;
+    host::HostServices& services = instance->host();
+    services.sleepCountdown = BLOCK;
+    services.clearSleepRequest();
+    const int64_t thisBlock = instance->blocksProcessed();
+    instance->process(BLOCK, events);
+    ++leanStats.blocksCalled;
+    const host::HostServices::PinStreamState& state = services.streamState(adsr::PIN_OUTPUT);
+    int32_t constantFrom = 0;
+    if (state.known && !state.streaming && state.block == thisBlock && state.timestamp >= 0 && state.timestamp < BLOCK) {
+        constantFrom = state.timestamp;
+        held = out[constantFrom];
+    }
+    if (services.sleepRequested) {
+        ++leanStats.sleepRequests;
+        asleep = true;
+        if (state.known && !state.streaming) std::fill(out + constantFrom, out + BLOCK, held);
+    }
+    return true;
 }
 
 std::vector<HostEvent> noteOnEvents(int32_t timestamp) {
@@ -46,16 +77,28 @@ std::vector<HostEvent> noteOffEvents(int32_t timestamp) {
     return events;
 }
 
-HostNote::HostNote(bool honourSleep) : voice(SINGLE_NOTE, honourSleep) {}
+HostNote::HostNote(HostMode mode) : voice(SINGLE_NOTE, mode) {}
 
 void HostNote::render(float* out) {
     const int64_t total = noteSamples(SINGLE_NOTE);
     const int64_t gateOff = secondsToSamples(SINGLE_NOTE.gateOn);
     for (int64_t start = 0; start < total; start += BLOCK) {
         const HostEvent* events = start == 0 ? on.data() : (start == gateOff ? off.data() : nullptr);
-        voice.runBlock(events);
-        if (out != nullptr) std::copy_n(voice.output(), BLOCK, out + start);
+        const bool called = voice.runBlock(events);
+        if (out != nullptr) {
+            if (called)
+                std::copy_n(voice.output(), BLOCK, out + start);
+            else
+                std::fill_n(out + start, BLOCK, voice.heldValue());
+        }
     }
 }
+
+PeriodicVoice::PeriodicVoice(int64_t onAt, HostMode mode)
+    : host(VOICE_NOTE, mode),
+      onBlock(onAt / BLOCK),
+      offBlock(((onAt + secondsToSamples(VOICE_NOTE.gateOn)) % secondsToSamples(VOICE_PERIOD)) / BLOCK),
+      on(noteOnEvents(static_cast<int32_t>(onAt % BLOCK))),
+      off(noteOffEvents(static_cast<int32_t>((onAt + secondsToSamples(VOICE_NOTE.gateOn)) % BLOCK))) {}
 
 }  // namespace kvx::bench

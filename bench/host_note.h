@@ -16,21 +16,38 @@ namespace kvx::bench {
 // The library, loaded once for the whole process.
 const host::PluginLibrary& moduleLibrary();
 
+// How the host treats a module that asked to sleep.
+enum class HostMode {
+    SleepingRunner,  // host::SleepingRunner: not called; the held value refilled every block
+    LeanSleep,       // not called, output left alone: downstream was told it is constant
+    EveryBlock,      // host::SleepingRunner ignoring sleep: called every block
+};
+
 class HostVoice {
 public:
     // Creates an instance (tracing off, as a production host), binds its buffers with the
     // note's pin values and starts the graph.
-    HostVoice(const NoteSettings& note, bool honourSleep);
+    HostVoice(const NoteSettings& note, HostMode mode);
 
-    // One block; `events` may be null.
-    void runBlock(const HostEvent* events) { runner->runBlock(BLOCK, events); }
+    // One block; `events` may be null. Returns true when the module was called.
+    bool runBlock(const HostEvent* events) {
+        return mode == HostMode::LeanSleep ? runLean(events) : runner->runBlock(BLOCK, events);
+    }
     const float* output() { return out; }
-    const host::RunnerStats& stats() const { return runner->stats(); }
+    // The constant output while the module sleeps (LeanSleep: the buffer is not refilled).
+    float heldValue() const { return mode == HostMode::LeanSleep ? held : runner->heldValue(); }
+    const host::RunnerStats& stats() const { return mode == HostMode::LeanSleep ? leanStats : runner->stats(); }
 
 private:
+    bool runLean(const HostEvent* events);
+
+    HostMode mode;
     std::unique_ptr<host::PluginInstance> instance;
     std::unique_ptr<host::SleepingRunner> runner;
     float* out = nullptr;
+    bool asleep = false;
+    float held = 0.0f;
+    host::RunnerStats leanStats;
 };
 
 // Events that open (trigger + gate on) and close (gate off) a note at `timestamp`.
@@ -40,7 +57,7 @@ std::vector<HostEvent> noteOffEvents(int32_t timestamp);
 // The single note, rendered whole through a HostVoice: gate on at sample 0, off after gateOn.
 class HostNote {
 public:
-    explicit HostNote(bool honourSleep);
+    explicit HostNote(HostMode mode);
     // Renders one note; copies it to `out` when not null.
     void render(float* out);
     const host::RunnerStats& stats() const { return voice.stats(); }
@@ -49,6 +66,25 @@ private:
     HostVoice voice;
     std::vector<HostEvent> on = noteOnEvents(0);
     std::vector<HostEvent> off = noteOffEvents(0);
+};
+
+// A voice of the many-voice session: the note starts `onAt` samples into every period of
+// VOICE_PERIOD seconds, its gate closes VOICE_NOTE.gateOn later (wrapping into the next period).
+class PeriodicVoice {
+public:
+    PeriodicVoice(int64_t onAt, HostMode mode);
+    // Block `block` (0 .. periodBlocks()-1) of the period. Returns true when the module was called.
+    bool runBlock(int64_t block) {
+        return host.runBlock(block == onBlock ? on.data() : (block == offBlock ? off.data() : nullptr));
+    }
+    static int64_t periodBlocks() { return secondsToSamples(VOICE_PERIOD) / BLOCK; }
+    HostVoice host;
+
+private:
+    int64_t onBlock;
+    int64_t offBlock;
+    std::vector<HostEvent> on;
+    std::vector<HostEvent> off;
 };
 
 }  // namespace kvx::bench
