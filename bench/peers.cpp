@@ -39,8 +39,10 @@ private:
     float scratch[BLOCK];
 };
 
-// The way JUCE synthesiser voices use it: the voice's audio block, multiplied in place. The
-// block is refilled with 1.0 first, standing in for freshly rendered audio.
+// The way JUCE synthesiser voices use it: the voice's audio block, multiplied in place. For the
+// guard the block is refilled with 1.0 first, so that it shows the envelope itself; timed runs
+// leave the refill out (it is the voice's rendering, not the envelope's cost) and run with
+// flush-to-zero so that the shrinking samples never become slow subnormals.
 class JuceBuffer final : public PeerEnvelope {
 public:
     void renderNote(float* out) override {
@@ -49,7 +51,7 @@ public:
         float* samples = buffer.getWritePointer(0);
         for (int64_t start = 0; start < NOTE_SAMPLES; start += BLOCK) {
             if (start == GATE_OFF) adsr.noteOff();
-            std::fill_n(samples, BLOCK, 1.0f);
+            if (out != nullptr) std::fill_n(samples, BLOCK, 1.0f);
             adsr.applyEnvelopeToBuffer(buffer, 0, BLOCK);
             if (out != nullptr) std::copy_n(samples, BLOCK, out + start);
         }
