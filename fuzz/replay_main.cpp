@@ -8,6 +8,7 @@
 #include <iterator>
 #include <vector>
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s FILE_OR_FOLDER...\n", argv[0]);
         return 2;
     }
+    LLVMFuzzerInitialize(&argc, &argv);
     int replayed = 0;
     bool readable = true;
     for (int i = 1; i < argc; ++i) {

@@ -188,6 +188,9 @@ void addEvent(ByteReader& reader, EventList& list, std::vector<std::unique_ptr<u
     list[list.size() - 1].type = type;
 }
 
+}  // namespace
+
+// The library under test, loaded once per process: KVX_ADSR_PATH, else the build's ADSR.kvx.
 const host::PluginLibrary& adsrLibrary() {
     static const host::PluginLibrary library([] {
         const char* path = std::getenv("KVX_ADSR_PATH");
@@ -195,6 +198,8 @@ const host::PluginLibrary& adsrLibrary() {
     }());
     return library;
 }
+
+namespace {
 
 void runSession(const uint8_t* bytes, size_t size) {
     ByteReader reader(bytes, size);
@@ -364,6 +369,12 @@ void runSession(const uint8_t* bytes, size_t size) {
 
 }  // namespace
 }  // namespace kvx::fuzz
+
+// Loads the library before the first input, so that the fuzzer counts its coverage from the start.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    kvx::fuzz::adsrLibrary();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kvx::fuzz::runSession(data, size);
