@@ -57,7 +57,9 @@ def main():
     raw = args.json or os.path.join(args.results, "raw.json")
     if not args.json:
         command = [args.bench, f"--benchmark_repetitions={args.repetitions}", f"--benchmark_min_time={args.min_time}",
-                   f"--benchmark_out={raw}", "--benchmark_out_format=json"]
+                   f"--benchmark_out={raw}", "--benchmark_out_format=json",
+                   # Repetitions of different cases interleave: load changes hit every case alike.
+                   "--benchmark_enable_random_interleaving=true"]
         if subprocess.run(command).returncode != 0:
             sys.exit("kvx_bench failed (a guard or a benchmark); no table")
 
