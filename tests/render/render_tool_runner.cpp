@@ -1,0 +1,91 @@
+// Subprocess runs of kvx and read-back helpers.
+#include "tests/render/render_tool_runner.h"
+
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/test_paths.h"
+
+namespace kvx::test {
+
+namespace {
+
+std::string quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+}
+
+}  // namespace
+
+ToolRun runKvx(const std::vector<std::string>& args) {
+    ScratchFolder streams;
+    std::string command = quote(buildDir() + "/kvx");
+    for (const std::string& arg : args) command += " " + quote(arg);
+    command += " >" + quote(streams.path("out")) + " 2>" + quote(streams.path("err")) + " </dev/null";
+    ToolRun run;
+    const int raw = std::system(command.c_str());
+    if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+    run.out = readFile(streams.path("out"));
+    run.err = readFile(streams.path("err"));
+    return run;
+}
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kvx-render-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    folder = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+}
+
+std::vector<std::string> ScratchFolder::files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+WavData readWav(const std::string& path) {
+    WavData data;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return data;
+    data.opened = true;
+    data.rate = info.samplerate;
+    data.channels = info.channels;
+    data.format = info.format;
+    data.samples.resize(static_cast<size_t>(info.frames * info.channels));
+    const sf_count_t read = sf_readf_float(file, data.samples.data(), info.frames);
+    data.samples.resize(static_cast<size_t>(read * info.channels));
+    sf_close(file);
+    return data;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary);
+    file << text;
+}
+
+}  // namespace kvx::test
