@@ -14,7 +14,8 @@ build: deps
 	cmake --build --preset default -j $(JOBS)
 
 demo: build
-	@./build/kvx info build/ADSR.kvx
+	@mkdir -p out
+	@./build/kvx render build/ADSR.kvx --out out/adsr.wav --csv out/adsr.csv --plot out/adsr.png
 
 test: deps
 	cmake --workflow --preset default
