@@ -124,7 +124,7 @@ void ReferenceEnvelope::startSegment(double time, double curve, double target) {
     coefficient = plan.coefficient;
     asymptote = plan.asymptote;
     threshold = plan.threshold;
-    beginRun(true, limitSteps ? referenceStepLimit(plan.samples) : INF, inStep ? now + 1 : now);
+    beginRun(true, referenceStepLimit(plan.samples), inStep ? now + 1 : now);
 }
 
 void ReferenceEnvelope::hold(double value) {
@@ -150,7 +150,7 @@ void ReferenceEnvelope::step() {
     current = current + (asymptote - current) * coefficient;
     ++steps;
     const bool ownEnd = current < threshold || current > 1.0;
-    const bool forcedEnd = static_cast<double>(steps) >= runs.back().limit;
+    const bool forcedEnd = limitSteps && static_cast<double>(steps) >= runs.back().limit;
     if (ownEnd || forcedEnd) {
         runs.back().forced = !ownEnd;
         runs.back().endedAt = now;

@@ -50,7 +50,7 @@ struct SegmentRun {
     bool moving;           // set up by startSegment
     int64_t setUpAt;       // sample at which it was set up
     int64_t firstStep;     // sample of its step 1
-    double limit;          // forced end step (moving segments), else infinity
+    double limit;          // step limit of a moving segment (enforced or not), else infinity
     int64_t endedAt = -1;  // sample on which it ended; -1 while running
     bool forced = false;   // ended by the step limit, not by its own test
     bool replaced = false; // cut short by a trigger, gate-off or reset event
