@@ -156,26 +156,27 @@ int runRender(RenderOptions options) {
     std::signal(SIGINT, removeTemporariesAndDie);
     std::signal(SIGTERM, removeTemporariesAndDie);
 
-    std::cout << "plug-in    " << options.plugin << "\nscore      " << score.source << "\n";
+    std::cout << "plug-in        " << options.plugin << "\nscore          " << score.source << "\n";
     for (size_t i = 0; i < PARAMETER_COUNT; ++i)
-        std::cout << std::string(PARAMETERS[i].name) << std::string(11 - std::min<size_t>(10, PARAMETERS[i].name.size()), ' ')
+        std::cout << std::string(PARAMETERS[i].name) << std::string(15 - PARAMETERS[i].name.size(), ' ')
                   << plan.tracks[i].text << "\n";
-    std::cout << "length     " << plan.length << " samples" << (plan.lengthChosen ? "" : " (last event + release)") << "\n";
+    std::cout << "length         " << plan.length << " samples" << (plan.lengthChosen ? "" : " (last event + release)") << "\n";
     std::cout.flush();
 
     const std::vector<ScheduledEvent> events = scheduleEvents(plan);
     ProgressBar bar;
     const SessionResult result =
         runSession(instance, plan, events, sizing, [&bar](int64_t done, int64_t total) {
-            bar.update(done, total);
+            bar.update("rendering", done, total);
             return true;
         });
-    bar.finish();
     const SegmentLabels labels = labelSegments(events, result.marks);
     const std::vector<StreamSpan> gates = gateSpans(events, plan.length);
 
     if (!wavTemp.empty()) writeWav(wavTemp, result.output, plan.rate, format);
-    if (!csvTemp.empty()) writeCsv(csvTemp, result.output, plan.rate, gates, labels.changes);
+    if (!csvTemp.empty())
+        writeCsv(csvTemp, result.output, plan.rate, gates, labels.changes,
+                 [&bar](int64_t done, int64_t total) { bar.update("CSV", done, total); });
     if (!plotTemp.empty()) {
         PlotData data;
         data.samples = &result.output;
@@ -188,13 +189,14 @@ int runRender(RenderOptions options) {
         data.subtitle = sessionLine(plan, sizing, score);
         writePlot(plotTemp, plotFormat, data);
     }
+    bar.finish();
     files.commit();
 
     printSummary(std::cout, plan, result, labels, sizing);
     if (!options.out.empty())
-        std::cout << "wrote      " << options.out << " (" << formatName(format) << " WAV, mono, " << plan.rate << " Hz)\n";
-    if (!options.csv.empty()) std::cout << "wrote      " << options.csv << " (sample,time_s,level,gate,segment)\n";
-    if (!options.plot.empty()) std::cout << "wrote      " << options.plot << "\n";
+        std::cout << "wrote          " << options.out << " (" << formatName(format) << " WAV, mono, " << plan.rate << " Hz)\n";
+    if (!options.csv.empty()) std::cout << "wrote          " << options.csv << " (sample,time_s,level,gate,segment)\n";
+    if (!options.plot.empty()) std::cout << "wrote          " << options.plot << "\n";
     return 0;
 }
 

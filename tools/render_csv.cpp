@@ -11,7 +11,8 @@
 namespace kvx::tool {
 
 void writeCsv(const std::string& path, const std::vector<float>& samples, int32_t rate,
-              const std::vector<StreamSpan>& gates, const std::vector<SegmentChange>& segments) {
+              const std::vector<StreamSpan>& gates, const std::vector<SegmentChange>& segments,
+              const std::function<void(int64_t done, int64_t total)>& progress) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "w"), std::fclose);
     if (!file) throw RenderError("cannot write CSV '" + path + "': " + std::strerror(errno));
     std::fputs("sample,time_s,level,gate,segment\n", file.get());
@@ -19,6 +20,7 @@ void writeCsv(const std::string& path, const std::vector<float>& samples, int32_
     size_t segment = 0;
     const int64_t count = static_cast<int64_t>(samples.size());
     for (int64_t n = 0; n < count; ++n) {
+        if (progress && (n & 0xFFFF) == 0) progress(n, count);
         while (gate < gates.size() && gates[gate].end <= n) ++gate;
         while (segment + 1 < segments.size() && segments[segment + 1].sample <= n) ++segment;
         const bool gateOn = gate < gates.size() && gates[gate].begin <= n;

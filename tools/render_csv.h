@@ -4,6 +4,7 @@
 // sent it (0/1) and the segment named from the host trace.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 namespace kvx::tool {
 
 void writeCsv(const std::string& path, const std::vector<float>& samples, int32_t rate,
-              const std::vector<StreamSpan>& gates, const std::vector<SegmentChange>& segments);
+              const std::vector<StreamSpan>& gates, const std::vector<SegmentChange>& segments,
+              const std::function<void(int64_t done, int64_t total)>& progress = nullptr);
 
 }  // namespace kvx::tool

@@ -9,7 +9,7 @@ namespace kvx::tool {
 
 ProgressBar::ProgressBar() : terminal(isatty(STDERR_FILENO) == 1), start(std::chrono::steady_clock::now()) {}
 
-void ProgressBar::update(int64_t done, int64_t total) {
+void ProgressBar::update(const char* what, int64_t done, int64_t total) {
     if (!terminal || total <= 0) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - start < std::chrono::seconds(1)) return;
@@ -21,7 +21,7 @@ void ProgressBar::update(int64_t done, int64_t total) {
     char bar[WIDTH + 1];
     for (int i = 0; i < WIDTH; ++i) bar[i] = i < filled ? '#' : '.';
     bar[WIDTH] = '\0';
-    std::fprintf(stderr, "\rrendering [%s] %3d%%", bar, static_cast<int>(share * 100.0));
+    std::fprintf(stderr, "\r%-9s [%s] %3d%%", what, bar, static_cast<int>(share * 100.0));
     std::fflush(stderr);
     drawn = true;
 }

@@ -10,8 +10,8 @@ namespace kvx::tool {
 class ProgressBar {
 public:
     ProgressBar();
-    // Shows `done` of `total` samples (at most ten redraws a second).
-    void update(int64_t done, int64_t total);
+    // Shows `done` of `total` for the step named `what` (at most ten redraws a second).
+    void update(const char* what, int64_t done, int64_t total);
     // Erases the bar if it was drawn.
     void finish();
 

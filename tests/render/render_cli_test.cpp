@@ -104,9 +104,9 @@ ToolRun* DefaultRender::run = nullptr;
 
 TEST_F(DefaultRender, SucceedsAndSaysWhereTheFilesAre) {
     ASSERT_EQ(run->status, 0) << run->err;
-    EXPECT_NE(run->out.find("wrote      " + folder->path("a.wav")), std::string::npos) << run->out;
-    EXPECT_NE(run->out.find("wrote      " + folder->path("a.csv")), std::string::npos) << run->out;
-    EXPECT_NE(run->out.find("wrote      " + folder->path("a.png")), std::string::npos) << run->out;
+    EXPECT_NE(run->out.find("wrote          " + folder->path("a.wav")), std::string::npos) << run->out;
+    EXPECT_NE(run->out.find("wrote          " + folder->path("a.csv")), std::string::npos) << run->out;
+    EXPECT_NE(run->out.find("wrote          " + folder->path("a.png")), std::string::npos) << run->out;
     EXPECT_EQ(folder->files(), (std::vector<std::string>{"a.csv", "a.png", "a.wav"})) << "no temporaries left";
 }
 
