@@ -3,7 +3,6 @@
 // One iteration is one 4 s period; the session is warmed up by one period first.
 #include <benchmark/benchmark.h>
 
-#include <memory>
 #include <random>
 #include <vector>
 
@@ -14,29 +13,31 @@ namespace {
 
 const int64_t PERIOD_SAMPLES = secondsToSamples(VOICE_PERIOD);
 
-void runPeriod(std::vector<std::unique_ptr<PeriodicVoice>>& voices) {
+void runPeriod(std::vector<PeriodicVoice>& voices) {
     for (int64_t block = 0; block < PeriodicVoice::periodBlocks(); ++block)
-        for (auto& voice : voices) voice->runBlock(block);
+        for (PeriodicVoice& voice : voices) voice.runBlock(block);
 }
 
 void manyVoices(benchmark::State& state, HostMode mode) {
     std::mt19937_64 random(20261207);
     std::uniform_int_distribution<int64_t> start(0, PERIOD_SAMPLES - 1);
-    std::vector<std::unique_ptr<PeriodicVoice>> voices;
-    for (int32_t v = 0; v < VOICE_COUNT; ++v) voices.push_back(std::make_unique<PeriodicVoice>(start(random), mode));
+    // The voices' scheduling state side by side, as a host keeps it.
+    std::vector<PeriodicVoice> voices;
+    voices.reserve(VOICE_COUNT);
+    for (int32_t v = 0; v < VOICE_COUNT; ++v) voices.emplace_back(start(random), mode);
     runPeriod(voices);
     int64_t blocks = 0, slept = 0;
     for (auto& voice : voices) {
-        blocks -= voice->host.stats().blocks;
-        slept -= voice->host.stats().blocksSlept;
+        blocks -= voice.host.stats().blocks;
+        slept -= voice.host.stats().blocksSlept;
     }
     for (auto _ : state) {
         runPeriod(voices);
         benchmark::ClobberMemory();
     }
     for (auto& voice : voices) {
-        blocks += voice->host.stats().blocks;
-        slept += voice->host.stats().blocksSlept;
+        blocks += voice.host.stats().blocks;
+        slept += voice.host.stats().blocksSlept;
     }
     // Seconds of audio per iteration: one period of every voice.
     state.counters["samples_per_iter"] = static_cast<double>(PERIOD_SAMPLES) * VOICE_COUNT;

@@ -36,14 +36,8 @@ HostVoice::HostVoice(const NoteSettings& note, HostMode hostMode) : mode(hostMod
 
 // As the SleepingRunner, except that a sleeping module's output is not touched: the value it
 // holds is determined once, when the module asks to sleep.
+// The host's block numbers count the blocks it calls: skipped blocks cost nothing.
 bool HostVoice::runLean(const HostEvent* events) {
-    ++leanStats.blocks;
-    leanStats.samples += BLOCK;
-    if (asleep && events == nullptr) {
-        ++leanStats.blocksSlept;
-        instance->skip(BLOCK);
-        return false;
-    }
     asleep = false;
     host::HostServices& services = instance->host();
     services.sleepCountdown = BLOCK;
@@ -95,9 +89,9 @@ void HostNote::render(float* out) {
 }
 
 PeriodicVoice::PeriodicVoice(int64_t onAt, HostMode mode)
-    : host(VOICE_NOTE, mode),
-      onBlock(onAt / BLOCK),
+    : onBlock(onAt / BLOCK),
       offBlock(((onAt + secondsToSamples(VOICE_NOTE.gateOn)) % secondsToSamples(VOICE_PERIOD)) / BLOCK),
+      host(VOICE_NOTE, mode),
       on(noteOnEvents(static_cast<int32_t>(onAt % BLOCK))),
       off(noteOffEvents(static_cast<int32_t>((onAt + secondsToSamples(VOICE_NOTE.gateOn)) % BLOCK))) {}
 

@@ -31,23 +31,35 @@ public:
 
     // One block; `events` may be null. Returns true when the module was called.
     bool runBlock(const HostEvent* events) {
-        return mode == HostMode::LeanSleep ? runLean(events) : runner->runBlock(BLOCK, events);
+        if (mode != HostMode::LeanSleep) return runner->runBlock(BLOCK, events);
+        ++leanStats.blocks;
+        if (asleep && events == nullptr) {
+            ++leanStats.blocksSlept;  // nothing else: no call, no copy, no bookkeeping elsewhere
+            return false;
+        }
+        return runLean(events);
     }
     const float* output() { return out; }
     // The constant output while the module sleeps (LeanSleep: the buffer is not refilled).
     float heldValue() const { return mode == HostMode::LeanSleep ? held : runner->heldValue(); }
-    const host::RunnerStats& stats() const { return mode == HostMode::LeanSleep ? leanStats : runner->stats(); }
+    host::RunnerStats stats() const {
+        if (mode != HostMode::LeanSleep) return runner->stats();
+        host::RunnerStats stats = leanStats;
+        stats.samples = stats.blocks * BLOCK;
+        return stats;
+    }
 
 private:
     bool runLean(const HostEvent* events);
 
+    // What a skipped block touches comes first: one cache line per voice.
     HostMode mode;
-    std::unique_ptr<host::PluginInstance> instance;
-    std::unique_ptr<host::SleepingRunner> runner;
-    float* out = nullptr;
     bool asleep = false;
     float held = 0.0f;
     host::RunnerStats leanStats;
+    std::unique_ptr<host::PluginInstance> instance;
+    std::unique_ptr<host::SleepingRunner> runner;
+    float* out = nullptr;
 };
 
 // Events that open (trigger + gate on) and close (gate off) a note at `timestamp`.
@@ -60,7 +72,7 @@ public:
     explicit HostNote(HostMode mode);
     // Renders one note; copies it to `out` when not null.
     void render(float* out);
-    const host::RunnerStats& stats() const { return voice.stats(); }
+    host::RunnerStats stats() const { return voice.stats(); }
 
 private:
     HostVoice voice;
@@ -78,11 +90,15 @@ public:
         return host.runBlock(block == onBlock ? on.data() : (block == offBlock ? off.data() : nullptr));
     }
     static int64_t periodBlocks() { return secondsToSamples(VOICE_PERIOD) / BLOCK; }
-    HostVoice host;
 
 private:
     int64_t onBlock;
     int64_t offBlock;
+
+public:
+    HostVoice host;
+
+private:
     std::vector<HostEvent> on;
     std::vector<HostEvent> off;
 };
