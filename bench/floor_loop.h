@@ -1,5 +1,6 @@
 // The floor: the envelope's per-sample recurrence and nothing else (one update, two
-// comparisons, one float store). No envelope can be bit-identical to the module and cheaper.
+// comparisons, one float store). Its subtract -> multiply -> add chain carries from sample to
+// sample, so a bit-identical envelope cannot run faster than this loop.
 #pragma once
 
 #include <cstdint>

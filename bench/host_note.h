@@ -1,5 +1,5 @@
 // The module as a host sees it: ADSR.kvx loaded with dlopen through our host library, one
-// instance with host-owned buffers, driven block by block by a SleepingRunner.
+// instance with host-owned buffers, driven block by block by a SleepingRunner or a lean host.
 #pragma once
 
 #include <cstdint>
