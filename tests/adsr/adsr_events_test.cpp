@@ -22,6 +22,18 @@ int64_t countStreaming(const std::vector<StreamReport>& reports, int64_t from, i
     return n;
 }
 
+// Until its first pin event the module runs its empty routine: the host's buffer stays as it was.
+TEST(FirstEvent, InstallsTheEnvelopeRoutine) {
+    AdsrSession session(RATE);
+    session.blocks().runner().honourSleep = false;
+    session.blocks().poisonOutput = true;
+    session.event(100, RESET, 0.0f);
+    const std::vector<float>& out = session.render(200, 64);
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(std::isnan(out[i])) << i;
+    for (int i = 100; i < 200; ++i) ASSERT_EQ(out[i], 0.0f) << i;
+    EXPECT_EQ(session.reports(), (std::vector<StreamReport>{{100, false}}));
+}
+
 TEST(Trigger, NeedsTheGateAndATrueValue) {
     AdsrSession session(RATE);
     session.event(10, TRIGGER, 1.0f);  // gate still false
