@@ -58,6 +58,9 @@ inline void lockCall() {
 
 #ifndef KVX_VALIDATE_NO_HOOKS
 
+// The validator is built with hidden visibility; these must reach the dynamic symbol table.
+#define KVX_HOOK __attribute__((visibility("default")))
+
 extern "C" {
 void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
@@ -67,39 +70,39 @@ void* __libc_memalign(size_t, size_t);
 void* __libc_valloc(size_t);
 void* __libc_pvalloc(size_t);
 
-void* malloc(size_t size) {
+KVX_HOOK void* malloc(size_t size) {
     kvx::validate::hooks::heapCall();
     return __libc_malloc(size);
 }
-void* calloc(size_t count, size_t size) {
+KVX_HOOK void* calloc(size_t count, size_t size) {
     kvx::validate::hooks::heapCall();
     return __libc_calloc(count, size);
 }
-void* realloc(void* pointer, size_t size) {
+KVX_HOOK void* realloc(void* pointer, size_t size) {
     kvx::validate::hooks::heapCall();
     return __libc_realloc(pointer, size);
 }
-void free(void* pointer) {
+KVX_HOOK void free(void* pointer) {
     if (pointer != nullptr) kvx::validate::hooks::heapCall();
     __libc_free(pointer);
 }
-void* memalign(size_t alignment, size_t size) {
+KVX_HOOK void* memalign(size_t alignment, size_t size) {
     kvx::validate::hooks::heapCall();
     return __libc_memalign(alignment, size);
 }
-void* aligned_alloc(size_t alignment, size_t size) {
+KVX_HOOK void* aligned_alloc(size_t alignment, size_t size) {
     kvx::validate::hooks::heapCall();
     return __libc_memalign(alignment, size);
 }
-void* valloc(size_t size) {
+KVX_HOOK void* valloc(size_t size) {
     kvx::validate::hooks::heapCall();
     return __libc_valloc(size);
 }
-void* pvalloc(size_t size) {
+KVX_HOOK void* pvalloc(size_t size) {
     kvx::validate::hooks::heapCall();
     return __libc_pvalloc(size);
 }
-int posix_memalign(void** out, size_t alignment, size_t size) {
+KVX_HOOK int posix_memalign(void** out, size_t alignment, size_t size) {
     kvx::validate::hooks::heapCall();
     if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) return EINVAL;
     void* pointer = __libc_memalign(alignment, size);
@@ -136,27 +139,27 @@ __attribute__((constructor)) void resolveAtStart() { resolveLocks(); }
 }  // namespace
 
 extern "C" {
-int pthread_mutex_lock(pthread_mutex_t* mutex) {
+KVX_HOOK int pthread_mutex_lock(pthread_mutex_t* mutex) {
     resolveLocks();
     kvx::validate::hooks::lockCall();
     return realMutexLock(mutex);
 }
-int pthread_mutex_trylock(pthread_mutex_t* mutex) {
+KVX_HOOK int pthread_mutex_trylock(pthread_mutex_t* mutex) {
     resolveLocks();
     kvx::validate::hooks::lockCall();
     return realMutexTrylock(mutex);
 }
-int pthread_rwlock_rdlock(pthread_rwlock_t* lock) {
+KVX_HOOK int pthread_rwlock_rdlock(pthread_rwlock_t* lock) {
     resolveLocks();
     kvx::validate::hooks::lockCall();
     return realRdlock(lock);
 }
-int pthread_rwlock_wrlock(pthread_rwlock_t* lock) {
+KVX_HOOK int pthread_rwlock_wrlock(pthread_rwlock_t* lock) {
     resolveLocks();
     kvx::validate::hooks::lockCall();
     return realWrlock(lock);
 }
-int pthread_spin_lock(pthread_spinlock_t* lock) {
+KVX_HOOK int pthread_spin_lock(pthread_spinlock_t* lock) {
     resolveLocks();
     kvx::validate::hooks::lockCall();
     return realSpinLock(lock);
@@ -165,27 +168,27 @@ int pthread_spin_lock(pthread_spinlock_t* lock) {
 
 // Every form of operator new reaches malloc above; these make the count independent of how
 // the C++ runtime implements them.
-void* operator new(size_t size) {
+KVX_HOOK void* operator new(size_t size) {
     kvx::validate::hooks::heapCall();
     if (void* pointer = __libc_malloc(size != 0 ? size : 1)) return pointer;
     throw std::bad_alloc();
 }
-void* operator new[](size_t size) {
+KVX_HOOK void* operator new[](size_t size) {
     kvx::validate::hooks::heapCall();
     if (void* pointer = __libc_malloc(size != 0 ? size : 1)) return pointer;
     throw std::bad_alloc();
 }
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
+KVX_HOOK void* operator new(size_t size, const std::nothrow_t&) noexcept {
     kvx::validate::hooks::heapCall();
     return __libc_malloc(size != 0 ? size : 1);
 }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+KVX_HOOK void* operator new[](size_t size, const std::nothrow_t&) noexcept {
     kvx::validate::hooks::heapCall();
     return __libc_malloc(size != 0 ? size : 1);
 }
-void operator delete(void* pointer) noexcept { free(pointer); }
-void operator delete[](void* pointer) noexcept { free(pointer); }
-void operator delete(void* pointer, size_t) noexcept { free(pointer); }
-void operator delete[](void* pointer, size_t) noexcept { free(pointer); }
+KVX_HOOK void operator delete(void* pointer) noexcept { free(pointer); }
+KVX_HOOK void operator delete[](void* pointer) noexcept { free(pointer); }
+KVX_HOOK void operator delete(void* pointer, size_t) noexcept { free(pointer); }
+KVX_HOOK void operator delete[](void* pointer, size_t) noexcept { free(pointer); }
 
 #endif

@@ -114,21 +114,24 @@ Outcome sharedCount(const Context& context) {
     RawLibrary library(context.path);
     RawHost host;
     const Views views = queryViews(createRaw(library, context, host));
-    // 1 from creation + 4 queries = 5; each addRef, through any view, adds to the same count.
-    int32_t expected = 5;
-    std::string problem;
+    // Each addRef, through any view, adds one to the same count; each release takes one away.
     void* order[] = {views.second, views.legacy, views.primary, views.unknown};
     const char* names[] = {"IMpPlugin2", "IMpLegacyInitialization", "IMpPlugin", "IMpUnknown"};
-    for (size_t k = 0; k < 4; ++k) {
+    std::string problem;
+    int32_t expected = rawAddRef(views.second);
+    for (size_t k = 1; k < 4; ++k) {
         const int32_t got = rawAddRef(order[k]);
         if (got != ++expected && problem.empty())
-            problem = std::string("addRef through ") + names[k] + " returned " + std::to_string(got) + ", expected " +
-                      std::to_string(expected);
+            problem = std::string("addRef through ") + names[k] + " returned " + std::to_string(got) + " after " +
+                      names[k - 1] + " returned " + std::to_string(expected - 1);
+        expected = got;
     }
-    for (void* view : {views.primary, views.legacy, views.second, views.unknown}) {
-        const int32_t got = rawRelease(view);
+    for (size_t k = 4; k-- > 0;) {
+        const int32_t got = rawRelease(order[k]);
         if (got != --expected && problem.empty())
-            problem = "release through another view returned " + std::to_string(got) + ", expected " + std::to_string(expected);
+            problem = std::string("release through ") + names[k] + " returned " + std::to_string(got) + ", expected " +
+                      std::to_string(expected);
+        expected = got;
     }
     if (!problem.empty()) {
         // The count is not trustworthy: leak the object rather than risk a double destruction.

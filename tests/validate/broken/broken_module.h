@@ -1,0 +1,14 @@
+// Shared by the deliberately broken module libraries: each derives from the envelope, breaks
+// one rule of the contract, and registers itself as "KV ADSR4" subtype 0 in its own library.
+#pragma once
+
+#include "factory/factory_singleton.h"
+#include "interfaces/plugin_interfaces.h"
+#include "modules/adsr/adsr.h"
+
+// Registers `Module` under the envelope's id; a library holds exactly one broken module.
+#define KVX_REGISTER_BROKEN_MODULE(Module)                                                             \
+    namespace {                                                                                      \
+    kvx::IMpUnknown* createBroken() { return static_cast<kvx::IMpPlugin2*>(new Module()); }         \
+    const kvx::ModuleRegistration brokenRegistration{0, u"KV ADSR4", &createBroken};                \
+    }

@@ -1,0 +1,11 @@
+// Broken: never releases the host services it obtained.
+#include "broken/broken_module.h"
+
+namespace {
+class KeepsHostServices : public kvx::adsr::Adsr {
+public:
+    ~KeepsHostServices() override { hostServices = nullptr; }
+};
+}  // namespace
+
+KVX_REGISTER_BROKEN_MODULE(KeepsHostServices)
