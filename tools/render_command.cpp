@@ -1,6 +1,8 @@
 // kvx render: drives "KV ADSR4" through the host library as a host would and writes the envelope
 // as audio (WAV), data (CSV) and a figure (PNG/SVG), then reports what happened.
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -105,8 +107,11 @@ Score buildScore(const RenderOptions& options) {
 
 int32_t sampleRate(const RenderOptions& options, const Score& score) {
     if (!options.rate.empty()) return static_cast<int32_t>(wholeNumber(options.rate, 1, MAX_RATE, "--rate"));
-    if (score.rate)
-        return static_cast<int32_t>(wholeNumber(std::to_string(*score.rate), 1, MAX_RATE, score.source + ": rate"));
+    if (score.rate) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", *score.rate);
+        return static_cast<int32_t>(wholeNumber(text, 1, MAX_RATE, score.source + ": rate"));
+    }
     return 48000;
 }
 

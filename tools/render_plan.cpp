@@ -22,9 +22,13 @@ std::string settingText(const ParameterSpec& spec, float value) {
     return text;
 }
 
+// Beyond any render we accept; keeps sample arithmetic far from overflow.
+constexpr int64_t FARTHEST_SAMPLE = 1'000'000'000'000'000;
+
 int64_t position(const TimeSpec& time, int32_t rate, const std::string& what) {
     const int64_t sample = toSamples(time, rate);
     if (time.amount < 0.0 || sample < 0) throw RenderError(what + ": a time must not be negative, got " + describe(time));
+    if (sample >= FARTHEST_SAMPLE) throw RenderError(what + ": a time too far in the future, got " + describe(time));
     return sample;
 }
 
@@ -96,8 +100,11 @@ RenderPlan resolvePlan(const Score& score, int32_t rate) {
     if (score.length) {
         plan.length = toSamples(*score.length, rate);
         plan.lengthChosen = true;
-        if (score.length->amount <= 0.0 || plan.length <= 0)
+        if (score.length->amount <= 0.0)
             throw RenderError(where(source, score.lengthField) + ": must be positive, got " + describe(*score.length));
+        if (plan.length <= 0)
+            throw RenderError(where(source, score.lengthField) + ": shorter than one sample at " + std::to_string(rate) +
+                              " Hz, got " + describe(*score.length));
     } else {
         // Long enough for a full-scale release after the last event, and a little silence.
         const size_t release = parameterIndex("release");

@@ -158,7 +158,7 @@ Score parseScore(const std::string& text, const std::string& source) {
     json root;
     try {
         root = json::parse(text);
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) {
         // "[json.exception.parse_error.101] parse error at line 3, column 5: ..." without the tag.
         std::string message = error.what();
         const size_t tagEnd = message.find("] ");

@@ -165,6 +165,32 @@ TEST_F(DefaultRender, CsvMatchesTheWavAndNamesTheSegments) {
     EXPECT_LE(std::llabs(firstRow("idle") - firstEqual(wav.samples, 0.0f, static_cast<size_t>(off))), 1);
 }
 
+TEST(RenderSegments, RetriggerAndResetAreNamedWhereTheyHappen) {
+    ScratchFolder folder;
+    const ToolRun run = runKvx({"render", "--note", "0:0.15", "--note", "0.3:0.6", "--reset", "0.45", "--length", "0.8",
+                                "--out", folder.path("s.wav"), "--csv", folder.path("s.csv")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find("did not follow"), std::string::npos) << run.out;
+    const std::vector<float> samples = readWav(folder.path("s.wav")).samples;
+    const auto rows = csvRows(readFile(folder.path("s.csv")));
+    ASSERT_EQ(rows.size(), samples.size() + 1);
+    std::vector<std::pair<std::string, int64_t>> changes;
+    for (size_t n = 1; n < rows.size(); ++n)
+        if (changes.empty() || changes.back().first != rows[n][4]) changes.emplace_back(rows[n][4], static_cast<int64_t>(n - 1));
+    // Gate off at 0.15 s during the decay, retrigger at 0.3 s from the release level (a shorter
+    // attack), reset at 0.45 s; the gate off at 0.6 s finds the envelope idle and does nothing.
+    ASSERT_EQ(changes.size(), 6u);
+    const std::vector<std::string> names{"attack", "decay", "release", "attack", "decay", "idle"};
+    for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(changes[i].first, names[i]) << i;
+    EXPECT_EQ(changes[2].second, 7200);
+    EXPECT_EQ(changes[3].second, 14400);
+    EXPECT_EQ(changes[5].second, 21600);
+    EXPECT_LT(changes[4].second - changes[3].second, 4800) << "the retriggered attack starts above 0";
+    // The reset freezes the level: every sample from the reset on equals the one before it.
+    for (size_t n = 21600; n < samples.size(); ++n) ASSERT_EQ(samples[n], samples[21599]) << n;
+    EXPECT_GT(samples[21599], 0.5f);
+}
+
 TEST_F(DefaultRender, PlotIsAPng) {
     ASSERT_EQ(run->status, 0) << run->err;
     const std::string png = readFile(folder->path("a.png"));
