@@ -2,6 +2,7 @@
 #include "tools/render_session.h"
 
 #include <algorithm>
+#include <array>
 #include <ctime>
 #include <random>
 

@@ -22,8 +22,8 @@ bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-// Splits "120ms" into "120" and its unit; false when the suffix is not a known unit.
-bool splitUnit(std::string_view text, std::string_view& number, TimeUnit& unit, bool& written) {
+// Splits "120ms" into "120" and its unit; a bare number is in seconds, `written` false.
+void splitUnit(std::string_view text, std::string_view& number, TimeUnit& unit, bool& written) {
     written = true;
     if (endsWith(text, "smp")) {
         number = text.substr(0, text.size() - 3);
@@ -40,7 +40,6 @@ bool splitUnit(std::string_view text, std::string_view& number, TimeUnit& unit, 
         written = false;
     }
     number = trim(number);
-    return true;
 }
 
 std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }

@@ -237,6 +237,26 @@ TEST(RenderBlocks, BlockSizesGiveTheSameBits) {
     }
 }
 
+TEST(RenderFormats, PcmFilesHoldTheFloatRenderToTheirResolution) {
+    const std::vector<float> reference = renderWav({});
+    struct Case {
+        std::string name;
+        int subtype;
+        double step;  // one least significant bit, as libsndfile scales on reading
+    };
+    for (const Case& c : {Case{"pcm16", SF_FORMAT_PCM_16, 1.0 / 32768}, Case{"pcm24", SF_FORMAT_PCM_24, 1.0 / 8388608}}) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        const ToolRun run = runKvx({"render", "--format", c.name, "--out", folder.path("p.wav")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const WavData wav = readWav(folder.path("p.wav"));
+        EXPECT_EQ(wav.format, SF_FORMAT_WAV | c.subtype);
+        ASSERT_EQ(wav.samples.size(), reference.size());
+        for (size_t i = 0; i < reference.size(); ++i)
+            ASSERT_NEAR(wav.samples[i], reference[i], c.step) << "sample " << i;
+    }
+}
+
 // The value the tool says it used for a duration flag.
 double printedValue(const std::string& out, const std::string& name, const std::string& unit) {
     std::smatch match;
