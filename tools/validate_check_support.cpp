@@ -1,6 +1,8 @@
 // Helpers shared by the check groups.
 #include "tools/validate_check_support.h"
 
+#include <iterator>
+
 namespace kvx::validate {
 
 const std::vector<float>& sweptSampleRates() {
@@ -24,6 +26,11 @@ Outcome overSessions(const Context& context, const std::function<std::string(uin
         if (!evidence.empty()) return fail("seed " + std::to_string(seed) + ": " + evidence + reproduce(seed));
     }
     return pass(std::to_string(context.seeds) + " " + unit);
+}
+
+int32_t randomCountdown(std::mt19937_64& random) {
+    static constexpr int32_t policies[] = {-1, 1, 2, 17, 1000};
+    return policies[std::uniform_int_distribution<size_t>(0, std::size(policies) - 1)(random)];
 }
 
 Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random) {

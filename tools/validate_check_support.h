@@ -30,6 +30,9 @@ std::string firstViolation(const Rendering& rendering);
 Outcome overSessions(const Context& context, const std::function<std::string(uint64_t seed, std::mt19937_64& random)>& property,
                      const std::string& unit = "sessions");
 
+// A countdown policy for getSleepCountdown: the block size (-1), or 1, 2, 17 or 1000 samples.
+int32_t randomCountdown(std::mt19937_64& random);
+
 // A random session with a random swept rate and a length of 4000 to 40000 samples.
 Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random);
 

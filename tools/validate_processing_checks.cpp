@@ -94,6 +94,7 @@ Outcome sessionProperty(const Context& context, std::string Rendering::*property
         const Session session = randomSessionFor(subject.shape, seed, random);
         HostPolicy policy;
         policy.honourSleep = (seed % 2) == 0;
+        policy.countdown = randomCountdown(random);
         const Rendering r = render(subject.library, context, subject.shape, session,
                                    randomPartition(session.length, random, 4096), policy);
         return r.*property;
@@ -104,8 +105,11 @@ Outcome guardZones(const Context& context) {
     Subject subject(context);
     return overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
         const Session session = randomSessionFor(subject.shape, seed, random);
+        HostPolicy policy;
+        policy.honourSleep = (seed % 2) == 1;
+        policy.countdown = randomCountdown(random);
         const Rendering r = render(subject.library, context, subject.shape, session,
-                                   randomPartition(session.length, random, 4096), HostPolicy{});
+                                   randomPartition(session.length, random, 4096), policy);
         return !r.guardHit.empty() ? r.guardHit : r.inputWritten;
     });
 }

@@ -37,6 +37,7 @@ Outcome countedProperty(const Context& context, bool heap) {
         HostPolicy policy;
         policy.countHeapAndLocks = true;
         policy.honourSleep = (seed % 2) == 1;
+        policy.countdown = randomCountdown(random);
         policy.creation = (seed % 3) == 0 ? Creation::WithHost : Creation::Plain;
         const Rendering r = render(subject.library, context, subject.shape, session, randomPartition(session.length, random, 4096), policy);
         blocks += r.blocksCalled;
