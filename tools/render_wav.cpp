@@ -34,6 +34,8 @@ void writeWav(const std::string& path, const std::vector<float>& samples, int32_
     if (file == nullptr) throw RenderError("cannot write WAV '" + path + "': " + sf_strerror(nullptr));
     // Full-scale float 1.0 would otherwise wrap to the most negative integer.
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The PEAK chunk carries a time stamp; without it the same render gives the same bytes.
+    sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     const sf_count_t frames = static_cast<sf_count_t>(samples.size());
     const sf_count_t written = sf_writef_float(file, samples.data(), frames);
     const std::string reason = sf_strerror(file);

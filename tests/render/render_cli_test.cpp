@@ -198,6 +198,21 @@ TEST_F(DefaultRender, PlotIsAPng) {
     EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 }
 
+TEST(RenderFiles, TheSameRenderGivesTheSameBytes) {
+    ScratchFolder folder;
+    for (const char* name : {"1", "2"}) {
+        const ToolRun run = runKvx({"render", "--out", folder.path(std::string(name) + ".wav"), "--csv",
+                                    folder.path(std::string(name) + ".csv"), "--plot", folder.path(std::string(name) + ".png")});
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    for (const char* type : {".wav", ".csv", ".png"}) {
+        SCOPED_TRACE(type);
+        const std::string first = readFile(folder.path(std::string("1") + type));
+        EXPECT_FALSE(first.empty());
+        EXPECT_TRUE(first == readFile(folder.path(std::string("2") + type))) << "no time stamps or other noise";
+    }
+}
+
 TEST(RenderPlot, SvgWhenAskedFor) {
     ScratchFolder folder;
     const ToolRun run = runKvx({"render", "--plot", folder.path("figure.svg")});
