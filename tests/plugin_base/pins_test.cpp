@@ -113,7 +113,7 @@ TEST(FloatPin, RawSettersCopyAtMostFourBytesAndNeverWritePastTheValue) {
     }
 }
 
-TEST(ControlPin, ReportsItsRawFormAndIgnoresBuffers) {
+TEST(ControlPin, ItsRawFormIsTheValuesOwnBytes) {
     MpControlPin<bool, 0, 4> boolean;
     MpControlPin<float, 1, 6> real;
     EXPECT_EQ(boolean.rawSize(), 1);

@@ -37,7 +37,6 @@ protected:
 };
 
 TEST_F(Sleep, AFreshModuleAsksToSleepAtOnce) {
-    probe().blockOffset = 0;
     harness.run(64, nullptr);
     EXPECT_TRUE(harness.host.sleepRequested);
     expectWritten({}, 64);
