@@ -55,6 +55,9 @@ using kvx::test::countAllocation;
 using kvx::test::countFree;
 
 #ifndef KVX_NO_MALLOC_HOOKS
+// Default visibility: the project builds with hidden visibility, and a hidden malloc would
+// replace the C library's for this executable's own calls only.
+#define KVX_EXPORTED __attribute__((visibility("default")))
 extern "C" {
 void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
@@ -62,31 +65,31 @@ void* __libc_realloc(void*, size_t);
 void __libc_free(void*);
 void* __libc_memalign(size_t, size_t);
 
-void* malloc(size_t size) {
+KVX_EXPORTED void* malloc(size_t size) {
     countAllocation();
     return __libc_malloc(size);
 }
-void* calloc(size_t count, size_t size) {
+KVX_EXPORTED void* calloc(size_t count, size_t size) {
     countAllocation();
     return __libc_calloc(count, size);
 }
-void* realloc(void* pointer, size_t size) {
+KVX_EXPORTED void* realloc(void* pointer, size_t size) {
     countAllocation();
     return __libc_realloc(pointer, size);
 }
-void free(void* pointer) {
+KVX_EXPORTED void free(void* pointer) {
     countFree(pointer);
     __libc_free(pointer);
 }
-void* memalign(size_t alignment, size_t size) {
+KVX_EXPORTED void* memalign(size_t alignment, size_t size) {
     countAllocation();
     return __libc_memalign(alignment, size);
 }
-void* aligned_alloc(size_t alignment, size_t size) {
+KVX_EXPORTED void* aligned_alloc(size_t alignment, size_t size) {
     countAllocation();
     return __libc_memalign(alignment, size);
 }
-int posix_memalign(void** out, size_t alignment, size_t size) {
+KVX_EXPORTED int posix_memalign(void** out, size_t alignment, size_t size) {
     countAllocation();
     if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) return EINVAL;
     void* pointer = __libc_memalign(alignment, size);
