@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenCase{"broken_writes_past_block", "processing.guard_zones", "past the block end"},
                       BrokenCase{"broken_sleeps_while_streaming", "processing.no_sleep_while_streaming", "declared streaming"},
                       BrokenCase{"broken_drifts_while_constant", "processing.constant_while_declared", "declared constant"},
-                      BrokenCase{"broken_hangs", "processing.block_sizes", "did not finish"},
+                      BrokenCase{"broken_hangs", "hostile.sample_rates", "did not finish"},
                       BrokenCase{"broken_allocates", "realtime.no_heap", "heap"},
                       BrokenCase{"broken_locks", "realtime.no_locks", "lock calls"},
                       BrokenCase{"broken_denormal_output", "realtime.no_denormals", "subnormal"},

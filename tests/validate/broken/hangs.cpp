@@ -1,14 +1,15 @@
-// Broken: never returns from a 7-sample block.
+// Broken: never returns once the host reports a sample rate above 100 MHz (as a module sizing a
+// loop by the rate might).
 #include "broken/broken_module.h"
 
 namespace {
 class Hangs : public kvx::adsr::Adsr {
 public:
-    void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
-        volatile bool spinning = sampleCount == 7;
+    void onPinChanges() noexcept override {
+        volatile bool spinning = hostSampleRate() > 1e8f;
         while (spinning) {
         }
-        Adsr::process(sampleCount, events);
+        Adsr::onPinChanges();
     }
 };
 }  // namespace
