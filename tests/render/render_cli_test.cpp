@@ -4,7 +4,6 @@
 #include <sndfile.h>
 
 #include <cmath>
-#include <regex>
 #include <sstream>
 
 #include "host/event_list.h"
@@ -274,10 +273,16 @@ TEST(RenderFormats, PcmFilesHoldTheFloatRenderToTheirResolution) {
 
 // The value the tool says it used for a duration flag.
 double printedValue(const std::string& out, const std::string& name, const std::string& unit) {
-    std::smatch match;
-    const std::regex pattern("\n" + name + " +([-0-9.e]+) \\(" + unit + "\\)");
-    if (!std::regex_search(out, match, pattern)) return NAN;
-    return std::stod(match[1]);
+    // A line "<name>   <value> (<unit>)".
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string first, value, written;
+        fields >> first >> value >> written;
+        if (first == name && written == "(" + unit + ")") return std::stod(value);
+    }
+    return NAN;
 }
 
 TEST(RenderUnits, DurationsBecomeTimeValues) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <utility>
 
 #include "tests/render/render_tool_runner.h"
@@ -15,11 +14,26 @@ struct FailureCase {
     std::string name;
     std::vector<std::string> args;  // "@" is replaced by the scratch folder
     std::string scoreText;          // written to @/score.json when not empty
-    std::string message;            // regular expression the error line must contain
+    std::string message;            // the error line must contain this; '*' stands for any text
     bool oneLine = true;            // the argument parser adds a hint line of its own
 };
 
 void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
+// True when the pieces of `pattern` between '*'s occur in `text` in that order.
+bool containsPattern(const std::string& text, const std::string& pattern) {
+    size_t from = 0, start = 0;
+    while (start <= pattern.size()) {
+        size_t star = pattern.find('*', start);
+        if (star == std::string::npos) star = pattern.size();
+        const std::string piece = pattern.substr(start, star - start);
+        const size_t found = text.find(piece, from);
+        if (found == std::string::npos) return false;
+        from = found + piece.size();
+        start = star + 1;
+    }
+    return true;
+}
 
 class RenderFailure : public ::testing::TestWithParam<FailureCase> {};
 
@@ -45,7 +59,7 @@ TEST_P(RenderFailure, ExplainsAndLeavesNothingBehind) {
     const ToolRun run = runKvx(args);
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.status, -1) << "the tool must exit, not crash";
-    EXPECT_TRUE(std::regex_search(run.err, std::regex(c.message))) << run.err;
+    EXPECT_TRUE(containsPattern(run.err, c.message)) << run.err << "\nexpected: " << c.message;
     if (c.oneLine) {
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_EQ(run.err.rfind("kvx render: ", 0), 0u) << run.err;
@@ -60,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, RenderFailure,
     ::testing::Values(
         FailureCase{"unknown_flag", {"--atack", "0.5"}, "", "--atack", false},
-        FailureCase{"bad_unit", {"--attack", "100xs"}, "", "--attack: expected a time .*'100xs'"},
+        FailureCase{"bad_unit", {"--attack", "100xs"}, "", "--attack: expected a time *'100xs'"},
         FailureCase{"unit_on_a_level", {"--sustain", "50ms"}, "", "--sustain: expected a plain number"},
         FailureCase{"zero_duration", {"--release", "0ms"}, "", "--release: a duration must be positive"},
         FailureCase{"negative_length", {"--length", "-1"}, "", "--length: must be positive"},
@@ -68,28 +82,28 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"note_ends_before_it_starts", {"--note", "1:0.5"}, "", "--note 1:0.5: the note must end after it starts"},
         FailureCase{"negative_note", {"--note", "-1:0.5"}, "", "must not be negative"},
         FailureCase{"fractional_samples", {"--note", "0:10.5smp"}, "", "whole number"},
-        FailureCase{"bad_block", {"--block", "0"}, "", "--block .*expected a whole number"},
+        FailureCase{"bad_block", {"--block", "0"}, "", "--block *expected a whole number"},
         FailureCase{"bad_rate", {"--rate", "44.1k"}, "", "--rate: expected a whole number"},
         FailureCase{"bad_format", {"--format", "pcm8"}, "", "--format: expected float, pcm16 or pcm24"},
         FailureCase{"bad_plot_name", {"--plot", "@figure.jpg"}, "", "--plot: expected a file name ending in .png or .svg"},
-        FailureCase{"output_folder_missing", {"--csv", "@missing/a.csv"}, "", "cannot write '.*missing/a\\.csv'"},
-        FailureCase{"missing_plugin", {"@nothing.kvx"}, "", "cannot load '.*nothing\\.kvx'"},
-        FailureCase{"not_a_module_library", {"libm.so.6"}, "", "'libm\\.so\\.6' is not a module library"},
+        FailureCase{"output_folder_missing", {"--csv", "@missing/a.csv"}, "", "cannot write '*missing/a.csv'"},
+        FailureCase{"missing_plugin", {"@nothing.kvx"}, "", "cannot load '*nothing.kvx'"},
+        FailureCase{"not_a_module_library", {"libm.so.6"}, "", "'libm.so.6' is not a module library"},
         FailureCase{"library_without_the_module", {KVX_RENDER_OTHER_MODULE}, "", "cannot create module \"KV ADSR4\""},
-        FailureCase{"missing_score", {"--score", "@none.json"}, "", "cannot read score '.*none\\.json'"},
-        FailureCase{"score_syntax", {"--score", "@score.json"}, SYNTAX_ERROR, "score\\.json: parse error at line 3, column 14"},
+        FailureCase{"missing_score", {"--score", "@none.json"}, "", "cannot read score '*none.json'"},
+        FailureCase{"score_syntax", {"--score", "@score.json"}, SYNTAX_ERROR, "score.json: parse error at line 3, column 14"},
         FailureCase{"score_wrong_type", {"--score", "@score.json"}, R"({"notes": [{"on": "soon"}]})",
-                    "score\\.json: notes\\[0\\]\\.on: expected a time .*'soon'"},
+                    "score.json: notes[0].on: expected a time *'soon'"},
         FailureCase{"score_unknown_field", {"--score", "@score.json"}, R"({"lenght": 2})",
-                    "score\\.json: unknown field \"lenght\""},
+                    "score.json: unknown field \"lenght\""},
         FailureCase{"score_unknown_parameter", {"--score", "@score.json"}, R"({"parameters": {"atack": 0.5}})",
-                    "score\\.json: parameters\\.atack: unknown parameter"},
+                    "score.json: parameters.atack: unknown parameter"},
         FailureCase{"score_breakpoints_out_of_order", {"--score", "@score.json"},
                     R"({"automation": {"decay": [[0.5, 0.6], [0.2, 0.4]]}})",
-                    "score\\.json: automation\\.decay\\[1\\]: breakpoints must be in time order"},
+                    "score.json: automation.decay[1]: breakpoints must be in time order"},
         FailureCase{"score_duration_for_a_curve", {"--score", "@score.json"}, R"({"parameters": {"decay-curve": "10ms"}})",
-                    "score\\.json: parameters\\.decay-curve: expected a number"},
-        FailureCase{"score_unknown_unit", {"--score", "@score.json"}, R"({"length": "3h"})", "score\\.json: length: expected a time"},
+                    "score.json: parameters.decay-curve: expected a number"},
+        FailureCase{"score_unknown_unit", {"--score", "@score.json"}, R"({"length": "3h"})", "score.json: length: expected a time"},
         FailureCase{"too_long", {"--length", "2000s"}, "", "--length: at most 50000000 samples"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
