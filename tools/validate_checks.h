@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/validate_guarded_buffer.h"
 #include "tools/validate_module.h"
+#include "tools/validate_shape.h"
 
 namespace kvx::validate {
 

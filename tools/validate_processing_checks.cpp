@@ -65,7 +65,7 @@ Outcome sampleRates(const Context& context) {
         const std::string violation = firstViolation(r);
         if (!violation.empty()) return fail("at " + std::to_string(rate) + " Hz: " + violation + reproduce(context.seed));
     }
-    return pass(std::to_string(sweptSampleRates().size()) + " rates, 8000..768000 Hz and 1234.5678 Hz");
+    return pass(std::to_string(sweptSampleRates().size()) + " rates");
 }
 
 Outcome blockSizes(const Context& context) {
