@@ -3,6 +3,7 @@
 
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cctype>
@@ -346,6 +347,11 @@ void writePlot(const std::string& path, PlotFormat format, const PlotData& data)
         written = cairo_surface_status(surface);
     }
     if (written != CAIRO_STATUS_SUCCESS) throw RenderError("cannot write plot '" + path + "': " + cairo_status_to_string(written));
+    owner.reset();
+    // cairo and fontconfig keep font caches for the life of the process; handing them back here
+    // keeps leak checkers quiet about a tool that draws once.
+    cairo_debug_reset_static_data();
+    FcFini();
 }
 
 }  // namespace kvx::tool
