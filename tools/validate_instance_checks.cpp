@@ -222,7 +222,8 @@ Outcome bindRange(const Context& context) {
             return fail("pin id " + std::to_string(id) + ": IMpPlugin2 gave " + std::to_string(two) + ", IMpPlugin gave " +
                         std::to_string(one) + ", expected -1");
     }
-    return pass("pins " + describeIds(pins));
+    const ModuleShape shape = discoverShape(library, context);
+    return pass("pins " + describeIds(pins) + "; audio outputs " + describeIds(shape.outputs));
 }
 
 Outcome viewSlots(const Context& context) {
