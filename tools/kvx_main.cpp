@@ -12,8 +12,14 @@ int main(int argc, char** argv) {
     kvx::tool::addValidateCommand(app, exitStatus);
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForAllHelp& help) {
+        return app.exit(help);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error);
+        // One clear line for a wrong command line.
+        std::cerr << "kvx: " << error.what() << " (see kvx --help)\n";
+        return error.get_exit_code() != 0 ? error.get_exit_code() : 2;
     } catch (const std::exception& error) {
         std::cerr << "kvx: " << error.what() << "\n";
         return 1;
