@@ -95,6 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenCase{"broken_writes_past_block", "processing.guard_zones", "past the block end"},
                       BrokenCase{"broken_sleeps_while_streaming", "processing.no_sleep_while_streaming", "declared streaming"},
                       BrokenCase{"broken_drifts_while_constant", "processing.constant_while_declared", "declared constant"},
+                      BrokenCase{"broken_shared_dither", "processing.determinism", "output pin 9"},
+                      BrokenCase{"broken_events_at_block_start", "accuracy.block_partitions", "random blocks"},
                       BrokenCase{"broken_hangs", "hostile.sample_rates", "did not finish"},
                       BrokenCase{"broken_allocates", "realtime.no_heap", "heap"},
                       BrokenCase{"broken_locks", "realtime.no_locks", "lock calls"},
