@@ -59,6 +59,9 @@ struct GateOffCase {
     bool releases;
 };
 
+// Printed field by field: the default printer would read the struct's padding bytes.
+void PrintTo(const GateOffCase& c, std::ostream* out) { *out << c.phase << " at " << c.at; }
+
 class GateOff : public ::testing::TestWithParam<GateOffCase> {};
 
 TEST_P(GateOff, StartsTheReleaseOnlyFromAttackDecayOrSustain) {
@@ -163,6 +166,8 @@ struct RetriggerCase {
     const char* phase;
     int64_t at;
 };
+
+void PrintTo(const RetriggerCase& c, std::ostream* out) { *out << c.phase << " at " << c.at; }
 
 class Retrigger : public ::testing::TestWithParam<RetriggerCase> {};
 

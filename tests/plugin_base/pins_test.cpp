@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -90,7 +91,11 @@ TEST(FloatPin, RawSettersCopyAtMostFourBytesAndNeverWritePastTheValue) {
     for (int32_t size = -2; size <= 8; ++size) {
         for (bool fromEvent : {false, true}) {
             SCOPED_TRACE("size " + std::to_string(size) + (fromEvent ? " from event" : ""));
-            MpControlPin<float, 0, 6> pin;
+            // Built over a known byte pattern, so that padding bytes compare as defined values.
+            using FloatPin = MpControlPin<float, 0, 6>;
+            alignas(FloatPin) unsigned char storage[sizeof(FloatPin)];
+            std::memset(storage, 0x5A, sizeof storage);
+            FloatPin& pin = *new (storage) FloatPin;
             pin.value = 1.5f;
             auto* object = reinterpret_cast<unsigned char*>(&pin);
             const size_t valueAt = static_cast<size_t>(reinterpret_cast<unsigned char*>(&pin.value) - object);
@@ -109,6 +114,7 @@ TEST(FloatPin, RawSettersCopyAtMostFourBytesAndNeverWritePastTheValue) {
                 const bool copiedByte = i >= valueAt && i < valueAt + copied;
                 EXPECT_EQ(object[i], copiedByte ? source[i - valueAt] : before[i]) << "byte " << i;
             }
+            pin.~FloatPin();
         }
     }
 }
