@@ -258,13 +258,7 @@ Outcome negativeBlocks(const Context& context) {
     Subject subject(context);
     RawHost host;
     RawInstance instance(subject.library, context, host);
-    std::vector<GuardedBuffer> buffers;
-    buffers.reserve(subject.shape.pins.size());
-    for (int32_t pin : subject.shape.pins) {
-        buffers.emplace_back(256);
-        std::fill(buffers.back().data(), buffers.back().data() + 256, unwrittenSample());
-        instance.bind(pin, buffers.back().data());
-    }
+    std::vector<GuardedBuffer> buffers = bindUnwrittenBuffers(instance, subject.shape.pins, 256);
     const float one = 1.0f;
     RawEvent graph = makeEvent(0, event::GRAPH_BEGIN, -1);
     RawEvent value = makeEvent(0, event::PIN_VALUE, subject.shape.inputs.empty() ? 0 : subject.shape.inputs.front(), 4, &one, 4);

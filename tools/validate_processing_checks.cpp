@@ -28,13 +28,7 @@ Outcome zeroLength(const Context& context) {
     Subject subject(context);
     RawHost host;
     RawInstance instance(subject.library, context, host);
-    std::vector<GuardedBuffer> buffers;
-    buffers.reserve(subject.shape.pins.size());
-    for (int32_t pin : subject.shape.pins) {
-        buffers.emplace_back(64);
-        std::fill(buffers.back().data(), buffers.back().data() + 64, unwrittenSample());
-        instance.bind(pin, buffers.back().data());
-    }
+    std::vector<GuardedBuffer> buffers = bindUnwrittenBuffers(instance, subject.shape.pins, 64);
     std::vector<RawEvent> events;
     events.push_back(makeEvent(0, event::GRAPH_BEGIN, -1));
     const float one = 1.0f;

@@ -17,19 +17,25 @@ std::vector<int32_t> probePins(const RawInstance& instance, int32_t limit) {
     return found;
 }
 
+std::vector<GuardedBuffer> bindUnwrittenBuffers(const RawInstance& instance, const std::vector<int32_t>& pins,
+                                                int32_t samples) {
+    std::vector<GuardedBuffer> buffers;
+    buffers.reserve(pins.size());
+    for (int32_t pin : pins) {
+        buffers.emplace_back(samples);
+        std::fill(buffers.back().data(), buffers.back().data() + samples, unwrittenSample());
+        instance.bind(pin, buffers.back().data());
+    }
+    return buffers;
+}
+
 ModuleShape discoverShape(const RawLibrary& library, const Context& context) {
     ModuleShape shape;
     RawHost host;
     RawInstance instance(library, context, host);
     shape.pins = probePins(instance);
     constexpr int32_t BLOCK = 64;
-    std::vector<GuardedBuffer> buffers;
-    buffers.reserve(shape.pins.size());
-    for (int32_t pin : shape.pins) {
-        buffers.emplace_back(BLOCK);
-        std::fill(buffers.back().data(), buffers.back().data() + BLOCK, unwrittenSample());
-        instance.bind(pin, buffers.back().data());
-    }
+    std::vector<GuardedBuffer> buffers = bindUnwrittenBuffers(instance, shape.pins, BLOCK);
     // Graph start, then a zero value for every pin at sample 0: output pins report their state.
     std::vector<RawEvent> events;
     events.push_back(makeEvent(0, event::GRAPH_BEGIN, -1));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/validate_guarded_buffer.h"
 #include "tools/validate_module.h"
 
 namespace kvx::validate {
@@ -21,6 +22,11 @@ struct ModuleShape {
     std::vector<int32_t> inputs;  // pins minus outputs
 };
 ModuleShape discoverShape(const RawLibrary& library, const Context& context);
+
+// Binds a guarded buffer of `samples` to each pin, filled with what a host leaves in an output
+// buffer before process, so that written samples can be told from unwritten ones.
+std::vector<GuardedBuffer> bindUnwrittenBuffers(const RawInstance& instance, const std::vector<int32_t>& pins,
+                                                int32_t samples);
 
 std::string describeIds(const std::vector<int32_t>& ids);
 
