@@ -8,16 +8,22 @@ namespace kvx::host {
 SleepingRunner::SleepingRunner(PluginInstance& driven, int32_t output) : instance(driven), outputPin(output) {}
 
 bool SleepingRunner::runBlock(int32_t sampleCount, const HostEvent* events) {
-    float* out = instance.buffer(outputPin);
     ++counters.blocks;
     counters.samples += sampleCount;
     if (sleeping && honourSleep && events == nullptr) {
-        std::fill(out, out + sampleCount, held);
+        // A sleeping module costs the host nothing but, at most, one fill of its buffer.
+        if (refillSleptBlocks || heldSpan < sampleCount) {
+            float* out = instance.buffer(outputPin);
+            std::fill(out, out + sampleCount, held);
+            heldSpan = sampleCount;
+        }
         ++counters.blocksSlept;
         instance.skip(sampleCount);
         return false;
     }
+    float* out = instance.buffer(outputPin);
     sleeping = false;
+    heldSpan = 0;
     HostServices& host = instance.host();
     host.sleepCountdown = std::max(minimumCountdown, sampleCount);
     host.clearSleepRequest();
@@ -39,7 +45,10 @@ bool SleepingRunner::runBlock(int32_t sampleCount, const HostEvent* events) {
         // Samples after the sleep request were not written; the constant value holds there.
         // (A host that keeps calling a sleepy module gets the same: the module writes nothing
         // once its countdown has run out.)
-        if (state.known && !state.streaming) std::fill(out + constantFrom, out + sampleCount, held);
+        if (state.known && !state.streaming) {
+            std::fill(out + constantFrom, out + sampleCount, held);
+            if (constantFrom == 0) heldSpan = sampleCount;
+        }
     }
     return true;
 }

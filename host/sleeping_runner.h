@@ -28,6 +28,11 @@ public:
     // 0 would let a module sleep before the sample it declared constant is written.
     int32_t minimumCountdown = 1;
 
+    // While the module sleeps, the output buffer keeps the held value from the previous block
+    // and is not written again. Set this when something else writes into the output buffer
+    // between blocks, so that every slept block is filled anew.
+    bool refillSleptBlocks = false;
+
     // Runs one block of `sampleCount` samples. Returns true when the module was called.
     bool runBlock(int32_t sampleCount, const HostEvent* events);
 
@@ -40,6 +45,7 @@ private:
     int32_t outputPin;
     bool sleeping = false;
     float held = 0.0f;
+    int32_t heldSpan = 0;  // leading output samples known to hold `held` since the module last ran
     RunnerStats counters;
 };
 

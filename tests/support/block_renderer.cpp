@@ -72,7 +72,10 @@ void BlockRenderer::render(int64_t samples, int32_t blockSize) {
                 events.add(at, e.type, e.pinId);
         }
         float* out = driven.buffer(outputPin);
-        if (poisonOutput) std::fill(out, out + count, std::numeric_limits<float>::quiet_NaN());
+        if (poisonOutput) {
+            std::fill(out, out + count, std::numeric_limits<float>::quiet_NaN());
+            sleeper.refillSleptBlocks = true;
+        }
         sleeper.runBlock(count, events.empty() ? nullptr : events.head());
         rendered.insert(rendered.end(), out, out + count);
         calls.insert(calls.end(), host.trace.begin(), host.trace.end());
