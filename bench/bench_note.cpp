@@ -1,5 +1,5 @@
 // Case 4: the whole single note through the real host and the dlopen'd ADSR.kvx: with the
-// SleepingRunner honouring sleep (refilling the held value every slept block), with a lean host
+// SleepingRunner honouring sleep (its buffer keeps the held value while asleep), with a lean host
 // honouring sleep (output left alone while asleep), and with a host calling every block.
 #include <benchmark/benchmark.h>
 

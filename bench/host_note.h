@@ -18,7 +18,7 @@ const host::PluginLibrary& moduleLibrary();
 
 // How the host treats a module that asked to sleep.
 enum class HostMode {
-    SleepingRunner,  // host::SleepingRunner: not called; the held value refilled every block
+    SleepingRunner,  // host::SleepingRunner: not called; its buffer keeps the held value
     LeanSleep,       // not called, output left alone: downstream was told it is constant
     EveryBlock,      // host::SleepingRunner ignoring sleep: called every block
 };

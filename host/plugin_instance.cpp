@@ -56,8 +56,8 @@ void PluginInstance::process(int32_t sampleCount, const HostEvent* events) {
     samplePosition += sampleCount > 0 ? sampleCount : 0;
 }
 
-void PluginInstance::skip(int32_t sampleCount) {
-    ++blockIndex;
+void PluginInstance::skip(int64_t sampleCount, int64_t blocks) {
+    blockIndex += blocks;
     samplePosition += sampleCount > 0 ? sampleCount : 0;
 }
 

@@ -42,8 +42,8 @@ public:
 
     int64_t blocksProcessed() const { return blockIndex; }
     int64_t position() const { return samplePosition; }
-    // Advances the host's position without calling the module (a skipped block).
-    void skip(int32_t sampleCount);
+    // Advances the host's position without calling the module (skipped blocks).
+    void skip(int64_t sampleCount, int64_t blocks = 1);
 
 private:
     std::unique_ptr<HostServices> services;

@@ -18,8 +18,14 @@ bool SleepingRunner::runBlock(int32_t sampleCount, const HostEvent* events) {
             heldSpan = sampleCount;
         }
         ++counters.blocksSlept;
-        instance.skip(sampleCount);
+        ++sleptBlocks;
+        sleptSamples += sampleCount > 0 ? sampleCount : 0;
         return false;
+    }
+    if (sleptBlocks != 0) {
+        instance.skip(sleptSamples, sleptBlocks);
+        sleptBlocks = 0;
+        sleptSamples = 0;
     }
     float* out = instance.buffer(outputPin);
     sleeping = false;

@@ -33,7 +33,8 @@ public:
     // between blocks, so that every slept block is filled anew.
     bool refillSleptBlocks = false;
 
-    // Runs one block of `sampleCount` samples. Returns true when the module was called.
+    // Runs one block of `sampleCount` samples. Returns true when the module was called. The
+    // instance's block count and position catch up with slept blocks when it is next called.
     bool runBlock(int32_t sampleCount, const HostEvent* events);
 
     bool asleep() const { return sleeping; }
@@ -46,6 +47,9 @@ private:
     bool sleeping = false;
     float held = 0.0f;
     int32_t heldSpan = 0;  // leading output samples known to hold `held` since the module last ran
+    // Slept blocks not yet counted by the instance: a sleeping voice touches only this object.
+    int64_t sleptBlocks = 0;
+    int64_t sleptSamples = 0;
     RunnerStats counters;
 };
 
