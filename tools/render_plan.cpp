@@ -13,10 +13,10 @@ namespace kvx::tool {
 namespace {
 
 // "0.5 (100ms)" for a duration, "0.6" for a raw value.
-std::string settingText(const ParameterSpec& spec, float value) {
+std::string settingText(const ParameterSpec& given, float value) {
     char text[64];
-    if (spec.isDuration)
-        std::snprintf(text, sizeof text, "%.6g (%s)", static_cast<double>(value), describe(spec.duration).c_str());
+    if (given.isDuration)
+        std::snprintf(text, sizeof text, "%.6g (%s)", static_cast<double>(value), describe(given.duration).c_str());
     else
         std::snprintf(text, sizeof text, "%.6g", static_cast<double>(value));
     return text;

@@ -41,9 +41,9 @@ public:
     ParameterSpec parameter(const json& value, size_t index, const std::string& field) const {
         const ParameterKind kind = PARAMETERS[index].kind;
         if (value.is_number()) {
-            ParameterSpec spec;
-            spec.raw = value.get<double>();
-            return spec;
+            ParameterSpec given;
+            given.raw = value.get<double>();
+            return given;
         }
         if (value.is_string() && kind == ParameterKind::Time)
             return parseParameter(value.get<std::string>(), kind, source + ": " + field);

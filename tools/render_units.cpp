@@ -56,14 +56,14 @@ bool parseNumber(std::string_view text, double& value) {
 }
 
 TimeSpec parseTime(std::string_view text, const std::string& what) {
-    TimeSpec spec;
+    TimeSpec given;
     std::string_view number;
-    splitUnit(trim(text), number, spec.unit, spec.unitWritten);
-    if (!parseNumber(number, spec.amount))
+    splitUnit(trim(text), number, given.unit, given.unitWritten);
+    if (!parseNumber(number, given.amount))
         throw RenderError(what + ": expected a time such as 1.2, 1.2s, 120ms or 480smp, got " + quoted(text));
-    if (spec.unit == TimeUnit::Samples && spec.amount != std::floor(spec.amount))
+    if (given.unit == TimeUnit::Samples && given.amount != std::floor(given.amount))
         throw RenderError(what + ": a sample count must be a whole number, got " + quoted(text));
-    return spec;
+    return given;
 }
 
 double toSeconds(const TimeSpec& time, double sampleRate) {
@@ -91,32 +91,32 @@ std::string describe(const TimeSpec& time) {
 }
 
 ParameterSpec parseParameter(std::string_view text, ParameterKind kind, const std::string& what) {
-    ParameterSpec spec;
+    ParameterSpec given;
     std::string_view number;
     TimeUnit unit;
     bool written;
     splitUnit(trim(text), number, unit, written);
     if (!written) {
-        if (!parseNumber(number, spec.raw))
+        if (!parseNumber(number, given.raw))
             throw RenderError(what + ": expected a number" +
                               (kind == ParameterKind::Time ? std::string(" or a duration such as 120ms or 1.5s") : "") +
                               ", got " + quoted(text));
-        return spec;
+        return given;
     }
     if (kind != ParameterKind::Time)
         throw RenderError(what + ": expected a plain number (" +
                           (kind == ParameterKind::Level ? "a level, 1.0 full scale" : "a curve amount") +
                           "), got " + quoted(text));
-    spec.isDuration = true;
-    spec.duration = parseTime(text, what);
-    if (!(spec.duration.amount > 0.0))
+    given.isDuration = true;
+    given.duration = parseTime(text, what);
+    if (!(given.duration.amount > 0.0))
         throw RenderError(what + ": a duration must be positive, got " + quoted(text));
-    return spec;
+    return given;
 }
 
-float pinValue(const ParameterSpec& spec, double sampleRate) {
-    if (!spec.isDuration) return static_cast<float>(spec.raw);
-    return static_cast<float>(adsr::secondsToTimeValue(toSeconds(spec.duration, sampleRate)));
+float pinValue(const ParameterSpec& given, double sampleRate) {
+    if (!given.isDuration) return static_cast<float>(given.raw);
+    return static_cast<float>(adsr::secondsToTimeValue(toSeconds(given.duration, sampleRate)));
 }
 
 }  // namespace kvx::tool

@@ -41,7 +41,7 @@ struct ParameterSpec {
 // Parses a plain number (raw pin value) or, for time parameters, a positive duration with a unit.
 ParameterSpec parseParameter(std::string_view text, ParameterKind kind, const std::string& what);
 // The pin value the setting stands for (a duration goes through the inverse time mapping).
-float pinValue(const ParameterSpec& spec, double sampleRate);
+float pinValue(const ParameterSpec& given, double sampleRate);
 
 // A finite number, the whole of `text`; false otherwise.
 bool parseNumber(std::string_view text, double& value);
