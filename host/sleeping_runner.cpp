@@ -8,18 +8,20 @@ namespace kvx::host {
 SleepingRunner::SleepingRunner(PluginInstance& driven, int32_t output) : instance(driven), outputPin(output) {}
 
 bool SleepingRunner::runBlock(int32_t sampleCount, const HostEvent* events) {
+    // A negative count is passed on to the module as it is, but the host fills nothing.
+    const int32_t fillCount = sampleCount > 0 ? sampleCount : 0;
     ++counters.blocks;
     counters.samples += sampleCount;
     if (sleeping && honourSleep && events == nullptr) {
         // A sleeping module costs the host nothing but, at most, one fill of its buffer.
-        if (refillSleptBlocks || heldSpan < sampleCount) {
+        if (refillSleptBlocks || heldSpan < fillCount) {
             float* out = instance.buffer(outputPin);
-            std::fill(out, out + sampleCount, held);
-            heldSpan = sampleCount;
+            std::fill(out, out + fillCount, held);
+            heldSpan = fillCount;
         }
         ++counters.blocksSlept;
         ++sleptBlocks;
-        sleptSamples += sampleCount > 0 ? sampleCount : 0;
+        sleptSamples += fillCount;
         return false;
     }
     if (sleptBlocks != 0) {
@@ -41,7 +43,7 @@ bool SleepingRunner::runBlock(int32_t sampleCount, const HostEvent* events) {
     const HostServices::PinStreamState& state = host.streamState(outputPin);
     int32_t constantFrom = 0;
     if (state.known && !state.streaming && state.block == thisBlock && state.timestamp >= 0 &&
-        state.timestamp < sampleCount) {
+        state.timestamp < fillCount) {
         constantFrom = state.timestamp;
         held = out[constantFrom];
     }
@@ -52,8 +54,8 @@ bool SleepingRunner::runBlock(int32_t sampleCount, const HostEvent* events) {
         // (A host that keeps calling a sleepy module gets the same: the module writes nothing
         // once its countdown has run out.)
         if (state.known && !state.streaming) {
-            std::fill(out + constantFrom, out + sampleCount, held);
-            if (constantFrom == 0) heldSpan = sampleCount;
+            std::fill(out + constantFrom, out + fillCount, held);
+            if (constantFrom == 0) heldSpan = fillCount;
         }
     }
     return true;
