@@ -30,7 +30,8 @@ void runBlocks(benchmark::State& state, std::vector<HostEvent> events) {
 void movingBlock(benchmark::State& state) { runBlocks(state, {}); }
 
 void triggerGateBlock(benchmark::State& state) {
-    runBlocks(state, {boolEvent(BLOCK / 2, adsr::PIN_TRIGGER, true), boolEvent(BLOCK / 2, adsr::PIN_GATE, true)});
+    runBlocks(state,
+              {boolEvent(BLOCK / 2, adsr::PIN_TRIGGER, true), boolEvent(BLOCK / 2, adsr::PIN_GATE, true)});
 }
 
 void eightValueBlock(benchmark::State& state) {

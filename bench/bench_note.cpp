@@ -18,8 +18,8 @@ void hostNote(benchmark::State& state, HostMode mode) {
     }
     const host::RunnerStats& after = note.stats();
     state.counters["samples_per_iter"] = static_cast<double>(noteSamples(SINGLE_NOTE));
-    state.counters["blocks_skipped_share"] =
-        static_cast<double>(after.blocksSlept - before.blocksSlept) / static_cast<double>(after.blocks - before.blocks);
+    state.counters["blocks_skipped_share"] = static_cast<double>(after.blocksSlept - before.blocksSlept) /
+                                             static_cast<double>(after.blocks - before.blocks);
 }
 
 void noteSleeping(benchmark::State& state) { hostNote(state, HostMode::SleepingRunner); }

@@ -41,7 +41,8 @@ void manyVoices(benchmark::State& state, HostMode mode) {
     }
     // Seconds of audio per iteration: one period of every voice.
     state.counters["samples_per_iter"] = static_cast<double>(PERIOD_SAMPLES) * VOICE_COUNT;
-    state.counters["blocks_skipped_share"] = blocks > 0 ? static_cast<double>(slept) / static_cast<double>(blocks) : 0.0;
+    state.counters["blocks_skipped_share"] =
+        blocks > 0 ? static_cast<double>(slept) / static_cast<double>(blocks) : 0.0;
 }
 
 void voicesSleeping(benchmark::State& state) { manyVoices(state, HostMode::SleepingRunner); }

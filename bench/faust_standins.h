@@ -19,8 +19,10 @@ struct UI {
     virtual void closeBox() {}
     virtual void addButton(const char*, FAUSTFLOAT* zone) { gate = zone; }
     virtual void addCheckButton(const char*, FAUSTFLOAT*) {}
-    virtual void addHorizontalSlider(const char*, FAUSTFLOAT*, FAUSTFLOAT, FAUSTFLOAT, FAUSTFLOAT, FAUSTFLOAT) {}
-    virtual void addVerticalSlider(const char*, FAUSTFLOAT*, FAUSTFLOAT, FAUSTFLOAT, FAUSTFLOAT, FAUSTFLOAT) {}
+    virtual void addHorizontalSlider(const char*, FAUSTFLOAT*, FAUSTFLOAT, FAUSTFLOAT, FAUSTFLOAT,
+                                     FAUSTFLOAT) {}
+    virtual void addVerticalSlider(const char*, FAUSTFLOAT*, FAUSTFLOAT, FAUSTFLOAT, FAUSTFLOAT, FAUSTFLOAT) {
+    }
     virtual void addNumEntry(const char*, FAUSTFLOAT*, FAUSTFLOAT, FAUSTFLOAT, FAUSTFLOAT, FAUSTFLOAT) {}
     virtual void declare(FAUSTFLOAT*, const char*, const char*) {}
     FAUSTFLOAT* gate = nullptr;

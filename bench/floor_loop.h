@@ -9,10 +9,10 @@ namespace kvx::bench {
 
 // A moving segment as the recurrence sees it.
 struct FloorSegment {
-    double level;        // current value; advanced by runFloor
+    double level;  // current value; advanced by runFloor
     double asymptote;
     double coefficient;
-    double threshold;    // below it the segment ends (the upper end is 1.0)
+    double threshold;  // below it the segment ends (the upper end is 1.0)
 };
 
 // Runs up to `count` samples into `out`; returns the samples written before the segment ended

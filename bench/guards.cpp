@@ -45,8 +45,10 @@ void guardModuleMatchesFloor() {
     module.blockOffset = 0;
     module.generateEnvelope(CHUNK);
     const std::vector<float> moduleOut(voice.output(), voice.output() + CHUNK);
-    check(written == CHUNK && module.state == adsr::STATE_ATTACK, "long segment moves through the whole chunk");
-    check(sameBits(floorOut, moduleOut) && module.level == segment.level, "module generateEnvelope == floor loop, bit for bit");
+    check(written == CHUNK && module.state == adsr::STATE_ATTACK,
+          "long segment moves through the whole chunk");
+    check(sameBits(floorOut, moduleOut) && module.level == segment.level,
+          "module generateEnvelope == floor loop, bit for bit");
 }
 
 // The note's attack, sample by sample, against the floor loop from the same plan.
@@ -60,8 +62,10 @@ void guardNoteAttackMatchesFloor(const std::vector<float>& note) {
     std::vector<float> floorOut(note.size());
     const int32_t written = runFloor(segment, floorOut.data(), static_cast<int32_t>(note.size()));
     const int64_t attack = secondsToSamples(SINGLE_NOTE.attack);
-    check(std::abs(written - attack) <= 2, "note attack ends after about 100 ms (" + std::to_string(written) + " samples)");
-    check(std::equal(floorOut.begin(), floorOut.begin() + written, note.begin()) && note[static_cast<size_t>(written)] == 1.0f,
+    check(std::abs(written - attack) <= 2,
+          "note attack ends after about 100 ms (" + std::to_string(written) + " samples)");
+    check(std::equal(floorOut.begin(), floorOut.begin() + written, note.begin()) &&
+              note[static_cast<size_t>(written)] == 1.0f,
           "note attack == floor loop, then exactly 1.0");
 }
 
@@ -70,8 +74,10 @@ void guardNoteAttackMatchesFloor(const std::vector<float>& note) {
 void guardModuleNote(const std::vector<float>& note) {
     const auto peak = std::max_element(note.begin(), note.end());
     const int64_t peakAt = peak - note.begin();
-    check(*peak == 1.0f && peakAt <= secondsToSamples(SINGLE_NOTE.attack) + 2, "module note peaks at 1.0 within the attack");
-    const size_t sustainMiddle = static_cast<size_t>(secondsToSamples(SINGLE_NOTE.attack + SINGLE_NOTE.decay + 2.5));
+    check(*peak == 1.0f && peakAt <= secondsToSamples(SINGLE_NOTE.attack) + 2,
+          "module note peaks at 1.0 within the attack");
+    const size_t sustainMiddle =
+        static_cast<size_t>(secondsToSamples(SINGLE_NOTE.attack + SINGLE_NOTE.decay + 2.5));
     check(note[sustainMiddle] == static_cast<float>(SINGLE_NOTE.sustain), "module note sustains at 0.5");
     check(note.back() == 0.0f, "module note is 0.0 after the release");
 }
@@ -83,7 +89,8 @@ void guardPeer(const char* name, PeerEnvelope& peer) {
     const int64_t peakAt = peak - out.begin();
     check(std::fabs(*peak - 1.0f) <= 1e-3f && peakAt <= secondsToSamples(SINGLE_NOTE.attack) + 1,
           std::string(name) + ": peak 1.0 +- 1e-3 within the attack");
-    const size_t sustainMiddle = static_cast<size_t>(secondsToSamples(SINGLE_NOTE.attack + SINGLE_NOTE.decay + 2.5));
+    const size_t sustainMiddle =
+        static_cast<size_t>(secondsToSamples(SINGLE_NOTE.attack + SINGLE_NOTE.decay + 2.5));
     check(std::fabs(out[sustainMiddle] - static_cast<float>(SINGLE_NOTE.sustain)) <= 1e-3f,
           std::string(name) + ": sustain level reached");
     // Rendering again from idle gives the same note: the timed loop renders one note per call.
@@ -114,15 +121,18 @@ void guardEventPaths() {
         return out;
     };
     auto triggerGate = [](int32_t sample) {
-        return sample % BLOCK == BLOCK / 2
-                   ? std::vector<HostEvent>{boolEvent(0, adsr::PIN_TRIGGER, true), boolEvent(0, adsr::PIN_GATE, true)}
-                   : std::vector<HostEvent>{};
+        return sample % BLOCK == BLOCK / 2 ? std::vector<HostEvent>{boolEvent(0, adsr::PIN_TRIGGER, true),
+                                                                    boolEvent(0, adsr::PIN_GATE, true)}
+                                           : std::vector<HostEvent>{};
     };
     auto eightValues = [](int32_t sample) {
-        return sample % 8 == 4 ? std::vector<HostEvent>{boolEvent(0, adsr::PIN_GATE, true)} : std::vector<HostEvent>{};
+        return sample % 8 == 4 ? std::vector<HostEvent>{boolEvent(0, adsr::PIN_GATE, true)}
+                               : std::vector<HostEvent>{};
     };
-    check(sameBits(render(BLOCK, triggerGate), render(1, triggerGate)), "trigger+gate blocks: 64-sample == 1-sample blocks");
-    check(sameBits(render(BLOCK, eightValues), render(1, eightValues)), "8 value events: 64-sample == 1-sample blocks");
+    check(sameBits(render(BLOCK, triggerGate), render(1, triggerGate)),
+          "trigger+gate blocks: 64-sample == 1-sample blocks");
+    check(sameBits(render(BLOCK, eightValues), render(1, eightValues)),
+          "8 value events: 64-sample == 1-sample blocks");
 }
 
 void guardHostNote(const std::vector<float>& inProcess) {
@@ -136,9 +146,11 @@ void guardHostNote(const std::vector<float>& inProcess) {
         std::vector<float> rendered(inProcess.size());
         HostNote note(host.mode);
         note.render(rendered.data());
-        check(sameBits(rendered, inProcess), std::string("dlopen'd module, ") + host.name + " == in-process note");
+        check(sameBits(rendered, inProcess),
+              std::string("dlopen'd module, ") + host.name + " == in-process note");
         const bool sleeps = note.stats().blocksSlept > 0;
-        check(sleeps == (host.mode != HostMode::EveryBlock), std::string(host.name) + (sleeps ? ": blocks skipped" : ": no block skipped"));
+        check(sleeps == (host.mode != HostMode::EveryBlock),
+              std::string(host.name) + (sleeps ? ": blocks skipped" : ": no block skipped"));
         note.render(rendered.data());
         check(sameBits(rendered, inProcess), std::string(host.name) + ": a second note is the same");
     }
@@ -161,12 +173,14 @@ void guardPeriodicVoice() {
         return out;
     };
     const std::vector<float> everyBlock = render(HostMode::EveryBlock);
-    check(sameBits(render(HostMode::SleepingRunner), everyBlock) && sameBits(render(HostMode::LeanSleep), everyBlock),
+    check(sameBits(render(HostMode::SleepingRunner), everyBlock) &&
+              sameBits(render(HostMode::LeanSleep), everyBlock),
           "many-voice voice: the same bits through every host mode");
     const auto peak = std::max_element(everyBlock.begin(), everyBlock.end());
     const size_t sustained = static_cast<size_t>(secondsToSamples(VOICE_PERIOD + 2.5 + 2.0));
     const size_t idle = static_cast<size_t>(secondsToSamples(VOICE_PERIOD + 2.5 + 3.0 + 0.6));
-    check(*peak == 1.0f && everyBlock[sustained] == static_cast<float>(VOICE_NOTE.sustain) && everyBlock[idle] == 0.0f,
+    check(*peak == 1.0f && everyBlock[sustained] == static_cast<float>(VOICE_NOTE.sustain) &&
+              everyBlock[idle] == 0.0f,
           "many-voice voice: peak 1.0, sustain 0.6, back to 0.0");
 }
 
@@ -179,7 +193,8 @@ void guardMemory(GuardFigures& figures) {
     figures.instanceRequestedBytes = creation.requestedBytes;
     figures.instanceAllocations = creation.allocations;
     figures.objectBytes = static_cast<int64_t>(sizeof(adsr::Adsr));
-    check(creation.allocations >= 1 && creation.requestedBytes >= figures.objectBytes, "instance creation is counted");
+    check(creation.allocations >= 1 && creation.requestedBytes >= figures.objectBytes,
+          "instance creation is counted");
 
     // After creation: attach, bind, events and whole notes allocate nothing.
     InProcessVoice voice(SINGLE_NOTE, BLOCK);
@@ -198,7 +213,8 @@ void guardMemory(GuardFigures& figures) {
         note.render(nullptr);
     }
     figures.allocationsAfterCreation = stopCountingAllocations().allocations;
-    check(figures.allocationsAfterCreation == 0, "no allocation after creation (3 notes, in process and through the host)");
+    check(figures.allocationsAfterCreation == 0,
+          "no allocation after creation (3 notes, in process and through the host)");
 }
 
 }  // namespace
@@ -223,7 +239,8 @@ GuardFigures runGuardsOrExit() {
     figures.voiceMovingSamples = countMovingSamples(voiceNote);
     check(voiceNote.back() == 0.0f, "many-voice note ends at 0.0 within its period");
     std::printf("moving samples: single note %lld of %lld, many-voice note %lld\n",
-                static_cast<long long>(figures.noteMovingSamples), static_cast<long long>(noteSamples(SINGLE_NOTE)),
+                static_cast<long long>(figures.noteMovingSamples),
+                static_cast<long long>(noteSamples(SINGLE_NOTE)),
                 static_cast<long long>(figures.voiceMovingSamples));
     return figures;
 }

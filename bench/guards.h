@@ -17,7 +17,7 @@ struct GuardFigures {
     int64_t instanceBytes = 0;       // object + every allocation made while creating it (usable size)
     int64_t instanceRequestedBytes = 0;
     int64_t instanceAllocations = 0;
-    int64_t objectBytes = 0;         // sizeof the module class
+    int64_t objectBytes = 0;  // sizeof the module class
     int64_t allocationsAfterCreation = 0;
 };
 

@@ -47,7 +47,8 @@ bool HostVoice::runLean(const HostEvent* events) {
     ++leanStats.blocksCalled;
     const host::HostServices::PinStreamState& state = services.streamState(adsr::PIN_OUTPUT);
     int32_t constantFrom = 0;
-    if (state.known && !state.streaming && state.block == thisBlock && state.timestamp >= 0 && state.timestamp < BLOCK) {
+    if (state.known && !state.streaming && state.block == thisBlock && state.timestamp >= 0 &&
+        state.timestamp < BLOCK) {
         constantFrom = state.timestamp;
         held = out[constantFrom];
     }
@@ -60,7 +61,8 @@ bool HostVoice::runLean(const HostEvent* events) {
 }
 
 std::vector<HostEvent> noteOnEvents(int32_t timestamp) {
-    std::vector<HostEvent> events{boolEvent(timestamp, adsr::PIN_GATE, true), boolEvent(timestamp, adsr::PIN_TRIGGER, true)};
+    std::vector<HostEvent> events{boolEvent(timestamp, adsr::PIN_GATE, true),
+                                  boolEvent(timestamp, adsr::PIN_TRIGGER, true)};
     linkEvents(events);
     return events;
 }

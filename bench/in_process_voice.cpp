@@ -64,7 +64,8 @@ HostEvent boolEvent(int32_t timestamp, int32_t pinId, bool value) {
 }
 
 void linkEvents(std::vector<HostEvent>& events) {
-    for (size_t i = 0; i < events.size(); ++i) events[i].next = i + 1 < events.size() ? &events[i + 1] : nullptr;
+    for (size_t i = 0; i < events.size(); ++i)
+        events[i].next = i + 1 < events.size() ? &events[i + 1] : nullptr;
 }
 
 }  // namespace kvx::bench

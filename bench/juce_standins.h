@@ -17,11 +17,17 @@ template <typename FloatType>
 class AudioBuffer {
 public:
     AudioBuffer(int channels, int samples)
-        : data(static_cast<size_t>(channels) * static_cast<size_t>(samples)), channelCount(channels), length(samples) {}
+        : data(static_cast<size_t>(channels) * static_cast<size_t>(samples)),
+          channelCount(channels),
+          length(samples) {}
     int getNumChannels() const noexcept { return channelCount; }
     int getNumSamples() const noexcept { return length; }
-    FloatType* getWritePointer(int channel) noexcept { return data.data() + static_cast<size_t>(channel) * length; }
-    const FloatType* getReadPointer(int channel) const noexcept { return data.data() + static_cast<size_t>(channel) * length; }
+    FloatType* getWritePointer(int channel) noexcept {
+        return data.data() + static_cast<size_t>(channel) * length;
+    }
+    const FloatType* getReadPointer(int channel) const noexcept {
+        return data.data() + static_cast<size_t>(channel) * length;
+    }
     void clear(int start, int count) noexcept {
         for (int c = 0; c < channelCount; ++c)
             std::memset(getWritePointer(c) + start, 0, static_cast<size_t>(count) * sizeof(FloatType));
@@ -32,7 +38,8 @@ public:
         for (int c = 0; c < channelCount; ++c) {
             float* samples = getWritePointer(c) + start;
             int i = 0;
-            for (; i + 4 <= count; i += 4) _mm_storeu_ps(samples + i, _mm_mul_ps(_mm_loadu_ps(samples + i), factor));
+            for (; i + 4 <= count; i += 4)
+                _mm_storeu_ps(samples + i, _mm_mul_ps(_mm_loadu_ps(samples + i), factor));
             for (; i < count; ++i) samples[i] *= gain;
         }
     }

@@ -12,12 +12,12 @@ constexpr int32_t BLOCK = 64;
 // One note, as durations in seconds. The module's time values are full-scale durations: a
 // segment over distance d lasts time * d, so the pin values are derived to give these lengths.
 struct NoteSettings {
-    double attack;    // 0 -> 1
-    double decay;     // 1 -> sustain
-    double sustain;   // level
-    double release;   // sustain -> 0
-    double gateOn;    // seconds the gate is held (attack + decay + sustain time)
-    double idle;      // seconds after the release before the next note
+    double attack;   // 0 -> 1
+    double decay;    // 1 -> sustain
+    double sustain;  // level
+    double release;  // sustain -> 0
+    double gateOn;   // seconds the gate is held (attack + decay + sustain time)
+    double idle;     // seconds after the release before the next note
 };
 
 // The single note: A 100 ms, D 200 ms, S 0.5 held for 5 s, R 1 s, then 1 s idle.
@@ -34,7 +34,9 @@ constexpr int32_t VOICE_COUNT = 1024;
 
 inline int64_t secondsToSamples(double seconds) { return static_cast<int64_t>(seconds * SAMPLE_RATE + 0.5); }
 // Samples of one whole note: gate held, release, idle.
-inline int64_t noteSamples(const NoteSettings& note) { return secondsToSamples(note.gateOn + note.release + note.idle); }
+inline int64_t noteSamples(const NoteSettings& note) {
+    return secondsToSamples(note.gateOn + note.release + note.idle);
+}
 
 // Values of the module's input pins 2..8 (attack time .. release curve) for a note.
 struct PinValues {

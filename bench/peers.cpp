@@ -17,8 +17,9 @@ const int64_t GATE_OFF = secondsToSamples(SINGLE_NOTE.gateOn);
 juce::ADSR makeJuceAdsr() {
     juce::ADSR adsr;
     adsr.setSampleRate(SAMPLE_RATE);
-    adsr.setParameters(juce::ADSR::Parameters(static_cast<float>(SINGLE_NOTE.attack), static_cast<float>(SINGLE_NOTE.decay),
-                                              static_cast<float>(SINGLE_NOTE.sustain), static_cast<float>(SINGLE_NOTE.release)));
+    adsr.setParameters(juce::ADSR::Parameters(
+        static_cast<float>(SINGLE_NOTE.attack), static_cast<float>(SINGLE_NOTE.decay),
+        static_cast<float>(SINGLE_NOTE.sustain), static_cast<float>(SINGLE_NOTE.release)));
     return adsr;
 }
 

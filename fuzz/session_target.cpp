@@ -32,14 +32,14 @@ using host::EventList;
 using host::HostCall;
 using host::HostServices;
 
-#define FUZZ_CHECK(condition, ...)                                          \
-    do {                                                                    \
-        if (!(condition)) {                                                 \
-            std::fprintf(stderr, "invariant broken: %s: ", #condition);     \
-            std::fprintf(stderr, __VA_ARGS__);                              \
-            std::fprintf(stderr, "\n");                                     \
-            std::abort();                                                   \
-        }                                                                   \
+#define FUZZ_CHECK(condition, ...)                                      \
+    do {                                                                \
+        if (!(condition)) {                                             \
+            std::fprintf(stderr, "invariant broken: %s: ", #condition); \
+            std::fprintf(stderr, __VA_ARGS__);                          \
+            std::fprintf(stderr, "\n");                                 \
+            std::abort();                                               \
+        }                                                               \
     } while (0)
 
 constexpr int32_t MAX_BLOCK = 4096;
@@ -66,9 +66,9 @@ const float MAX_F = std::numeric_limits<float>::max();
 const float DENORMAL_F = std::numeric_limits<float>::denorm_min();
 
 // Values a host might put on an input or in a float event: usual ones and hostile ones.
-const float INTERESTING_FLOATS[] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f, 2.0f, 0.1f, 0.9f, -1.0f, 10.0f,
-                                    1e-6f, DENORMAL_F, -0.0f, NAN_F, INF_F, -INF_F, MAX_F, -MAX_F,
-                                    50.0f, -50.0f, 1e6f, 0.001f, 0.3f, 1.5f};
+const float INTERESTING_FLOATS[] = {0.0f,  0.25f,  0.5f,  0.75f,      1.0f,  2.0f,   0.1f,  0.9f,
+                                    -1.0f, 10.0f,  1e-6f, DENORMAL_F, -0.0f, NAN_F,  INF_F, -INF_F,
+                                    MAX_F, -MAX_F, 50.0f, -50.0f,     1e6f,  0.001f, 0.3f,  1.5f};
 
 // A float buffer with guard zones before and after the `capacity` samples the module sees.
 class GuardedBuffer {
@@ -81,9 +81,11 @@ public:
     // guard pattern. Returns the index (relative to data()) of the first changed sample, or none.
     std::optional<int64_t> firstChangedOutside(int32_t from) const {
         for (size_t i = 0; i < GUARD; ++i)
-            if (bitsOf(samples[i]) != GUARD_BITS) return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
+            if (bitsOf(samples[i]) != GUARD_BITS)
+                return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
         for (size_t i = GUARD + static_cast<size_t>(from); i < samples.size(); ++i)
-            if (bitsOf(samples[i]) != GUARD_BITS) return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
+            if (bitsOf(samples[i]) != GUARD_BITS)
+                return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
         return std::nullopt;
     }
     int32_t size() const { return capacity; }
@@ -147,9 +149,24 @@ int32_t eventTimestamp(ByteReader& reader, int32_t blockSize) {
 // exactly to what the event claims (up to 8 bytes), so that an over-read is caught.
 void addEvent(ByteReader& reader, EventList& list, std::vector<std::unique_ptr<unsigned char[]>>& heap,
               int32_t blockSize) {
-    static const int32_t types[] = {EV_PIN_VALUE, EV_PIN_VALUE, EV_PIN_VALUE, EV_PIN_VALUE, EV_PIN_VALUE,
-                                    EV_PIN_VALUE, EV_STREAM_BEGIN, EV_STREAM_BEGIN, EV_STREAM_END,
-                                    EV_STREAM_END, EV_PIN_OTHER, EV_GRAPH_BEGIN, 0, -1, 99, 105, INT_MIN, INT_MAX};
+    static const int32_t types[] = {EV_PIN_VALUE,
+                                    EV_PIN_VALUE,
+                                    EV_PIN_VALUE,
+                                    EV_PIN_VALUE,
+                                    EV_PIN_VALUE,
+                                    EV_PIN_VALUE,
+                                    EV_STREAM_BEGIN,
+                                    EV_STREAM_BEGIN,
+                                    EV_STREAM_END,
+                                    EV_STREAM_END,
+                                    EV_PIN_OTHER,
+                                    EV_GRAPH_BEGIN,
+                                    0,
+                                    -1,
+                                    99,
+                                    105,
+                                    INT_MIN,
+                                    INT_MAX};
     static const int32_t oddPins[] = {-1, 11, 12, 1000, INT_MIN, INT_MAX};
     static const int32_t sizes[] = {4, 4, 4, 4, 4, 4, 0, 1, 2, 3, 5, 8, -1, INT_MIN, 1000, INT_MAX};
 
@@ -206,11 +223,12 @@ void runSession(const uint8_t* bytes, size_t size) {
     const host::PluginLibrary& library = adsrLibrary();
 
     // --- The host ---
-    static const float rates[] = {48000.0f, 44100.0f, 96000.0f, 8000.0f, 768000.0f, 1234.5678f, 22050.0f,
-                                  1.0f, 0.0f, -48000.0f, NAN_F, INF_F, MAX_F, DENORMAL_F};
+    static const float rates[] = {48000.0f, 44100.0f, 96000.0f,  8000.0f, 768000.0f, 1234.5678f, 22050.0f,
+                                  1.0f,     0.0f,     -48000.0f, NAN_F,   INF_F,     MAX_F,      DENORMAL_F};
     HostServices host;
     const uint8_t rateChoice = reader.byte();
-    host.sampleRate = rateChoice < 250 ? rates[rateChoice % (sizeof rates / sizeof rates[0])] : reader.rawFloat();
+    host.sampleRate =
+        rateChoice < 250 ? rates[rateChoice % (sizeof rates / sizeof rates[0])] : reader.rawFloat();
     const uint8_t flags = reader.byte();
     host.answerHostServices = (flags & 0x07) != 0;  // one session in eight: a host without services
     host.answerHostAux = (flags & 0x08) == 0;
@@ -230,13 +248,15 @@ void runSession(const uint8_t* bytes, size_t size) {
     void* created = nullptr;
     int32_t result;
     if (attachChoice == 0)
-        result = library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, host.asUnknown(), &created);
+        result = library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE,
+                                                           host.asUnknown(), &created);
     else
         result = library.factory2()->createInstance(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, &created);
     FUZZ_CHECK(result == RESULT_OK && created != nullptr, "creation returned %d", result);
     auto* unknown = static_cast<IMpUnknown*>(created);
     void* view = nullptr;
-    FUZZ_CHECK(unknown->queryInterface(&IID_MP_PLUGIN2, &view) == RESULT_OK && view != nullptr, "no IMpPlugin2");
+    FUZZ_CHECK(unknown->queryInterface(&IID_MP_PLUGIN2, &view) == RESULT_OK && view != nullptr,
+               "no IMpPlugin2");
     auto* plugin = static_cast<IMpPlugin2*>(view);
     void* firstView = nullptr;
     FUZZ_CHECK(unknown->queryInterface(&IID_MP_PLUGIN, &firstView) == RESULT_OK, "no IMpPlugin");
@@ -244,18 +264,22 @@ void runSession(const uint8_t* bytes, size_t size) {
     unknown->release();
     if (attachChoice == 1) {
         const int32_t attached = plugin->attachHost(host.asUnknown());
-        FUZZ_CHECK(attached == (host.answerHostServices ? RESULT_OK : RESULT_UNSUPPORTED), "attachHost gave %d", attached);
+        FUZZ_CHECK(attached == (host.answerHostServices ? RESULT_OK : RESULT_UNSUPPORTED),
+                   "attachHost gave %d", attached);
     } else if (attachChoice == 2) {
         void* legacy = nullptr;
-        FUZZ_CHECK(plugin->queryInterface(&IID_MP_LEGACY_INITIALIZATION, &legacy) == RESULT_OK, "no legacy view");
+        FUZZ_CHECK(plugin->queryInterface(&IID_MP_LEGACY_INITIALIZATION, &legacy) == RESULT_OK,
+                   "no legacy view");
         static_cast<IMpLegacyInitialization*>(legacy)->attachHost(host.asUnknown());
         static_cast<IMpLegacyInitialization*>(legacy)->release();
     }
 
     Session session(capacity);
-    FUZZ_CHECK(plugin->bindPinBuffer(adsr::PIN_OUTPUT, session.output.data()) == RESULT_OK, "output not bound");
+    FUZZ_CHECK(plugin->bindPinBuffer(adsr::PIN_OUTPUT, session.output.data()) == RESULT_OK,
+               "output not bound");
     for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin)
-        FUZZ_CHECK(plugin->bindPinBuffer(pin, session.inputs[size_t(pin - adsr::PIN_ATTACK_TIME)].data()) == RESULT_OK,
+        FUZZ_CHECK(plugin->bindPinBuffer(pin, session.inputs[size_t(pin - adsr::PIN_ATTACK_TIME)].data()) ==
+                       RESULT_OK,
                    "input %d not bound", pin);
     plugin->openModule();
 
@@ -269,7 +293,8 @@ void runSession(const uint8_t* bytes, size_t size) {
     uint32_t constantBits = 0;
     int64_t samples = 0;
     for (int32_t block = 0; block < MAX_BLOCKS && !reader.empty() && samples < MAX_SESSION_SAMPLES; ++block) {
-        static const int32_t blockSizes[] = {64, 64, 1, 2, 3, 7, 16, 31, 32, 100, 127, 128, 256, 512, 1000, 4096, 0};
+        static const int32_t blockSizes[] = {64,  64,  1,   2,   3,   7,    16,   31, 32,
+                                             100, 127, 128, 256, 512, 1000, 4096, 0};
         const uint8_t sizeChoice = reader.byte();
         int32_t blockSize;
         if (sizeChoice < 200)
@@ -315,9 +340,11 @@ void runSession(const uint8_t* bytes, size_t size) {
 
         // Nothing outside the block, nothing in the inputs.
         const std::optional<int64_t> outside = session.output.firstChangedOutside(count);
-        FUZZ_CHECK(!outside, "block %d of %d samples: output sample %" PRId64 " written", block, count, *outside);
+        FUZZ_CHECK(!outside, "block %d of %d samples: output sample %" PRId64 " written", block, count,
+                   *outside);
         for (size_t i = 0; i < session.inputs.size(); ++i)
-            FUZZ_CHECK(std::memcmp(inputCopies[i].data(), session.inputs[i].raw().data(), inputCopies[i].size() * sizeof(float)) == 0,
+            FUZZ_CHECK(std::memcmp(inputCopies[i].data(), session.inputs[i].raw().data(),
+                                   inputCopies[i].size() * sizeof(float)) == 0,
                        "block %d: input pin %zu written", block, i + 2);
 
         // Replays the module's reports over the block: state per sample, sleep while streaming.
@@ -332,7 +359,8 @@ void runSession(const uint8_t* bytes, size_t size) {
                     streaming = entry.value != 0;
                     constantSeen = false;  // a new declaration starts a new stretch
                 } else if (entry.call == HostCall::RequestSleep) {
-                    FUZZ_CHECK(!streaming || !traceComplete, "block %d: sleep requested while the output streams", block);
+                    FUZZ_CHECK(!streaming || !traceComplete,
+                               "block %d: sleep requested while the output streams", block);
                 }
             }
             const uint32_t bits = bitsOf(out[i]);
@@ -344,7 +372,8 @@ void runSession(const uint8_t* bytes, size_t size) {
                     constantBits = bits;
                 }
                 // Compared as numbers: a held -0 may come out as +0, which sounds the same.
-                FUZZ_CHECK(fromBits(constantBits) == out[i], "block %d sample %d: output %.9g changed while declared constant (was %.9g)",
+                FUZZ_CHECK(fromBits(constantBits) == out[i],
+                           "block %d sample %d: output %.9g changed while declared constant (was %.9g)",
                            block, i, double(out[i]), double(fromBits(constantBits)));
             }
         }
@@ -354,7 +383,8 @@ void runSession(const uint8_t* bytes, size_t size) {
                 streaming = entry.value != 0;
                 constantSeen = false;
             } else if (entry.call == HostCall::RequestSleep) {
-                FUZZ_CHECK(!streaming || !traceComplete, "block %d: sleep requested while the output streams", block);
+                FUZZ_CHECK(!streaming || !traceComplete, "block %d: sleep requested while the output streams",
+                           block);
             }
         }
         for (int32_t i = 0; i < count; ++i) out[i] = fromBits(GUARD_BITS);
@@ -363,8 +393,8 @@ void runSession(const uint8_t* bytes, size_t size) {
     // --- Release: every reference accounted for, the services released exactly once ---
     FUZZ_CHECK(plugin1->release() == 1, "views share one count");
     FUZZ_CHECK(plugin->release() == 0, "the instance outlived its last reference");
-    FUZZ_CHECK(host.releases == host.servicesHandedOut, "services handed out %d, released %d", host.servicesHandedOut,
-               host.releases);
+    FUZZ_CHECK(host.releases == host.servicesHandedOut, "services handed out %d, released %d",
+               host.servicesHandedOut, host.releases);
 }
 
 }  // namespace

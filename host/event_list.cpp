@@ -6,7 +6,8 @@
 
 namespace kvx::host {
 
-void EventList::addInline(int32_t timestamp, int32_t pinId, int32_t size, const void* bytes, int32_t byteCount) {
+void EventList::addInline(int32_t timestamp, int32_t pinId, int32_t size, const void* bytes,
+                          int32_t byteCount) {
     HostEvent event{};
     event.timestamp = timestamp;
     event.type = EV_PIN_VALUE;

@@ -36,10 +36,10 @@ public:
 
     // --- Settings ---
     float sampleRate = 48000.0f;
-    int32_t sleepCountdown = 64;        // what getSleepCountdown writes
-    bool answerHostServices = true;     // false: refuse IMpHostServices (a hostile host)
+    int32_t sleepCountdown = 64;     // what getSleepCountdown writes
+    bool answerHostServices = true;  // false: refuse IMpHostServices (a hostile host)
     bool answerHostAux = true;
-    bool recordTrace = true;            // recording stops silently when the reserve is full
+    bool recordTrace = true;  // recording stops silently when the reserve is full
     // Reserves room for `entries` trace records up front, so that recording never allocates.
     void reserveTrace(size_t entries) { trace.reserve(entries); }
 
@@ -67,7 +67,7 @@ public:
     int32_t servicesHandedOut = 0;  // successful IMpHostServices queries
     int32_t auxHandedOut = 0;
     int32_t queries = 0;
-    int32_t releases = 0;           // release() calls received
+    int32_t releases = 0;  // release() calls received
 
 private:
     void record(HostCall call, int32_t timestamp, int32_t pinId, int32_t value) noexcept;

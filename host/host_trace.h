@@ -15,11 +15,11 @@ enum class HostCall : int32_t {
 
 struct TraceEntry {
     HostCall call;
-    int64_t block;        // index of the host block in which the call was made
-    int64_t blockStart;   // absolute position of that block's first sample
-    int32_t timestamp;    // position within the block (sendPinValue / sendPinStreaming), else 0
-    int32_t pinId;        // addressed pin, else -1
-    int32_t value;        // streaming flag, value size, or countdown written
+    int64_t block;       // index of the host block in which the call was made
+    int64_t blockStart;  // absolute position of that block's first sample
+    int32_t timestamp;   // position within the block (sendPinValue / sendPinStreaming), else 0
+    int32_t pinId;       // addressed pin, else -1
+    int32_t value;       // streaming flag, value size, or countdown written
 };
 
 }  // namespace kvx::host

@@ -9,13 +9,15 @@
 
 namespace kvx::host {
 
-PluginInstance::PluginInstance(const PluginLibrary& library, std::u16string_view id, int32_t subtype, Attach attach)
+PluginInstance::PluginInstance(const PluginLibrary& library, std::u16string_view id, int32_t subtype,
+                               Attach attach)
     : services(std::make_unique<HostServices>()) {
     const std::u16string moduleId(id);
     void* created = nullptr;
     int32_t result;
     if (attach == Attach::ThroughFactory || library.factory2() == nullptr)
-        result = library.factory()->createInstanceWithHost(moduleId.c_str(), subtype, services->asUnknown(), &created);
+        result = library.factory()->createInstanceWithHost(moduleId.c_str(), subtype, services->asUnknown(),
+                                                           &created);
     else
         result = library.factory2()->createInstance(moduleId.c_str(), subtype, &created);
     if (result != RESULT_OK || created == nullptr) {

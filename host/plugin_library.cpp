@@ -27,7 +27,8 @@ PluginLibrary::PluginLibrary(const std::string& path) : libraryPath(path) {
     int32_t result = getFactory(&unknown);
     if (result != RESULT_OK || unknown == nullptr) {
         dlclose(dlHandle);
-        throw HostError("'" + path + "': MP_GetFactory returned " + std::to_string(result) + " and no factory");
+        throw HostError("'" + path + "': MP_GetFactory returned " + std::to_string(result) +
+                        " and no factory");
     }
     auto* base = static_cast<IMpUnknown*>(unknown);
     void* answer = nullptr;
@@ -66,7 +67,8 @@ std::string toUtf8(std::u16string_view text) {
 
 std::u16string toUtf16(std::string_view text) {
     std::u16string result;
-    for (char c : text) result.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?');
+    for (char c : text)
+        result.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?');
     return result;
 }
 

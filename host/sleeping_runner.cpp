@@ -5,7 +5,8 @@
 
 namespace kvx::host {
 
-SleepingRunner::SleepingRunner(PluginInstance& driven, int32_t output) : instance(driven), outputPin(output) {}
+SleepingRunner::SleepingRunner(PluginInstance& driven, int32_t output)
+    : instance(driven), outputPin(output) {}
 
 bool SleepingRunner::runBlock(int32_t sampleCount, const HostEvent* events) {
     // A negative count is passed on to the module as it is, but the host fills nothing.

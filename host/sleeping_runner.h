@@ -10,9 +10,9 @@
 namespace kvx::host {
 
 struct RunnerStats {
-    int64_t blocks = 0;          // blocks run, called or not
-    int64_t blocksCalled = 0;    // blocks in which process() was called
-    int64_t blocksSlept = 0;     // blocks the module slept through
+    int64_t blocks = 0;        // blocks run, called or not
+    int64_t blocksCalled = 0;  // blocks in which process() was called
+    int64_t blocksSlept = 0;   // blocks the module slept through
     int64_t sleepRequests = 0;
     int64_t samples = 0;
 };

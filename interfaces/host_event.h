@@ -15,13 +15,13 @@ constexpr int32_t EV_PIN_OTHER = 103;     // dispatched to the pin like 100..102
 constexpr int32_t EV_GRAPH_BEGIN = 104;   // the host's graph starts; addressed to the instance
 
 struct HostEvent {
-    int32_t timestamp;               // sample offset from the start of the current block
-    int32_t type;                    // EV_...; other values only split the block
-    int32_t pinId;                   // addressed pin (types 100..103)
-    int32_t size;                    // number of value bytes (type 100)
-    unsigned char inlineValue[8];    // the value bytes when `data` is null
-    const void* data;                // the value bytes held elsewhere; wins over inlineValue when set
-    HostEvent* next;                 // next event in time order; null ends the list
+    int32_t timestamp;             // sample offset from the start of the current block
+    int32_t type;                  // EV_...; other values only split the block
+    int32_t pinId;                 // addressed pin (types 100..103)
+    int32_t size;                  // number of value bytes (type 100)
+    unsigned char inlineValue[8];  // the value bytes when `data` is null
+    const void* data;              // the value bytes held elsewhere; wins over inlineValue when set
+    HostEvent* next;               // next event in time order; null ends the list
 };
 
 static_assert(offsetof(HostEvent, timestamp) == 0);

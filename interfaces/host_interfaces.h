@@ -12,7 +12,8 @@ namespace kvx {
 class IMpHostServices : public IMpUnknown {
 public:
     // Slot 3. The value of an output control pin as of sample `timestamp` of the current block.
-    virtual int32_t sendPinValue(int32_t timestamp, int32_t pinId, int32_t size, const void* data) noexcept = 0;
+    virtual int32_t sendPinValue(int32_t timestamp, int32_t pinId, int32_t size,
+                                 const void* data) noexcept = 0;
     // Slot 4. An output audio pin is changing (1) or constant (0) from sample `timestamp` on.
     virtual int32_t sendPinStreaming(int32_t timestamp, int32_t pinId, int32_t streaming) noexcept = 0;
     // Slot 5. The module may sleep: the host need not call it until it has an event for it.

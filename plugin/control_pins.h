@@ -35,7 +35,8 @@ public:
 
     void decodeEvent(const HostEvent* event) noexcept override {
         if (event->type != EV_PIN_VALUE) return;
-        const void* bytes = event->data != nullptr ? event->data : static_cast<const void*>(event->inlineValue);
+        const void* bytes =
+            event->data != nullptr ? event->data : static_cast<const void*>(event->inlineValue);
         setRawValueFromEvent(event->size, bytes);
         updated = true;
     }
@@ -47,7 +48,9 @@ public:
     void sendInitialValue() noexcept override { sendRawValue(rawSize(), rawData(), -1); }
 
     virtual void setRawValue(int32_t size, const void* data) noexcept { assignRawValue(value, size, data); }
-    virtual void setRawValueFromEvent(int32_t size, const void* data) noexcept { assignRawValue(value, size, data); }
+    virtual void setRawValueFromEvent(int32_t size, const void* data) noexcept {
+        assignRawValue(value, size, data);
+    }
     virtual int32_t rawSize() const noexcept { return static_cast<int32_t>(sizeof(T)); }
     virtual const void* rawData() const noexcept { return &value; }
 

@@ -27,14 +27,14 @@ public:
     virtual int32_t pinDatatype() const noexcept = 0;   // PIN_DATATYPE_...
     virtual int32_t pinDirection() const noexcept = 0;  // PIN_DIRECTION_...
     virtual PinCallback defaultCallback() const noexcept = 0;
-    virtual void sendInitialValue() noexcept = 0;       // at graph start, output pins only
+    virtual void sendInitialValue() noexcept = 0;  // at graph start, output pins only
 
     // Sends a value to the host at `position` (-1: the module's current blockOffset).
     int32_t sendRawValue(int32_t size, const void* data, int32_t position = -1) noexcept;
 
-    int32_t id = -1;                   // set by registerPin
-    MpPluginBase* plugin = nullptr;    // the owning module, set by registerPin
-    PinCallback callback = nullptr;    // value-change callback, set by registerPin
+    int32_t id = -1;                 // set by registerPin
+    MpPluginBase* plugin = nullptr;  // the owning module, set by registerPin
+    PinCallback callback = nullptr;  // value-change callback, set by registerPin
 };
 
 }  // namespace kvx

@@ -88,7 +88,8 @@ void MpPluginBase::registerPin(MpPinBase& pin, PinCallback callback) {
     pins.emplace(id, &pin);
 }
 
-int32_t MpPluginBase::hostSendPinValue(int32_t timestamp, int32_t pinId, int32_t size, const void* data) noexcept {
+int32_t MpPluginBase::hostSendPinValue(int32_t timestamp, int32_t pinId, int32_t size,
+                                       const void* data) noexcept {
     if (hostServices == nullptr) return RESULT_FAIL;
     return hostServices->sendPinValue(timestamp, pinId, size, data);
 }

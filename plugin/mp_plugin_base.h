@@ -13,7 +13,10 @@ namespace kvx {
 
 class MpPinBase;
 
-class MpPluginBase : public IMpPlugin, public IMpPlugin2, public IoldSchoolInitialisation, public IMpLegacyInitialization {
+class MpPluginBase : public IMpPlugin,
+                     public IMpPlugin2,
+                     public IoldSchoolInitialisation,
+                     public IMpLegacyInitialization {
 public:
     MpPluginBase() = default;
     MpPluginBase(const MpPluginBase&) = delete;
@@ -61,16 +64,16 @@ public:
         return found == pins.end() ? nullptr : found->second;
     }
 
-    int32_t refCount = 1;                      // shared by every view; not atomic
-    IMpHostServices* hostServices = nullptr;   // owned: released when destroyed
-    IMpHostAux* hostAux = nullptr;             // held, never called or released
-    std::map<int32_t, MpPinBase*> pins;        // id -> pin, not owning (pins are members)
-    int32_t blockOffset = 0;                   // position in the current host block
-    int32_t samplesBeforeSleep = 0;            // sleep countdown, written by the host
-    int32_t streamingCount = 0;                // audio pins currently streaming
-    int32_t sleepPolicy = -1;                  // -1 sleep when nothing streams, 1 always, else never
-    bool sleepAllowed = true;                  // false while a sub-block ending at an event runs
-    bool forwardingGuard = false;              // set while customCall forwards between views
+    int32_t refCount = 1;                     // shared by every view; not atomic
+    IMpHostServices* hostServices = nullptr;  // owned: released when destroyed
+    IMpHostAux* hostAux = nullptr;            // held, never called or released
+    std::map<int32_t, MpPinBase*> pins;       // id -> pin, not owning (pins are members)
+    int32_t blockOffset = 0;                  // position in the current host block
+    int32_t samplesBeforeSleep = 0;           // sleep countdown, written by the host
+    int32_t streamingCount = 0;               // audio pins currently streaming
+    int32_t sleepPolicy = -1;                 // -1 sleep when nothing streams, 1 always, else never
+    bool sleepAllowed = true;                 // false while a sub-block ending at an event runs
+    bool forwardingGuard = false;             // set while customCall forwards between views
 };
 
 }  // namespace kvx

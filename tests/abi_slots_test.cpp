@@ -24,7 +24,9 @@ Bytes16 guidFromText(const std::string& text) {
     std::string hex;
     for (char c : text)
         if (std::isxdigit(static_cast<unsigned char>(c))) hex.push_back(c);
-    auto byteAt = [&](size_t i) { return static_cast<uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16)); };
+    auto byteAt = [&](size_t i) {
+        return static_cast<uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+    };
     Bytes16 b{};
     const size_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     for (size_t i = 0; i < 16; ++i) b[i] = byteAt(order[i]);
@@ -58,7 +60,9 @@ using BindFn = int32_t (*)(void*, int32_t, float*);
 using ProcessFn = void (*)(void*, int32_t, const void*);
 using CustomFn = int32_t (*)(void*, intptr_t, intptr_t, void*);
 
-int32_t query(void* self, const Bytes16& iid, void** out) { return slot<QueryFn>(self, 0)(self, iid.data(), out); }
+int32_t query(void* self, const Bytes16& iid, void** out) {
+    return slot<QueryFn>(self, 0)(self, iid.data(), out);
+}
 int32_t addRef(void* self) { return slot<CountFn>(self, 1)(self); }
 int32_t release(void* self) { return slot<CountFn>(self, 2)(self); }
 
@@ -244,7 +248,8 @@ TEST_F(RawAbi, PluginSlotsDriveTheEnvelopeThroughBothViews) {
 
     std::vector<float> inputs(9 * 64, 0.0f);
     std::vector<float> out(64, -7.0f);
-    for (int32_t pin = 2; pin <= 8; ++pin) EXPECT_EQ(slot<BindFn>(second, 5)(second, pin, &inputs[size_t(pin) * 64]), 0);
+    for (int32_t pin = 2; pin <= 8; ++pin)
+        EXPECT_EQ(slot<BindFn>(second, 5)(second, pin, &inputs[size_t(pin) * 64]), 0);
     EXPECT_EQ(slot<BindFn>(primary, 4)(primary, 9, out.data()), 0);
     EXPECT_EQ(slot<BindFn>(second, 5)(second, 11, out.data()), -1);
     EXPECT_EQ(slot<BindFn>(second, 5)(second, 0, nullptr), 0);  // control pins accept and ignore
@@ -297,12 +302,14 @@ TEST_F(RawAbi, EventRecordSizeAndDataFieldsAreReadAtTheirOffsets) {
         {4, 0, true, true},      // data (-> 1) wins over the inline 0
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "size " << c.size << " inline " << c.inlineValue << " data " << c.useData);
+        SCOPED_TRACE(testing::Message()
+                     << "size " << c.size << " inline " << c.inlineValue << " data " << c.useData);
         void* second = createRaw();
         RawHost host{hostTable, 1, 0, 48000.0f, {}, 0, 0, 0};
         slot<AttachFn>(second, 3)(second, &host);
         std::vector<float> buffers(10 * 8, 0.0f);
-        for (int32_t pin = 2; pin <= 9; ++pin) slot<BindFn>(second, 5)(second, pin, &buffers[size_t(pin) * 8]);
+        for (int32_t pin = 2; pin <= 9; ++pin)
+            slot<BindFn>(second, 5)(second, pin, &buffers[size_t(pin) * 8]);
         int32_t one = 1;
         RawEvent gate = boolEvent(3, 1, c.inlineValue);
         gate.set32(12, c.size);

@@ -27,7 +27,8 @@ std::string runCommand(const std::string& command) {
 }
 
 TEST(ExportTable, OnlyMpGetFactoryIsDefined) {
-    const std::string listing = runCommand("nm -D --defined-only '" + kvx::test::adsrLibraryPath() + "' 2>&1");
+    const std::string listing =
+        runCommand("nm -D --defined-only '" + kvx::test::adsrLibraryPath() + "' 2>&1");
     std::set<std::string> names;
     std::istringstream lines(listing);
     std::string line;
@@ -46,10 +47,11 @@ TEST(ExportTable, NeedsOnlyTheStandardLibrary) {
     std::string line;
     while (std::getline(lines, line)) {
         if (line.find("(NEEDED)") == std::string::npos) continue;
-        const bool standard = line.find("libstdc++") != std::string::npos || line.find("libm.") != std::string::npos ||
-                              line.find("libgcc_s") != std::string::npos || line.find("libc.") != std::string::npos ||
-                              line.find("libasan") != std::string::npos || line.find("libubsan") != std::string::npos ||
-                              line.find("libtsan") != std::string::npos;
+        const bool standard =
+            line.find("libstdc++") != std::string::npos || line.find("libm.") != std::string::npos ||
+            line.find("libgcc_s") != std::string::npos || line.find("libc.") != std::string::npos ||
+            line.find("libasan") != std::string::npos || line.find("libubsan") != std::string::npos ||
+            line.find("libtsan") != std::string::npos;
         EXPECT_TRUE(standard) << line;
     }
 }

@@ -28,10 +28,12 @@ int runInfo(const InfoOptions& options) {
                   << "build text: " << host::toUtf8(info.text) << "\n";
         try {
             host::PluginInstance instance(library, host::toUtf16(options.id), options.subtype);
-            std::cout << "module:     \"" << options.id << "\" subtype " << options.subtype << ": can be created\n";
+            std::cout << "module:     \"" << options.id << "\" subtype " << options.subtype
+                      << ": can be created\n";
             return 0;
         } catch (const host::HostError& error) {
-            std::cout << "module:     \"" << options.id << "\" subtype " << options.subtype << ": cannot be created\n";
+            std::cout << "module:     \"" << options.id << "\" subtype " << options.subtype
+                      << ": cannot be created\n";
             std::cerr << "kvx info: " << error.what() << "\n";
             return 2;
         }
@@ -46,7 +48,8 @@ int runInfo(const InfoOptions& options) {
 void addInfoCommand(CLI::App& app, int& exitStatus) {
     auto options = std::make_shared<InfoOptions>();
     options->path = defaultPluginPath();
-    CLI::App* command = app.add_subcommand("info", "Show a library's build info and whether a module can be created");
+    CLI::App* command =
+        app.add_subcommand("info", "Show a library's build info and whether a module can be created");
     command->add_option("plugin", options->path, "Module library (.kvx)")->capture_default_str();
     command->add_option("--id", options->id, "Module id")->capture_default_str();
     command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();

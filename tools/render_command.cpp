@@ -85,7 +85,8 @@ Score buildScore(const RenderOptions& options) {
         for (const std::string& text : options.notes) {
             const std::string flag = "--note " + text;
             const size_t colon = text.find(':');
-            if (colon == std::string::npos) throw RenderError(flag + ": expected ON:OFF, e.g. 0:1.2s or 0:500ms");
+            if (colon == std::string::npos)
+                throw RenderError(flag + ": expected ON:OFF, e.g. 0:1.2s or 0:500ms");
             ScoreNote note;
             note.field = flag;
             note.on = parseTime(text.substr(0, colon), flag);
@@ -123,13 +124,14 @@ void removeTemporariesAndDie(int signalNumber) {
 
 std::string settingsTitle(const RenderPlan& plan) {
     std::string title = "KV ADSR4";
-    for (size_t i = 0; i < 4; ++i) title += "  \xC2\xB7  " + std::string(PARAMETERS[i].name) + " " + plan.tracks[i].text;
+    for (size_t i = 0; i < 4; ++i)
+        title += "  \xC2\xB7  " + std::string(PARAMETERS[i].name) + " " + plan.tracks[i].text;
     return title;
 }
 
 std::string sessionLine(const RenderPlan& plan, const BlockSizing& sizing, const Score& score) {
-    std::string line = "curves: attack " + plan.tracks[4].text + ", decay " + plan.tracks[5].text + ", release " +
-                       plan.tracks[6].text;
+    std::string line = "curves: attack " + plan.tracks[4].text + ", decay " + plan.tracks[5].text +
+                       ", release " + plan.tracks[6].text;
     line += "  \xC2\xB7  " + std::to_string(plan.rate) + " Hz, " + describeBlocks(sizing) + "  \xC2\xB7  " +
             (score.source == "default score" ? std::string("default score")
                                              : std::filesystem::path(score.source).filename().string());
@@ -165,7 +167,8 @@ int runRender(RenderOptions options) {
     for (size_t i = 0; i < PARAMETER_COUNT; ++i)
         std::cout << std::string(PARAMETERS[i].name) << std::string(15 - PARAMETERS[i].name.size(), ' ')
                   << plan.tracks[i].text << "\n";
-    std::cout << "length         " << plan.length << " samples" << (plan.lengthChosen ? "" : " (last event + release)") << "\n";
+    std::cout << "length         " << plan.length << " samples"
+              << (plan.lengthChosen ? "" : " (last event + release)") << "\n";
     std::cout.flush();
 
     const std::vector<ScheduledEvent> events = scheduleEvents(plan);
@@ -199,8 +202,10 @@ int runRender(RenderOptions options) {
 
     printSummary(std::cout, plan, result, labels, sizing);
     if (!options.out.empty())
-        std::cout << "wrote          " << options.out << " (" << formatName(format) << " WAV, mono, " << plan.rate << " Hz)\n";
-    if (!options.csv.empty()) std::cout << "wrote          " << options.csv << " (sample,time_s,level,gate,segment)\n";
+        std::cout << "wrote          " << options.out << " (" << formatName(format) << " WAV, mono, "
+                  << plan.rate << " Hz)\n";
+    if (!options.csv.empty())
+        std::cout << "wrote          " << options.csv << " (sample,time_s,level,gate,segment)\n";
     if (!options.plot.empty()) std::cout << "wrote          " << options.plot << "\n";
     return 0;
 }
@@ -216,13 +221,16 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
     command->add_option("--out", options->out, "WAV file to write");
     command->add_option("--csv", options->csv, "CSV file to write: sample,time_s,level,gate,segment");
     command->add_option("--plot", options->plot, "Figure to write (.png or .svg)");
-    command->add_option("--format", options->format, "WAV samples: float, pcm16 or pcm24")->capture_default_str();
+    command->add_option("--format", options->format, "WAV samples: float, pcm16 or pcm24")
+        ->capture_default_str();
     command->add_option("--score", options->score, "JSON score: notes, resets, parameters, automation");
     for (size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const ParameterInfo& info = PARAMETERS[i];
-        const char* help = info.kind == ParameterKind::Time
-                               ? "Pin value (plain number) or full-scale duration (120ms, 1.5s)"
-                               : (info.kind == ParameterKind::Level ? "Sustain level (1.0 full scale)" : "Curve (>0 decelerating, <0 accelerating)");
+        const char* help =
+            info.kind == ParameterKind::Time
+                ? "Pin value (plain number) or full-scale duration (120ms, 1.5s)"
+                : (info.kind == ParameterKind::Level ? "Sustain level (1.0 full scale)"
+                                                     : "Curve (>0 decelerating, <0 accelerating)");
         command->add_option("--" + std::string(info.name), options->parameters[i], help);
     }
     command->add_option("--note", options->notes, "ON:OFF gate times (repeatable), units s, ms or smp")
@@ -233,7 +241,8 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     command->add_option("--length", options->length, "Render length (default: the score's)");
     command->add_option("--rate", options->rate, "Sample rate in Hz (default 48000)");
-    command->add_option("--block", options->block, "Block size, or 'random' for 1..512")->capture_default_str();
+    command->add_option("--block", options->block, "Block size, or 'random' for 1..512")
+        ->capture_default_str();
     command->add_option("--seed", options->seed, "Seed for --block random")->capture_default_str();
     command->footer(std::string("Default score:\n") + defaultScoreText());
     command->callback([options, &exitStatus] {

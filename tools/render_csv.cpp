@@ -30,7 +30,8 @@ void writeCsv(const std::string& path, const std::vector<float>& samples, int32_
                      static_cast<double>(n) / rate, static_cast<double>(samples[static_cast<size_t>(n)]),
                      gateOn ? 1 : 0, name);
     }
-    if (std::ferror(file.get())) throw RenderError("cannot write CSV '" + path + "': " + std::strerror(errno));
+    if (std::ferror(file.get()))
+        throw RenderError("cannot write CSV '" + path + "': " + std::strerror(errno));
     FILE* raw = file.release();
     if (std::fclose(raw) != 0) throw RenderError("cannot write CSV '" + path + "': " + std::strerror(errno));
 }

@@ -52,8 +52,10 @@ std::string PendingFiles::add(const std::string& finalPath) {
         if (fs::weakly_canonical(entry.finalPath, error) == fs::weakly_canonical(target, error))
             throw RenderError("'" + finalPath + "' is named for two outputs");
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    if (!fs::is_directory(folder, error)) throw RenderError("cannot write '" + finalPath + "': no folder '" + folder.string() + "'");
-    if (fs::is_directory(target, error)) throw RenderError("cannot write '" + finalPath + "': it is a folder");
+    if (!fs::is_directory(folder, error))
+        throw RenderError("cannot write '" + finalPath + "': no folder '" + folder.string() + "'");
+    if (fs::is_directory(target, error))
+        throw RenderError("cannot write '" + finalPath + "': it is a folder");
     const std::string temporary =
         (folder / ("." + target.filename().string() + ".partial-" + std::to_string(getpid()))).string();
     entries.push_back(Entry{finalPath, temporary});

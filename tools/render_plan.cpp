@@ -16,7 +16,8 @@ namespace {
 std::string settingText(const ParameterSpec& given, float value) {
     char text[64];
     if (given.isDuration)
-        std::snprintf(text, sizeof text, "%.6g (%s)", static_cast<double>(value), describe(given.duration).c_str());
+        std::snprintf(text, sizeof text, "%.6g (%s)", static_cast<double>(value),
+                      describe(given.duration).c_str());
     else
         std::snprintf(text, sizeof text, "%.6g", static_cast<double>(value));
     return text;
@@ -27,8 +28,10 @@ constexpr int64_t FARTHEST_SAMPLE = 1'000'000'000'000'000;
 
 int64_t position(const TimeSpec& time, int32_t rate, const std::string& what) {
     const int64_t sample = toSamples(time, rate);
-    if (time.amount < 0.0 || sample < 0) throw RenderError(what + ": a time must not be negative, got " + describe(time));
-    if (sample >= FARTHEST_SAMPLE) throw RenderError(what + ": a time too far in the future, got " + describe(time));
+    if (time.amount < 0.0 || sample < 0)
+        throw RenderError(what + ": a time must not be negative, got " + describe(time));
+    if (sample >= FARTHEST_SAMPLE)
+        throw RenderError(what + ": a time too far in the future, got " + describe(time));
     return sample;
 }
 
@@ -47,7 +50,8 @@ float ParameterTrack::valueAt(int64_t sample) const {
     const RampPoint& a = *(after - 1);
     const RampPoint& b = *after;
     const double share = static_cast<double>(sample - a.sample) / static_cast<double>(b.sample - a.sample);
-    return static_cast<float>(static_cast<double>(a.value) + (static_cast<double>(b.value) - a.value) * share);
+    return static_cast<float>(static_cast<double>(a.value) +
+                              (static_cast<double>(b.value) - a.value) * share);
 }
 
 RenderPlan resolvePlan(const Score& score, int32_t rate) {
@@ -69,7 +73,8 @@ RenderPlan resolvePlan(const Score& score, int32_t rate) {
                 track.points.push_back(RampPoint{sample, pinValue(point.value, rate)});
                 lastEvent = std::max(lastEvent, sample);
             }
-            track.text = settingText(score.automation[i].front().value, track.points.front().value) + " automated";
+            track.text =
+                settingText(score.automation[i].front().value, track.points.front().value) + " automated";
         } else if (score.parameters[i]) {
             const float value = pinValue(*score.parameters[i], rate);
             track.points.push_back(RampPoint{0, value});
@@ -86,8 +91,8 @@ RenderPlan resolvePlan(const Score& score, int32_t rate) {
         if (note.off) {
             resolved.off = position(*note.off, rate, what);
             if (resolved.off <= resolved.on)
-                throw RenderError(what + ": the note must end after it starts (on " + describe(note.on) + ", off " +
-                                  describe(*note.off) + ")");
+                throw RenderError(what + ": the note must end after it starts (on " + describe(note.on) +
+                                  ", off " + describe(*note.off) + ")");
             lastEvent = std::max(lastEvent, resolved.off);
         }
         plan.notes.push_back(resolved);
@@ -101,10 +106,11 @@ RenderPlan resolvePlan(const Score& score, int32_t rate) {
         plan.length = toSamples(*score.length, rate);
         plan.lengthChosen = true;
         if (score.length->amount <= 0.0)
-            throw RenderError(where(source, score.lengthField) + ": must be positive, got " + describe(*score.length));
+            throw RenderError(where(source, score.lengthField) + ": must be positive, got " +
+                              describe(*score.length));
         if (plan.length <= 0)
-            throw RenderError(where(source, score.lengthField) + ": shorter than one sample at " + std::to_string(rate) +
-                              " Hz, got " + describe(*score.length));
+            throw RenderError(where(source, score.lengthField) + ": shorter than one sample at " +
+                              std::to_string(rate) + " Hz, got " + describe(*score.length));
     } else {
         // Long enough for a full-scale release after the last event, and a little silence.
         const size_t release = parameterIndex("release");
@@ -113,9 +119,10 @@ RenderPlan resolvePlan(const Score& score, int32_t rate) {
         plan.length = lastEvent + static_cast<int64_t>(std::ceil(std::min(tail, 3600.0) * rate));
     }
     if (plan.length > MAX_LENGTH_SAMPLES)
-        throw RenderError(where(source, score.lengthField) + ": at most " + std::to_string(MAX_LENGTH_SAMPLES) + " samples (" +
-                          std::to_string(MAX_LENGTH_SAMPLES / rate) + " s at " + std::to_string(rate) + " Hz), got " +
-                          std::to_string(plan.length) + " samples");
+        throw RenderError(where(source, score.lengthField) + ": at most " +
+                          std::to_string(MAX_LENGTH_SAMPLES) + " samples (" +
+                          std::to_string(MAX_LENGTH_SAMPLES / rate) + " s at " + std::to_string(rate) +
+                          " Hz), got " + std::to_string(plan.length) + " samples");
     return plan;
 }
 

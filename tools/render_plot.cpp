@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <numbers>
 #include <cstdio>
 #include <memory>
+#include <numbers>
 
 #include "tools/render_error.h"
 
@@ -59,7 +59,8 @@ std::string tickLabel(double value, double step) {
 
 void text(cairo_t* cr, double x, double y, const std::string& s, double size, Colour c, double alignX = 0.0,
           bool bold = false) {
-    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
+                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, size);
     cairo_text_extents_t extents;
     cairo_text_extents(cr, s.c_str(), &extents);
@@ -152,7 +153,8 @@ private:
             cairo_rectangle(cr, xs(span.begin), TOP, xs(span.end) - xs(span.begin), plotH);
         cairo_fill(cr);
         for (const StreamSpan& span : data.gates)
-            if (xs(span.end) - xs(span.begin) > 60) text(cr, xs(span.end) - 6, TOP + plotH - SLEEP_BAND - 8, "gate on", 11, CURVE, 1.0);
+            if (xs(span.end) - xs(span.begin) > 60)
+                text(cr, xs(span.end) - 6, TOP + plotH - SLEEP_BAND - 8, "gate on", 11, CURVE, 1.0);
     }
 
     void drawSegments() {
@@ -173,14 +175,16 @@ private:
             }
             const std::string name = segmentName(segments[i].segment);
             const double room = xs(end) - xs(begin);
-            if (room > textWidth(cr, name, 11) + 8) text(cr, (xs(begin) + xs(end)) / 2, TOP + 16, name, 11, MUTED, 0.5);
+            if (room > textWidth(cr, name, 11) + 8)
+                text(cr, (xs(begin) + xs(end)) / 2, TOP + 16, name, 11, MUTED, 0.5);
         }
     }
 
     void drawSleep() {
         setColour(cr, SLEEP);
         for (const StreamSpan& span : data.sleeping)
-            cairo_rectangle(cr, xs(span.begin), TOP + plotH - SLEEP_BAND, std::max(1.0, xs(span.end) - xs(span.begin)), SLEEP_BAND);
+            cairo_rectangle(cr, xs(span.begin), TOP + plotH - SLEEP_BAND,
+                            std::max(1.0, xs(span.end) - xs(span.begin)), SLEEP_BAND);
         cairo_fill(cr);
     }
 
@@ -195,7 +199,10 @@ private:
         if (n <= columns * 2) {
             for (size_t i = 0; i < n; ++i) {
                 const double px = xs(static_cast<int64_t>(i)), py = y(samples[i]);
-                if (i == 0) cairo_move_to(cr, px, py); else cairo_line_to(cr, px, py);
+                if (i == 0)
+                    cairo_move_to(cr, px, py);
+                else
+                    cairo_line_to(cr, px, py);
             }
             cairo_line_to(cr, xs(static_cast<int64_t>(n)), y(samples.back()));
         } else {
@@ -205,7 +212,10 @@ private:
                 const auto [lo, hi] = std::minmax_element(samples.begin() + static_cast<ptrdiff_t>(begin),
                                                           samples.begin() + static_cast<ptrdiff_t>(end));
                 const double px = xs(static_cast<int64_t>(begin));
-                if (c == 0) cairo_move_to(cr, px, y(samples[begin])); else cairo_line_to(cr, px, y(samples[begin]));
+                if (c == 0)
+                    cairo_move_to(cr, px, y(samples[begin]));
+                else
+                    cairo_line_to(cr, px, y(samples[begin]));
                 cairo_line_to(cr, px, y(*lo));
                 cairo_line_to(cr, px, y(*hi));
                 cairo_line_to(cr, px, y(samples[end - 1]));
@@ -272,7 +282,11 @@ private:
             int kind;
             std::string label;
         };
-        const Item items[] = {{0, "output"}, {1, "gate on"}, {2, "module asleep"}, {3, "streaming starts"}, {4, "streaming stops"}};
+        const Item items[] = {{0, "output"},
+                              {1, "gate on"},
+                              {2, "module asleep"},
+                              {3, "streaming starts"},
+                              {4, "streaming stops"}};
         double widthSum = 0.0;
         for (const Item& item : items) widthSum += 26 + textWidth(cr, item.label, 11) + 16;
         double px = LEFT + plotW - widthSum + 16;
@@ -315,7 +329,8 @@ private:
 bool endsWith(const std::string& s, const std::string& suffix) {
     if (s.size() < suffix.size()) return false;
     for (size_t i = 0; i < suffix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - suffix.size() + i])) != suffix[i]) return false;
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - suffix.size() + i])) != suffix[i])
+            return false;
     return true;
 }
 
@@ -329,16 +344,19 @@ PlotFormat plotFormatFor(const std::string& path) {
 
 void writePlot(const std::string& path, PlotFormat format, const PlotData& data) {
     cairo_surface_t* surface = format == PlotFormat::Png
-                                   ? cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(WIDTH), static_cast<int>(HEIGHT))
+                                   ? cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(WIDTH),
+                                                                static_cast<int>(HEIGHT))
                                    : cairo_svg_surface_create(path.c_str(), WIDTH, HEIGHT);
     std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> owner(surface, cairo_surface_destroy);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
-        throw RenderError("cannot write plot '" + path + "': " + cairo_status_to_string(cairo_surface_status(surface)));
+        throw RenderError("cannot write plot '" + path +
+                          "': " + cairo_status_to_string(cairo_surface_status(surface)));
     cairo_t* cr = cairo_create(surface);
     Figure(cr, data).draw();
     const cairo_status_t drawn = cairo_status(cr);
     cairo_destroy(cr);
-    if (drawn != CAIRO_STATUS_SUCCESS) throw RenderError("cannot draw plot '" + path + "': " + cairo_status_to_string(drawn));
+    if (drawn != CAIRO_STATUS_SUCCESS)
+        throw RenderError("cannot draw plot '" + path + "': " + cairo_status_to_string(drawn));
     cairo_status_t written = CAIRO_STATUS_SUCCESS;
     if (format == PlotFormat::Png) {
         written = cairo_surface_write_to_png(surface, path.c_str());
@@ -346,7 +364,8 @@ void writePlot(const std::string& path, PlotFormat format, const PlotData& data)
         cairo_surface_finish(surface);
         written = cairo_surface_status(surface);
     }
-    if (written != CAIRO_STATUS_SUCCESS) throw RenderError("cannot write plot '" + path + "': " + cairo_status_to_string(written));
+    if (written != CAIRO_STATUS_SUCCESS)
+        throw RenderError("cannot write plot '" + path + "': " + cairo_status_to_string(written));
     owner.reset();
     // cairo and fontconfig keep font caches for the life of the process; handing them back here
     // keeps leak checkers quiet about a tool that draws once.

@@ -23,7 +23,10 @@ struct PlotData {
     std::string subtitle;  // second line, the session
 };
 
-enum class PlotFormat { Png, Svg };
+enum class PlotFormat {
+    Png,
+    Svg
+};
 
 // From the file name's extension (.png or .svg); throws RenderError otherwise.
 PlotFormat plotFormatFor(const std::string& path);

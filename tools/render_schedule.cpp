@@ -11,7 +11,14 @@ namespace kvx::tool {
 namespace {
 
 // Order of events sharing a sample.
-enum Rank { GRAPH, INITIAL, STREAM, RESET, GATE_OFF, NOTE_ON };
+enum Rank {
+    GRAPH,
+    INITIAL,
+    STREAM,
+    RESET,
+    GATE_OFF,
+    NOTE_ON
+};
 
 struct Ranked {
     ScheduledEvent event;
@@ -79,7 +86,8 @@ std::vector<StreamSpan> gateSpans(const std::vector<ScheduledEvent>& events, int
         const int64_t sample = events[i].sample;
         bool next = gate;
         for (; i < events.size() && events[i].sample == sample; ++i)
-            if (events[i].type == EV_PIN_VALUE && events[i].pin == adsr::PIN_GATE) next = events[i].value != 0.0f;
+            if (events[i].type == EV_PIN_VALUE && events[i].pin == adsr::PIN_GATE)
+                next = events[i].value != 0.0f;
         if (next && !gate) since = sample;
         if (!next && gate) spans.push_back(StreamSpan{since, sample});
         gate = next;

@@ -35,7 +35,8 @@ public:
     TimeSpec time(const json& value, const std::string& field) const {
         if (value.is_number()) return TimeSpec{value.get<double>(), TimeUnit::Seconds, false};
         if (value.is_string()) return parseTime(value.get<std::string>(), source + ": " + field);
-        fail(field, "a time (a number of seconds, or a string such as \"1.2s\", \"120ms\", \"480smp\")", value);
+        fail(field, "a time (a number of seconds, or a string such as \"1.2s\", \"120ms\", \"480smp\")",
+             value);
     }
 
     ParameterSpec parameter(const json& value, size_t index, const std::string& field) const {
@@ -47,8 +48,9 @@ public:
         }
         if (value.is_string() && kind == ParameterKind::Time)
             return parseParameter(value.get<std::string>(), kind, source + ": " + field);
-        fail(field, kind == ParameterKind::Time ? "a number (the pin value) or a duration string such as \"120ms\""
-                                                : "a number",
+        fail(field,
+             kind == ParameterKind::Time ? "a number (the pin value) or a duration string such as \"120ms\""
+                                         : "a number",
              value);
     }
 
@@ -56,8 +58,10 @@ public:
         const size_t index = parameterIndex(name);
         if (index == PARAMETER_COUNT) {
             std::string names;
-            for (const ParameterInfo& info : PARAMETERS) names += (names.empty() ? "" : ", ") + std::string(info.name);
-            throw RenderError(source + ": " + field + ": unknown parameter \"" + name + "\" (expected one of " + names + ")");
+            for (const ParameterInfo& info : PARAMETERS)
+                names += (names.empty() ? "" : ", ") + std::string(info.name);
+            throw RenderError(source + ": " + field + ": unknown parameter \"" + name +
+                              "\" (expected one of " + names + ")");
         }
         return index;
     }
@@ -73,7 +77,8 @@ public:
         ScoreNote note;
         note.field = field;
         if (value.is_array()) {
-            if (value.size() < 1 || value.size() > 2) fail(field, "[on, off] or {\"on\": ..., \"off\": ...}", value);
+            if (value.size() < 1 || value.size() > 2)
+                fail(field, "[on, off] or {\"on\": ..., \"off\": ...}", value);
             note.on = time(value[0], field + "[0]");
             if (value.size() == 2) note.off = time(value[1], field + "[1]");
             return note;
@@ -81,7 +86,8 @@ public:
         if (!value.is_object()) fail(field, "[on, off] or {\"on\": ..., \"off\": ...}", value);
         for (const auto& [key, item] : value.items())
             if (key != "on" && key != "off")
-                throw RenderError(source + ": " + field + ": unknown field \"" + key + "\" (expected \"on\" and \"off\")");
+                throw RenderError(source + ": " + field + ": unknown field \"" + key +
+                                  "\" (expected \"on\" and \"off\")");
         if (!value.contains("on")) throw RenderError(source + ": " + field + ": missing field \"on\"");
         note.on = time(value["on"], field + ".on");
         if (value.contains("off")) note.off = time(value["off"], field + ".off");
@@ -112,7 +118,8 @@ public:
             if (key == "length") {
                 score.length = time(value, "length");
             } else if (key == "rate") {
-                if (!value.is_number() || value.get<double>() <= 0.0) fail("rate", "a positive number of samples per second", value);
+                if (!value.is_number() || value.get<double>() <= 0.0)
+                    fail("rate", "a positive number of samples per second", value);
                 score.rate = value.get<double>();
             } else if (key == "parameters") {
                 object(value, "parameters");
@@ -123,7 +130,8 @@ public:
                 }
             } else if (key == "notes") {
                 array(value, "notes");
-                for (size_t i = 0; i < value.size(); ++i) score.notes.push_back(note(value[i], "notes[" + std::to_string(i) + "]"));
+                for (size_t i = 0; i < value.size(); ++i)
+                    score.notes.push_back(note(value[i], "notes[" + std::to_string(i) + "]"));
             } else if (key == "resets") {
                 array(value, "resets");
                 for (size_t i = 0; i < value.size(); ++i) {
@@ -138,7 +146,8 @@ public:
                     array(points, field);
                     if (points.empty()) fail(field, "at least one breakpoint", points);
                     for (size_t i = 0; i < points.size(); ++i)
-                        score.automation[index].push_back(breakpoint(points[i], index, field + "[" + std::to_string(i) + "]"));
+                        score.automation[index].push_back(
+                            breakpoint(points[i], index, field + "[" + std::to_string(i) + "]"));
                 }
             } else {
                 throw RenderError(source + ": unknown field \"" + key +

@@ -14,11 +14,16 @@ namespace kvx::tool {
 
 const char* segmentName(Segment segment) {
     switch (segment) {
-        case Segment::Idle: return "idle";
-        case Segment::Attack: return "attack";
-        case Segment::Decay: return "decay";
-        case Segment::Sustain: return "sustain";
-        case Segment::Release: return "release";
+        case Segment::Idle:
+            return "idle";
+        case Segment::Attack:
+            return "attack";
+        case Segment::Decay:
+            return "decay";
+        case Segment::Sustain:
+            return "sustain";
+        case Segment::Release:
+            return "release";
     }
     return "?";
 }
@@ -27,11 +32,16 @@ namespace {
 
 Segment following(Segment segment) {
     switch (segment) {
-        case Segment::Idle: return Segment::Attack;
-        case Segment::Attack: return Segment::Decay;
-        case Segment::Decay: return Segment::Sustain;
-        case Segment::Sustain: return Segment::Release;
-        case Segment::Release: return Segment::Idle;
+        case Segment::Idle:
+            return Segment::Attack;
+        case Segment::Attack:
+            return Segment::Decay;
+        case Segment::Decay:
+            return Segment::Sustain;
+        case Segment::Sustain:
+            return Segment::Release;
+        case Segment::Release:
+            return Segment::Idle;
     }
     return Segment::Idle;
 }

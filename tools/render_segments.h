@@ -10,7 +10,13 @@
 
 namespace kvx::tool {
 
-enum class Segment { Idle, Attack, Decay, Sustain, Release };
+enum class Segment {
+    Idle,
+    Attack,
+    Decay,
+    Sustain,
+    Release
+};
 const char* segmentName(Segment segment);
 
 // One sendPinStreaming report on the output pin, at its absolute sample.

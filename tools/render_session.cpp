@@ -24,7 +24,8 @@ double processCpuSeconds() {
 
 // Writes one block of a parameter input: a constant once over the whole buffer, ramps sample
 // by sample.
-void fillInput(float* buffer, size_t capacity, const ParameterTrack& track, int64_t start, int32_t count, bool first) {
+void fillInput(float* buffer, size_t capacity, const ParameterTrack& track, int64_t start, int32_t count,
+               bool first) {
     if (track.constant()) {
         if (first) std::fill(buffer, buffer + capacity, track.points.front().value);
         return;
@@ -62,7 +63,8 @@ SessionResult runSession(host::PluginInstance& instance, const RenderPlan& plan,
     int64_t position = 0;
     int64_t blocksSinceReport = 0;
     while (position < plan.length) {
-        int32_t count = sizing.random ? 1 + static_cast<int32_t>(generator() % BlockSizing::MAX_RANDOM) : sizing.size;
+        int32_t count =
+            sizing.random ? 1 + static_cast<int32_t>(generator() % BlockSizing::MAX_RANDOM) : sizing.size;
         count = static_cast<int32_t>(std::min<int64_t>(count, plan.length - position));
         const int64_t end = position + count;
 
@@ -77,7 +79,8 @@ SessionResult runSession(host::PluginInstance& instance, const RenderPlan& plan,
             else
                 list.addBool(offset, event.pin, event.value != 0.0f);
         }
-        for (size_t i = 0; i < PARAMETER_COUNT; ++i) fillInput(inputs[i], capacity, plan.tracks[i], position, count, position == 0);
+        for (size_t i = 0; i < PARAMETER_COUNT; ++i)
+            fillInput(inputs[i], capacity, plan.tracks[i], position, count, position == 0);
 
         const bool called = runner.runBlock(count, list.empty() ? nullptr : list.head());
         std::copy(out, out + count, result.output.begin() + position);

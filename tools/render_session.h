@@ -30,8 +30,8 @@ struct SessionResult {
     std::vector<StreamMark> marks;     // the output pin's streaming reports, in call order
     std::vector<StreamSpan> sleeping;  // samples the module was not called for
     host::RunnerStats stats;
-    double cpuSeconds = 0.0;           // process CPU time of the block loop
-    bool stopped = false;              // the progress callback asked to stop
+    double cpuSeconds = 0.0;  // process CPU time of the block loop
+    bool stopped = false;     // the progress callback asked to stop
 };
 
 // Called now and then with samples done; returning false stops the render.

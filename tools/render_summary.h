@@ -20,7 +20,7 @@ Peak findPeak(const std::vector<float>& samples);
 // "blocks of 64" or "random blocks of 1..512 (seed 7)".
 std::string describeBlocks(const BlockSizing& sizing);
 
-void printSummary(std::ostream& out, const RenderPlan& plan, const SessionResult& result, const SegmentLabels& labels,
-                  const BlockSizing& sizing);
+void printSummary(std::ostream& out, const RenderPlan& plan, const SessionResult& result,
+                  const SegmentLabels& labels, const BlockSizing& sizing);
 
 }  // namespace kvx::tool

@@ -68,9 +68,12 @@ TimeSpec parseTime(std::string_view text, const std::string& what) {
 
 double toSeconds(const TimeSpec& time, double sampleRate) {
     switch (time.unit) {
-        case TimeUnit::Milliseconds: return time.amount / 1000.0;
-        case TimeUnit::Samples: return time.amount / sampleRate;
-        case TimeUnit::Seconds: break;
+        case TimeUnit::Milliseconds:
+            return time.amount / 1000.0;
+        case TimeUnit::Samples:
+            return time.amount / sampleRate;
+        case TimeUnit::Seconds:
+            break;
     }
     return time.amount;
 }
@@ -85,7 +88,8 @@ int64_t toSamples(const TimeSpec& time, double sampleRate) {
 
 std::string describe(const TimeSpec& time) {
     char text[64];
-    const char* unit = time.unit == TimeUnit::Samples ? "smp" : (time.unit == TimeUnit::Milliseconds ? "ms" : "s");
+    const char* unit =
+        time.unit == TimeUnit::Samples ? "smp" : (time.unit == TimeUnit::Milliseconds ? "ms" : "s");
     std::snprintf(text, sizeof text, "%g%s", time.amount, unit);
     return text;
 }
@@ -98,9 +102,10 @@ ParameterSpec parseParameter(std::string_view text, ParameterKind kind, const st
     splitUnit(trim(text), number, unit, written);
     if (!written) {
         if (!parseNumber(number, given.raw))
-            throw RenderError(what + ": expected a number" +
-                              (kind == ParameterKind::Time ? std::string(" or a duration such as 120ms or 1.5s") : "") +
-                              ", got " + quoted(text));
+            throw RenderError(
+                what + ": expected a number" +
+                (kind == ParameterKind::Time ? std::string(" or a duration such as 120ms or 1.5s") : "") +
+                ", got " + quoted(text));
         return given;
     }
     if (kind != ParameterKind::Time)

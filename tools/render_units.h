@@ -9,7 +9,11 @@
 
 namespace kvx::tool {
 
-enum class TimeUnit { Seconds, Milliseconds, Samples };
+enum class TimeUnit {
+    Seconds,
+    Milliseconds,
+    Samples
+};
 
 // A time as written: a number and its unit (a bare number is in seconds).
 struct TimeSpec {
@@ -28,12 +32,16 @@ double toSeconds(const TimeSpec& time, double sampleRate);
 std::string describe(const TimeSpec& time);
 
 // The kinds of parameter the envelope takes on its audio inputs.
-enum class ParameterKind { Time, Level, Curve };
+enum class ParameterKind {
+    Time,
+    Level,
+    Curve
+};
 
 // A parameter setting: the raw pin value, or a duration for a full-scale transition that becomes
 // the pin value through the module's time mapping once the sample rate is known.
 struct ParameterSpec {
-    double raw = 0.0;           // used when !isDuration
+    double raw = 0.0;  // used when !isDuration
     bool isDuration = false;
     TimeSpec duration;
 };

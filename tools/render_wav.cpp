@@ -16,9 +16,12 @@ SampleFormat parseSampleFormat(const std::string& text) {
 
 const char* formatName(SampleFormat format) {
     switch (format) {
-        case SampleFormat::Float: return "32-bit float";
-        case SampleFormat::Pcm16: return "16-bit PCM";
-        case SampleFormat::Pcm24: return "24-bit PCM";
+        case SampleFormat::Float:
+            return "32-bit float";
+        case SampleFormat::Pcm16:
+            return "16-bit PCM";
+        case SampleFormat::Pcm24:
+            return "24-bit PCM";
     }
     return "?";
 }
@@ -39,7 +42,8 @@ void writeWav(const std::string& path, const std::vector<float>& samples, int32_
     const sf_count_t frames = static_cast<sf_count_t>(samples.size());
     const sf_count_t written = sf_writef_float(file, samples.data(), frames);
     const std::string reason = sf_strerror(file);
-    if (sf_close(file) != 0 || written != frames) throw RenderError("cannot write WAV '" + path + "': " + reason);
+    if (sf_close(file) != 0 || written != frames)
+        throw RenderError("cannot write WAV '" + path + "': " + reason);
 }
 
 }  // namespace kvx::tool

@@ -7,7 +7,11 @@
 
 namespace kvx::tool {
 
-enum class SampleFormat { Float, Pcm16, Pcm24 };
+enum class SampleFormat {
+    Float,
+    Pcm16,
+    Pcm24
+};
 
 // "float", "pcm16", "pcm24"; throws RenderError otherwise.
 SampleFormat parseSampleFormat(const std::string& text);

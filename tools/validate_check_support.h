@@ -14,7 +14,8 @@
 namespace kvx::validate {
 
 struct Subject {
-    explicit Subject(const Context& context) : library(context.path), shape(discoverShape(library, context)) {}
+    explicit Subject(const Context& context)
+        : library(context.path), shape(discoverShape(library, context)) {}
     RawLibrary library;
     ModuleShape shape;
 };
@@ -27,7 +28,8 @@ std::string firstViolation(const Rendering& rendering);
 
 // Runs `property` for each session seed (context.seed .. + seeds - 1). The property returns
 // evidence of a violation or an empty string; the first violation fails the check.
-Outcome overSessions(const Context& context, const std::function<std::string(uint64_t seed, std::mt19937_64& random)>& property,
+Outcome overSessions(const Context& context,
+                     const std::function<std::string(uint64_t seed, std::mt19937_64& random)>& property,
                      const std::string& unit = "sessions");
 
 // A countdown policy for getSleepCountdown: the block size (-1), or 1, 2, 17 or 1000 samples.

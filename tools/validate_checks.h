@@ -11,7 +11,11 @@
 
 namespace kvx::validate {
 
-enum class Status { Pass, Fail, Skip };
+enum class Status {
+    Pass,
+    Fail,
+    Skip
+};
 
 struct Outcome {
     Status status = Status::Pass;
@@ -23,8 +27,8 @@ inline Outcome fail(std::string evidence) { return {Status::Fail, std::move(evid
 inline Outcome skip(std::string reason) { return {Status::Skip, std::move(reason)}; }
 
 struct Check {
-    std::string name;     // short, unique within its group
-    std::string summary;  // what passing means
+    std::string name;                            // short, unique within its group
+    std::string summary;                         // what passing means
     std::function<Outcome(const Context&)> run;  // may throw CheckFailure (a failure)
 };
 

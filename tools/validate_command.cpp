@@ -15,7 +15,7 @@
 namespace kvx::validate {
 
 std::vector<Group> allGroups() {
-    return {loadingChecks(),    factoryChecks(),  instanceChecks(), processingChecks(),
+    return {loadingChecks(),  factoryChecks(),  instanceChecks(), processingChecks(),
             accuracyChecks(), realtimeChecks(), hostileChecks()};
 }
 
@@ -49,7 +49,8 @@ int runValidate(const ValidateOptions& options) {
     report.subtype = options.subtype;
     const auto began = std::chrono::steady_clock::now();
     for (const validate::Group& group : validate::allGroups()) {
-        std::vector<validate::CheckResult> results = validate::runGroupIsolated(group, context, options.timeout);
+        std::vector<validate::CheckResult> results =
+            validate::runGroupIsolated(group, context, options.timeout);
         report.results.insert(report.results.end(), results.begin(), results.end());
     }
     report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -65,12 +66,15 @@ int runValidate(const ValidateOptions& options) {
 void addValidateCommand(CLI::App& app, int& exitStatus) {
     auto options = std::make_shared<ValidateOptions>();
     options->path = defaultPluginPath();
-    CLI::App* command = app.add_subcommand("validate", "Check that a module library honours the binary contract");
+    CLI::App* command =
+        app.add_subcommand("validate", "Check that a module library honours the binary contract");
     command->add_option("plugin", options->path, "Module library (.kvx)")->capture_default_str();
     command->add_option("--id", options->id, "Module id")->capture_default_str();
     command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();
-    command->add_option("--seeds", options->seeds, "Random sessions per randomised check")->capture_default_str();
-    command->add_option("--seed", options->seed, "First random seed (session k uses seed + k)")->capture_default_str();
+    command->add_option("--seeds", options->seeds, "Random sessions per randomised check")
+        ->capture_default_str();
+    command->add_option("--seed", options->seed, "First random seed (session k uses seed + k)")
+        ->capture_default_str();
     command->add_option("--timeout", options->timeout, "Seconds a check may run before it counts as hung")
         ->capture_default_str();
     command->add_flag("--json", options->json, "Machine-readable report");

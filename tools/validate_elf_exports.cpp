@@ -49,7 +49,8 @@ ElfExports readElfExports(const std::string& path) {
             Elf64_Sym symbol;
             if (!readAt(bytes, section.sh_offset + i * section.sh_entsize, symbol)) break;
             const unsigned binding = ELF64_ST_BIND(symbol.st_info);
-            if (symbol.st_shndx == SHN_UNDEF || (binding != STB_GLOBAL && binding != STB_WEAK && binding != STB_GNU_UNIQUE))
+            if (symbol.st_shndx == SHN_UNDEF ||
+                (binding != STB_GLOBAL && binding != STB_WEAK && binding != STB_GNU_UNIQUE))
                 continue;
             const size_t at = strings.sh_offset + symbol.st_name;
             if (at >= bytes.size()) continue;

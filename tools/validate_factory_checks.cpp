@@ -28,8 +28,9 @@ Outcome identities(const Context& context) {
 std::vector<std::pair<std::string, Guid>> nearMisses() {
     std::vector<std::pair<std::string, Guid>> ids;
     const std::pair<const char*, const Guid*> known[] = {
-        {"IMpUnknown", &iid::UNKNOWN}, {"IMpFactory", &iid::FACTORY}, {"IMpFactory2", &iid::FACTORY2},
-        {"IMpPlugin", &iid::PLUGIN},   {"IMpPlugin2", &iid::PLUGIN2}, {"IMpLegacyInitialization", &iid::LEGACY}};
+        {"IMpUnknown", &iid::UNKNOWN},   {"IMpFactory", &iid::FACTORY},
+        {"IMpFactory2", &iid::FACTORY2}, {"IMpPlugin", &iid::PLUGIN},
+        {"IMpPlugin2", &iid::PLUGIN2},   {"IMpLegacyInitialization", &iid::LEGACY}};
     for (const auto& [name, id] : known) {
         Guid last = *id;
         last[15] ^= 0x01;
@@ -66,7 +67,9 @@ Outcome counts(const Context& context) {
     void* factory = library.factory();
     for (int i = 0; i < 5; ++i) {
         const int32_t count = rawRelease(factory);
-        if (count < 1) return fail("release returned " + std::to_string(count) + ": a host's release must not destroy the factory");
+        if (count < 1)
+            return fail("release returned " + std::to_string(count) +
+                        ": a host's release must not destroy the factory");
     }
     const int32_t added = rawAddRef(factory);
     if (added < 1) return fail("addRef returned " + std::to_string(added));
@@ -83,7 +86,8 @@ Outcome buildInfo(const Context& context) {
     int32_t version = INT32_MIN;
     char16_t text[256];
     std::fill(std::begin(text), std::end(text), u'#');
-    const int32_t result = slot<BuildInfoFn>(factory, slots::FACTORY_BUILD_INFO)(factory, &version, 256, text);
+    const int32_t result =
+        slot<BuildInfoFn>(factory, slots::FACTORY_BUILD_INFO)(factory, &version, 256, text);
     if (result != 0) return fail("result " + std::to_string(result));
     if (version == INT32_MIN) return fail("the version was not written");
     const auto end = std::find(std::begin(text), std::end(text), u'\0');
@@ -100,7 +104,8 @@ Outcome buildInfoTight(const Context& context) {
     char16_t full[256] = {};
     int32_t version = 0;
     call(factory, &version, 256, full);
-    const int32_t length = static_cast<int32_t>(std::find(std::begin(full), std::end(full), u'\0') - std::begin(full));
+    const int32_t length =
+        static_cast<int32_t>(std::find(std::begin(full), std::end(full), u'\0') - std::begin(full));
     constexpr int32_t GUARD = 16;
     for (int32_t capacity = 0; capacity <= length + 3; ++capacity) {
         std::vector<char16_t> buffer(static_cast<size_t>(capacity + 2 * GUARD), u'\xA5A5');
@@ -109,7 +114,8 @@ Outcome buildInfoTight(const Context& context) {
         const int32_t result = call(factory, &written, capacity, text);
         const std::string at = "capacity " + std::to_string(capacity) + ": ";
         if (result != 0) return fail(at + "result " + std::to_string(result));
-        if (written != version) return fail(at + "version " + std::to_string(written) + " instead of " + std::to_string(version));
+        if (written != version)
+            return fail(at + "version " + std::to_string(written) + " instead of " + std::to_string(version));
         for (int32_t i = 0; i < GUARD; ++i) {
             if (buffer[static_cast<size_t>(i)] != u'\xA5A5') return fail(at + "wrote before the buffer");
             if (buffer[static_cast<size_t>(GUARD + capacity + i)] != u'\xA5A5')
@@ -119,9 +125,11 @@ Outcome buildInfoTight(const Context& context) {
         const std::u16string got(text, std::find(text, text + capacity, u'\0'));
         if (got.size() == static_cast<size_t>(capacity)) return fail(at + "the text is not zero-terminated");
         if (capacity > length) {
-            if (got != std::u16string(full, static_cast<size_t>(length))) return fail(at + "the full text does not fit as expected");
+            if (got != std::u16string(full, static_cast<size_t>(length)))
+                return fail(at + "the full text does not fit as expected");
         } else if (!got.empty()) {
-            return fail(at + "a cut-off text (" + std::to_string(got.size()) + " units) instead of an empty string");
+            return fail(at + "a cut-off text (" + std::to_string(got.size()) +
+                        " units) instead of an empty string");
         }
     }
     return pass("capacities 0.." + std::to_string(length + 3) + " with guard units");
@@ -139,7 +147,8 @@ Outcome buildInfoNull(const Context& context) {
     const int32_t d = call(factory, &version, INT32_MIN, guard);
     if (std::any_of(std::begin(guard), std::end(guard), [](char16_t unit) { return unit != u'#'; }))
         return fail("a negative capacity wrote into the buffer");
-    return pass("results " + std::to_string(a) + ", " + std::to_string(b) + ", " + std::to_string(c) + ", " + std::to_string(d));
+    return pass("results " + std::to_string(a) + ", " + std::to_string(b) + ", " + std::to_string(c) + ", " +
+                std::to_string(d));
 }
 
 Outcome createKnown(const Context& context) {
@@ -152,15 +161,17 @@ Outcome createKnown(const Context& context) {
     int32_t result = create(factory, context.id.c_str(), context.subtype, &first);
     if (result != 0 || first == nullptr) return fail("createInstance returned " + std::to_string(result));
     result = create(factory, context.id.c_str(), context.subtype, &second);
-    if (result != 0 || second == nullptr) return fail("a second createInstance returned " + std::to_string(result));
+    if (result != 0 || second == nullptr)
+        return fail("a second createInstance returned " + std::to_string(result));
     if (first == second) return fail("two creations returned the same object");
     const int32_t added = rawAddRef(first);
     const int32_t one = rawRelease(first);
     const int32_t zero = rawRelease(first);
     rawRelease(second);
     if (added != 2 || one != 1 || zero != 0)
-        return fail("a new instance's addRef/release/release returned " + std::to_string(added) + "/" + std::to_string(one) +
-                    "/" + std::to_string(zero) + ", expected 2/1/0 (one reference owned by the creator)");
+        return fail("a new instance's addRef/release/release returned " + std::to_string(added) + "/" +
+                    std::to_string(one) + "/" + std::to_string(zero) +
+                    ", expected 2/1/0 (one reference owned by the creator)");
     return pass();
 }
 
@@ -171,16 +182,18 @@ Outcome createWithHost(const Context& context) {
     void* created = nullptr;
     const int32_t result = slot<CreateWithHostFn>(factory, slots::FACTORY_CREATE_WITH_HOST)(
         factory, context.id.c_str(), context.subtype, host.unknown(), &created);
-    if (result != 0 || created == nullptr) return fail("createInstanceWithHost returned " + std::to_string(result));
+    if (result != 0 || created == nullptr)
+        return fail("createInstanceWithHost returned " + std::to_string(result));
     if (host.queriesForServices == 0) {
         rawRelease(created);
         return fail("the host was not asked for IMpHostServices");
     }
     const int32_t count = rawRelease(created);
-    if (count != 0) return fail("release of the new instance returned " + std::to_string(count) + ", expected 0");
+    if (count != 0)
+        return fail("release of the new instance returned " + std::to_string(count) + ", expected 0");
     if (host.services.releases != host.services.handedOut)
-        return fail("host services obtained " + std::to_string(host.services.handedOut) + " times, released " +
-                    std::to_string(host.services.releases) + " times");
+        return fail("host services obtained " + std::to_string(host.services.handedOut) +
+                    " times, released " + std::to_string(host.services.releases) + " times");
     return pass();
 }
 
@@ -201,14 +214,16 @@ Outcome createUnknown(const Context& context) {
         last.back() = static_cast<char16_t>(last.back() + 1);
         cases.push_back({"id with its last unit changed", {last, context.subtype}});
         std::u16string lower = id;
-        for (char16_t& unit : lower) unit = unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
+        for (char16_t& unit : lower)
+            unit = unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
         if (lower != id) cases.push_back({"id in lower case", {lower, context.subtype}});
     }
     RawHost host;
     for (const auto& [name, key] : cases) {
         void* out = reinterpret_cast<void*>(0x1);
         if (library.hasFactory2()) {
-            const int32_t result = slot<CreateFn>(factory, slots::FACTORY_CREATE)(factory, key.first.c_str(), key.second, &out);
+            const int32_t result =
+                slot<CreateFn>(factory, slots::FACTORY_CREATE)(factory, key.first.c_str(), key.second, &out);
             if (result != -2 || out != nullptr)
                 return fail("createInstance, " + name + ": result " + std::to_string(result) +
                             (out ? " and an object" : "") + ", expected -2 and null");
@@ -217,8 +232,8 @@ Outcome createUnknown(const Context& context) {
         const int32_t result = slot<CreateWithHostFn>(factory, slots::FACTORY_CREATE_WITH_HOST)(
             factory, key.first.c_str(), key.second, host.unknown(), &out);
         if (result != -2 || out != nullptr)
-            return fail("createInstanceWithHost, " + name + ": result " + std::to_string(result) + (out ? " and an object" : "") +
-                        ", expected -2 and null");
+            return fail("createInstanceWithHost, " + name + ": result " + std::to_string(result) +
+                        (out ? " and an object" : "") + ", expected -2 and null");
     }
     return pass(std::to_string(cases.size()) + " unknown keys refused");
 }
@@ -241,12 +256,14 @@ Outcome nullArguments(const Context& context) {
     }
     if (library.hasFactory2()) {
         auto create = slot<CreateFn>(factory, slots::FACTORY_CREATE);
-        if (create(factory, nullptr, context.subtype, &out) == 0) return fail("createInstance with a null id returned 0");
+        if (create(factory, nullptr, context.subtype, &out) == 0)
+            return fail("createInstance with a null id returned 0");
         if (create(factory, context.id.c_str(), context.subtype, nullptr) == 0)
             return fail("createInstance with a null out-pointer returned 0");
     }
     void* answer = nullptr;
-    if (slot<QueryFn>(factory, slots::QUERY)(factory, nullptr, &answer) == 0) return fail("queryInterface(null id) returned 0");
+    if (slot<QueryFn>(factory, slots::QUERY)(factory, nullptr, &answer) == 0)
+        return fail("queryInterface(null id) returned 0");
     if (slot<QueryFn>(factory, slots::QUERY)(factory, iid::FACTORY.data(), nullptr) == 0)
         return fail("queryInterface with a null out-pointer returned 0");
     return pass();
@@ -255,17 +272,21 @@ Outcome nullArguments(const Context& context) {
 }  // namespace
 
 Group factoryChecks() {
-    return {"factory",
-            {{"identities", "IMpUnknown, IMpFactory, IMpFactory2 give the factory's one pointer", identities},
-             {"refusals", "other and near-miss identifiers give -2 and null", refusals},
-             {"counts", "addRef/release never destroy the factory", counts},
-             {"build_info", "version and a terminated text, result 0", buildInfo},
-             {"build_info_tight", "tight capacities: no write past the buffer, never a cut-off text", buildInfoTight},
-             {"build_info_null", "null text and non-positive capacities write nothing", buildInfoNull},
-             {"create", "createInstance: 0, a fresh object with count 1, two are distinct", createKnown},
-             {"create_with_host", "createInstanceWithHost attaches the host and balances its references", createWithHost},
-             {"unknown_modules", "unknown subtypes and ids (last unit, blank, case) give -2 and null", createUnknown},
-             {"null_arguments", "null ids, out-pointers and hosts are refused without a crash", nullArguments}}};
+    return {
+        "factory",
+        {{"identities", "IMpUnknown, IMpFactory, IMpFactory2 give the factory's one pointer", identities},
+         {"refusals", "other and near-miss identifiers give -2 and null", refusals},
+         {"counts", "addRef/release never destroy the factory", counts},
+         {"build_info", "version and a terminated text, result 0", buildInfo},
+         {"build_info_tight", "tight capacities: no write past the buffer, never a cut-off text",
+          buildInfoTight},
+         {"build_info_null", "null text and non-positive capacities write nothing", buildInfoNull},
+         {"create", "createInstance: 0, a fresh object with count 1, two are distinct", createKnown},
+         {"create_with_host", "createInstanceWithHost attaches the host and balances its references",
+          createWithHost},
+         {"unknown_modules", "unknown subtypes and ids (last unit, blank, case) give -2 and null",
+          createUnknown},
+         {"null_arguments", "null ids, out-pointers and hosts are refused without a crash", nullArguments}}};
 }
 
 }  // namespace kvx::validate

@@ -18,7 +18,9 @@ float unwrittenSample() { return fromBits(0x7FC0DEADu); }
 float guardSample() { return fromBits(0x7FC0FEEDu); }
 bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-GuardedBuffer::GuardedBuffer(size_t capacity) : samples(capacity), storage(capacity + 2 * GUARD, 0.0f) { armGuards(); }
+GuardedBuffer::GuardedBuffer(size_t capacity) : samples(capacity), storage(capacity + 2 * GUARD, 0.0f) {
+    armGuards();
+}
 
 void GuardedBuffer::armGuards() {
     std::fill(storage.begin(), storage.begin() + GUARD, guardSample());
@@ -27,7 +29,8 @@ void GuardedBuffer::armGuards() {
 
 int64_t GuardedBuffer::firstGuardHit() const {
     for (size_t i = 0; i < GUARD; ++i)
-        if (!sameBits(storage[i], guardSample())) return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
+        if (!sameBits(storage[i], guardSample()))
+            return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
     for (size_t i = 0; i < GUARD; ++i)
         if (!sameBits(storage[GUARD + samples + i], guardSample())) return static_cast<int64_t>(samples + i);
     return 0;

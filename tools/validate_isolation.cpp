@@ -33,7 +33,8 @@ std::string oneLine(std::string text) {
 }
 
 // Child side: "B i" before check i, "R i status seconds detail" after it.
-[[noreturn]] void runChild(const Group& group, size_t first, const Context& context, int fd, unsigned timeoutSeconds) {
+[[noreturn]] void runChild(const Group& group, size_t first, const Context& context, int fd,
+                           unsigned timeoutSeconds) {
     const int devNull = open("/dev/null", O_WRONLY);
     if (devNull >= 0) dup2(devNull, STDOUT_FILENO);  // a chatty module must not garble the report
     for (size_t i = first; i < group.checks.size(); ++i) {
@@ -49,9 +50,10 @@ std::string oneLine(std::string text) {
             outcome = fail(std::string("exception: ") + error.what());
         }
         alarm(0);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        writeAll(fd, "R " + std::to_string(i) + " " + statusName(outcome.status) + " " + std::to_string(seconds) + " " +
-                         oneLine(outcome.detail) + "\n");
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        writeAll(fd, "R " + std::to_string(i) + " " + statusName(outcome.status) + " " +
+                         std::to_string(seconds) + " " + oneLine(outcome.detail) + "\n");
     }
     _exit(0);
 }
@@ -59,11 +61,14 @@ std::string oneLine(std::string text) {
 std::string describeEnd(int status, unsigned timeoutSeconds) {
     if (WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
-        if (signal == SIGALRM) return "did not finish within " + std::to_string(timeoutSeconds) + " s (hang?)";
+        if (signal == SIGALRM)
+            return "did not finish within " + std::to_string(timeoutSeconds) + " s (hang?)";
         const char* name = strsignal(signal);
-        return std::string("crashed: ") + (name ? name : "signal") + " (signal " + std::to_string(signal) + ")";
+        return std::string("crashed: ") + (name ? name : "signal") + " (signal " + std::to_string(signal) +
+               ")";
     }
-    if (WIFEXITED(status)) return "the process exited with status " + std::to_string(WEXITSTATUS(status)) + " inside the check";
+    if (WIFEXITED(status))
+        return "the process exited with status " + std::to_string(WEXITSTATUS(status)) + " inside the check";
     return "the process ended abnormally";
 }
 
@@ -73,7 +78,8 @@ Status statusFromName(const std::string& name) {
 
 }  // namespace
 
-std::vector<CheckResult> runGroupIsolated(const Group& group, const Context& context, unsigned timeoutSeconds) {
+std::vector<CheckResult> runGroupIsolated(const Group& group, const Context& context,
+                                          unsigned timeoutSeconds) {
     std::vector<CheckResult> results(group.checks.size());
     std::vector<bool> done(group.checks.size(), false);
     for (size_t i = 0; i < group.checks.size(); ++i) {

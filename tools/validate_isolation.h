@@ -11,6 +11,7 @@ namespace kvx::validate {
 
 // Each child runs the group's checks in order from where the previous child stopped; a check
 // that does not finish (signal, unexpected exit, or more than `timeoutSeconds`) fails.
-std::vector<CheckResult> runGroupIsolated(const Group& group, const Context& context, unsigned timeoutSeconds);
+std::vector<CheckResult> runGroupIsolated(const Group& group, const Context& context,
+                                          unsigned timeoutSeconds);
 
 }  // namespace kvx::validate

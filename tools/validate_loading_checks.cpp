@@ -36,7 +36,8 @@ Outcome entryPoint(const Context& context) {
     void* second = nullptr;
     const int32_t a = library.entry()(&first);
     const int32_t b = library.entry()(&second);
-    if (a != 0 || b != 0) return fail("MP_GetFactory returned " + std::to_string(a) + " then " + std::to_string(b));
+    if (a != 0 || b != 0)
+        return fail("MP_GetFactory returned " + std::to_string(a) + " then " + std::to_string(b));
     if (first == nullptr || first != second) return fail("two calls gave different factory pointers");
     const int32_t null = library.entry()(nullptr);
     if (null == 0) return fail("MP_GetFactory(null) returned 0");
@@ -48,9 +49,7 @@ Outcome repeatedLoading(const Context& context) {
     for (int cycle = 0; cycle < CYCLES; ++cycle) {
         RawLibrary library(context.path);
         RawHost host;
-        {
-            RawInstance instance(library, context, host);
-        }
+        { RawInstance instance(library, context, host); }
         if (host.services.releases != host.services.handedOut)
             return fail("cycle " + std::to_string(cycle) + ": host services obtained " +
                         std::to_string(host.services.handedOut) + " times, released " +
@@ -69,9 +68,11 @@ Outcome repeatedLoading(const Context& context) {
 Group loadingChecks() {
     return {"loading",
             {{"dlopen", "loads with RTLD_NOW and hands out a factory", loads},
-             {"exports", "the dynamic symbol table defines MP_GetFactory and nothing else", exportsOnlyEntryPoint},
+             {"exports", "the dynamic symbol table defines MP_GetFactory and nothing else",
+              exportsOnlyEntryPoint},
              {"entry_point", "MP_GetFactory: same factory twice, refuses a null out-pointer", entryPoint},
-             {"repeated_load", "load, create, release, unload many times; the library really unloads", repeatedLoading}}};
+             {"repeated_load", "load, create, release, unload many times; the library really unloads",
+              repeatedLoading}}};
 }
 
 }  // namespace kvx::validate

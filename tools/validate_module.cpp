@@ -37,10 +37,11 @@ RawInstance::RawInstance(const RawLibrary& library, const Context& context, RawH
     int32_t result;
     const bool withHost = how == Creation::WithHost || !library.hasFactory2();
     if (withHost)
-        result = slot<CreateWithHostFn>(factory, slots::FACTORY_CREATE_WITH_HOST)(factory, context.id.c_str(),
-                                                                                   context.subtype, host.unknown(), &created);
+        result = slot<CreateWithHostFn>(factory, slots::FACTORY_CREATE_WITH_HOST)(
+            factory, context.id.c_str(), context.subtype, host.unknown(), &created);
     else
-        result = slot<CreateFn>(factory, slots::FACTORY_CREATE)(factory, context.id.c_str(), context.subtype, &created);
+        result = slot<CreateFn>(factory, slots::FACTORY_CREATE)(factory, context.id.c_str(), context.subtype,
+                                                                &created);
     if (result != 0 || created == nullptr)
         throw CheckFailure("the factory did not create the module (result " + std::to_string(result) + ")");
     if (rawQuery(created, iid::PLUGIN2, &view2) != 0 || view2 == nullptr) {

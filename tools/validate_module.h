@@ -32,13 +32,17 @@ private:
     bool factory2 = false;
 };
 
-enum class Creation { Plain, WithHost };
+enum class Creation {
+    Plain,
+    WithHost
+};
 
 // One instance, holding its IMpPlugin2 and IMpPlugin views (one reference each).
 class RawInstance {
 public:
     // Throws CheckFailure when the factory refuses or a view is missing.
-    RawInstance(const RawLibrary& library, const Context& context, RawHost& host, Creation how = Creation::Plain);
+    RawInstance(const RawLibrary& library, const Context& context, RawHost& host,
+                Creation how = Creation::Plain);
     ~RawInstance();
     RawInstance(const RawInstance&) = delete;
     RawInstance& operator=(const RawInstance&) = delete;

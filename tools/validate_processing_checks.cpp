@@ -17,9 +17,11 @@ Outcome nullEvents(const Context& context) {
     for (bool first : {false, true}) {
         HostPolicy policy;
         policy.throughFirstView = first;
-        const Rendering r = render(subject.library, context, subject.shape, session, fixedPartition(4096, 64), policy);
+        const Rendering r =
+            render(subject.library, context, subject.shape, session, fixedPartition(4096, 64), policy);
         const std::string violation = firstViolation(r);
-        if (!violation.empty()) return fail(std::string(first ? "IMpPlugin" : "IMpPlugin2") + " process: " + violation);
+        if (!violation.empty())
+            return fail(std::string(first ? "IMpPlugin" : "IMpPlugin2") + " process: " + violation);
     }
     return pass();
 }
@@ -32,17 +34,20 @@ Outcome zeroLength(const Context& context) {
     std::vector<RawEvent> events;
     events.push_back(makeEvent(0, event::GRAPH_BEGIN, -1));
     const float one = 1.0f;
-    for (int32_t pin : subject.shape.inputs) events.push_back(makeEvent(0, event::PIN_VALUE, pin, 4, &one, 4));
+    for (int32_t pin : subject.shape.inputs)
+        events.push_back(makeEvent(0, event::PIN_VALUE, pin, 4, &one, 4));
     for (size_t i = 0; i + 1 < events.size(); ++i) events[i].setPointer(event::NEXT, events[i + 1].bytes);
     instance.process(0, nullptr);
     instance.process(0, nullptr, true);
     instance.process(0, events.front().bytes);
     instance.process(0, nullptr);
     for (size_t k = 0; k < buffers.size(); ++k) {
-        if (buffers[k].firstGuardHit() != 0) return fail("pin " + std::to_string(subject.shape.pins[k]) + ": a guard zone was written");
+        if (buffers[k].firstGuardHit() != 0)
+            return fail("pin " + std::to_string(subject.shape.pins[k]) + ": a guard zone was written");
         for (int32_t i = 0; i < 64; ++i)
             if (!sameBits(buffers[k].data()[i], unwrittenSample()))
-                return fail("a 0-sample block wrote sample " + std::to_string(i) + " of pin " + std::to_string(subject.shape.pins[k]));
+                return fail("a 0-sample block wrote sample " + std::to_string(i) + " of pin " +
+                            std::to_string(subject.shape.pins[k]));
     }
     return pass();
 }
@@ -55,9 +60,11 @@ Outcome sampleRates(const Context& context) {
         const Session session = randomSession(subject.shape, context.seed, rate, 12000);
         HostPolicy policy;
         policy.honourSleep = true;
-        const Rendering r = render(subject.library, context, subject.shape, session, randomPartition(12000, random, 2048), policy);
+        const Rendering r = render(subject.library, context, subject.shape, session,
+                                   randomPartition(12000, random, 2048), policy);
         const std::string violation = firstViolation(r);
-        if (!violation.empty()) return fail("at " + std::to_string(rate) + " Hz: " + violation + reproduce(context.seed));
+        if (!violation.empty())
+            return fail("at " + std::to_string(rate) + " Hz: " + violation + reproduce(context.seed));
     }
     return pass(std::to_string(sweptSampleRates().size()) + " rates");
 }
@@ -68,14 +75,17 @@ Outcome blockSizes(const Context& context) {
     for (int32_t size : sizes) {
         const int64_t length = size == 1 ? 6000 : 24000;
         std::mt19937_64 random(context.seed + static_cast<uint64_t>(size));
-        const Session session = randomSession(subject.shape, context.seed + static_cast<uint64_t>(size), 48000.0f, length);
+        const Session session =
+            randomSession(subject.shape, context.seed + static_cast<uint64_t>(size), 48000.0f, length);
         HostPolicy policy;
         policy.honourSleep = true;
-        const auto partition = size == 0 ? randomPartition(length, random, 4096) : fixedPartition(length, size);
+        const auto partition =
+            size == 0 ? randomPartition(length, random, 4096) : fixedPartition(length, size);
         const Rendering r = render(subject.library, context, subject.shape, session, partition, policy);
         const std::string violation = firstViolation(r);
         if (!violation.empty())
-            return fail("block size " + (size == 0 ? std::string("random") : std::to_string(size)) + ": " + violation);
+            return fail("block size " + (size == 0 ? std::string("random") : std::to_string(size)) + ": " +
+                        violation);
     }
     return pass("1, 2, 7, 63, 333, 4096 and random");
 }
@@ -109,8 +119,12 @@ Outcome guardZones(const Context& context) {
 }
 
 Outcome finiteOutput(const Context& context) { return sessionProperty(context, &Rendering::nonFinite, true); }
-Outcome noSleepWhileStreaming(const Context& context) { return sessionProperty(context, &Rendering::sleptWhileStreaming, true); }
-Outcome constantWhileDeclared(const Context& context) { return sessionProperty(context, &Rendering::notConstant, true); }
+Outcome noSleepWhileStreaming(const Context& context) {
+    return sessionProperty(context, &Rendering::sleptWhileStreaming, true);
+}
+Outcome constantWhileDeclared(const Context& context) {
+    return sessionProperty(context, &Rendering::notConstant, true);
+}
 
 Outcome determinism(const Context& context) {
     Subject subject(context);
@@ -130,14 +144,17 @@ Outcome viewsAgree(const Context& context) {
     return overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
         const Session session = randomSessionFor(subject.shape, seed, random);
         const auto partition = randomPartition(session.length, random, 4096);
-        const Rendering reference = render(subject.library, context, subject.shape, session, partition, HostPolicy{});
+        const Rendering reference =
+            render(subject.library, context, subject.shape, session, partition, HostPolicy{});
         HostPolicy first;
         first.throughFirstView = true;
-        std::string difference = firstDifference(reference, render(subject.library, context, subject.shape, session, partition, first));
+        std::string difference = firstDifference(
+            reference, render(subject.library, context, subject.shape, session, partition, first));
         if (!difference.empty()) return "IMpPlugin process differs from IMpPlugin2 process: " + difference;
         HostPolicy withHost;
         withHost.creation = Creation::WithHost;
-        difference = firstDifference(reference, render(subject.library, context, subject.shape, session, partition, withHost));
+        difference = firstDifference(
+            reference, render(subject.library, context, subject.shape, session, partition, withHost));
         if (!difference.empty()) return "created with host differs from attached by host: " + difference;
         return "";
     });
@@ -153,8 +170,10 @@ Group processingChecks() {
              {"block_sizes", "blocks of 1, odd, 4096 and random samples: in-contract behaviour", blockSizes},
              {"guard_zones", "random sessions: no write outside the block or into inputs", guardZones},
              {"finite_output", "random sessions: every written sample is finite", finiteOutput},
-             {"no_sleep_while_streaming", "never asks to sleep while an output is declared streaming", noSleepWhileStreaming},
-             {"constant_while_declared", "written samples stay constant while declared constant", constantWhileDeclared},
+             {"no_sleep_while_streaming", "never asks to sleep while an output is declared streaming",
+              noSleepWhileStreaming},
+             {"constant_while_declared", "written samples stay constant while declared constant",
+              constantWhileDeclared},
              {"determinism", "two instances, same session: bit-identical output", determinism},
              {"views_agree", "both process views and both attach paths give the same output", viewsAgree}}};
 }

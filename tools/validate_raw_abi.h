@@ -80,7 +80,7 @@ struct RawEvent {
 };
 
 // A record with the given header fields; value bytes (at most 8) go inline.
-RawEvent makeEvent(int32_t timestamp, int32_t type, int32_t pin, int32_t size = 0, const void* value = nullptr,
-                   size_t valueBytes = 0);
+RawEvent makeEvent(int32_t timestamp, int32_t type, int32_t pin, int32_t size = 0,
+                   const void* value = nullptr, size_t valueBytes = 0);
 
 }  // namespace kvx::validate

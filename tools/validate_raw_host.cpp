@@ -46,7 +46,8 @@ struct RawHostCalls {
             host.reports[host.reportCount++] = StreamingReport{timestamp, pin, streaming};
         else
             ++host.reportsDropped;
-        if (pin >= 0 && pin < RawHost::TRACKED_PINS) host.outputState[static_cast<size_t>(pin)] = streaming != 0 ? 1 : 0;
+        if (pin >= 0 && pin < RawHost::TRACKED_PINS)
+            host.outputState[static_cast<size_t>(pin)] = streaming != 0 ? 1 : 0;
         return 0;
     }
     static int32_t requestSleep(void* object) {
@@ -78,15 +79,19 @@ struct RawHostCalls {
 
 namespace {
 
-void* servicesTable[9] = {
-    reinterpret_cast<void*>(&RawHostCalls::query),         reinterpret_cast<void*>(&RawHostCalls::addRef),
-    reinterpret_cast<void*>(&RawHostCalls::release),       reinterpret_cast<void*>(&RawHostCalls::sendPinValue),
-    reinterpret_cast<void*>(&RawHostCalls::sendPinStreaming), reinterpret_cast<void*>(&RawHostCalls::requestSleep),
-    reinterpret_cast<void*>(&RawHostCalls::reserved),      reinterpret_cast<void*>(&RawHostCalls::getSleepCountdown),
-    reinterpret_cast<void*>(&RawHostCalls::querySampleRate)};
+void* servicesTable[9] = {reinterpret_cast<void*>(&RawHostCalls::query),
+                          reinterpret_cast<void*>(&RawHostCalls::addRef),
+                          reinterpret_cast<void*>(&RawHostCalls::release),
+                          reinterpret_cast<void*>(&RawHostCalls::sendPinValue),
+                          reinterpret_cast<void*>(&RawHostCalls::sendPinStreaming),
+                          reinterpret_cast<void*>(&RawHostCalls::requestSleep),
+                          reinterpret_cast<void*>(&RawHostCalls::reserved),
+                          reinterpret_cast<void*>(&RawHostCalls::getSleepCountdown),
+                          reinterpret_cast<void*>(&RawHostCalls::querySampleRate)};
 
 // IMpHostAux has only the three IMpUnknown slots.
-void* auxTable[3] = {reinterpret_cast<void*>(&RawHostCalls::query), reinterpret_cast<void*>(&RawHostCalls::addRef),
+void* auxTable[3] = {reinterpret_cast<void*>(&RawHostCalls::query),
+                     reinterpret_cast<void*>(&RawHostCalls::addRef),
                      reinterpret_cast<void*>(&RawHostCalls::release)};
 
 }  // namespace

@@ -38,8 +38,8 @@ public:
 
     // --- Answers ---
     float sampleRate = 48000.0f;
-    int32_t countdown = 64;          // written by getSleepCountdown
-    bool refuseServices = false;     // a host that does not offer IMpHostServices
+    int32_t countdown = 64;       // written by getSleepCountdown
+    bool refuseServices = false;  // a host that does not offer IMpHostServices
     bool refuseAux = false;
 
     // --- Per block, reset by beginBlock ---

@@ -23,7 +23,8 @@ std::string hooksWork() {
     pthread_mutex_lock(&mutex);
     pthread_mutex_unlock(&mutex);
     const HeapLockCounts counts = stopCounting();
-    if (counts.heapCalls < 2 || counts.lockCalls < 1) return "the malloc/pthread replacements did not count a known call";
+    if (counts.heapCalls < 2 || counts.lockCalls < 1)
+        return "the malloc/pthread replacements did not count a known call";
     return "";
 }
 
@@ -39,7 +40,8 @@ Outcome countedProperty(const Context& context, bool heap) {
         policy.honourSleep = (seed % 2) == 1;
         policy.countdown = randomCountdown(random);
         policy.creation = (seed % 3) == 0 ? Creation::WithHost : Creation::Plain;
-        const Rendering r = render(subject.library, context, subject.shape, session, randomPartition(session.length, random, 4096), policy);
+        const Rendering r = render(subject.library, context, subject.shape, session,
+                                   randomPartition(session.length, random, 4096), policy);
         blocks += r.blocksCalled;
         if (heap && r.heapCalls > 0) return r.heapOrLock;
         if (!heap && r.lockCalls > 0) return r.heapOrLock;
@@ -70,7 +72,8 @@ Outcome noDenormals(const Context& context) {
             kept.push_back(SessionEvent{quiet, event::STREAM_END, pin});
         }
         session.events = kept;
-        const Rendering r = render(subject.library, context, subject.shape, session, randomPartition(session.length, random, 4096), HostPolicy{});
+        const Rendering r = render(subject.library, context, subject.shape, session,
+                                   randomPartition(session.length, random, 4096), HostPolicy{});
         return r.denormal;
     });
 }
@@ -79,7 +82,8 @@ Outcome floatingPointState(const Context& context) {
     Subject subject(context);
     return overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
         const Session session = randomSessionFor(subject.shape, seed, random);
-        const Rendering r = render(subject.library, context, subject.shape, session, randomPartition(session.length, random, 4096), HostPolicy{});
+        const Rendering r = render(subject.library, context, subject.shape, session,
+                                   randomPartition(session.length, random, 4096), HostPolicy{});
         return r.fpEnvironment;
     });
 }
@@ -91,7 +95,8 @@ Group realtimeChecks() {
             {{"no_heap", "no malloc/free/operator new during process", noHeap},
              {"no_locks", "no pthread mutex, rwlock or spin lock during process", noLocks},
              {"no_denormals", "no subnormal output samples, also in long decaying tails", noDenormals},
-             {"fp_state", "process leaves rounding mode and SSE control bits as it found them", floatingPointState}}};
+             {"fp_state", "process leaves rounding mode and SSE control bits as it found them",
+              floatingPointState}}};
 }
 
 }  // namespace kvx::validate

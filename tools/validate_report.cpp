@@ -9,9 +9,12 @@ namespace kvx::validate {
 
 const char* statusName(Status status) {
     switch (status) {
-        case Status::Pass: return "PASS";
-        case Status::Fail: return "FAIL";
-        case Status::Skip: return "SKIP";
+        case Status::Pass:
+            return "PASS";
+        case Status::Fail:
+            return "FAIL";
+        case Status::Skip:
+            return "SKIP";
     }
     return "?";
 }
@@ -23,7 +26,8 @@ int Report::count(Status status) const {
 }
 
 void printText(std::ostream& out, const Report& report) {
-    out << "kvx validate " << report.library << "  module \"" << report.module << "\" subtype " << report.subtype << "\n";
+    out << "kvx validate " << report.library << "  module \"" << report.module << "\" subtype "
+        << report.subtype << "\n";
     std::string group;
     for (const CheckResult& result : report.results) {
         if (result.group != group) {
@@ -38,9 +42,10 @@ void printText(std::ostream& out, const Report& report) {
         out << "\n";
     }
     out << "\n"
-        << report.results.size() << " checks: " << report.count(Status::Pass) << " passed, " << report.count(Status::Fail)
-        << " failed, " << report.count(Status::Skip) << " skipped in " << std::fixed << std::setprecision(1)
-        << report.seconds << " s: " << (report.passed() ? "VALID" : "NOT VALID") << "\n";
+        << report.results.size() << " checks: " << report.count(Status::Pass) << " passed, "
+        << report.count(Status::Fail) << " failed, " << report.count(Status::Skip) << " skipped in "
+        << std::fixed << std::setprecision(1) << report.seconds
+        << " s: " << (report.passed() ? "VALID" : "NOT VALID") << "\n";
 }
 
 void printJson(std::ostream& out, const Report& report) {

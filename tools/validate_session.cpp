@@ -53,7 +53,9 @@ Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate,
     session.sampleRate = sampleRate;
     session.length = length;
     std::mt19937_64 random(seed);
-    auto uniform = [&](double low, double high) { return std::uniform_real_distribution<double>(low, high)(random); };
+    auto uniform = [&](double low, double high) {
+        return std::uniform_real_distribution<double>(low, high)(random);
+    };
     auto below = [&](int64_t bound) { return std::uniform_int_distribution<int64_t>(0, bound - 1)(random); };
 
     session.events.push_back(SessionEvent{0, event::GRAPH_BEGIN, -1});
@@ -65,9 +67,12 @@ Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate,
         const int64_t pins = 1 + below(3);
         const bool chord = below(2) == 0;
         for (int64_t k = 0; k < pins; ++k) {
-            const int32_t pin = shape.inputs[static_cast<size_t>(below(static_cast<int64_t>(shape.inputs.size())))];
+            const int32_t pin =
+                shape.inputs[static_cast<size_t>(below(static_cast<int64_t>(shape.inputs.size())))];
             const int64_t pick = below(10);
-            const float value = chord || pick < 5 ? 1.0f : pick < 8 ? 0.0f : static_cast<float>(uniform(0.0, 1.0));
+            const float value = chord || pick < 5 ? 1.0f
+                                : pick < 8        ? 0.0f
+                                                  : static_cast<float>(uniform(0.0, 1.0));
             session.events.push_back(valueEvent(time, pin, value));
         }
     }
@@ -80,7 +85,8 @@ Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate,
         float value = static_cast<float>(uniform(-0.1, 0.6));
         int64_t time = 0;
         while (time < length) {
-            const int64_t change = std::min<int64_t>(length, time + 500 + below(std::max<int64_t>(1, length / 3)));
+            const int64_t change =
+                std::min<int64_t>(length, time + 500 + below(std::max<int64_t>(1, length / 3)));
             std::fill(signal.begin() + time, signal.begin() + change, value);
             if (change >= length) break;
             const float next = static_cast<float>(uniform(-0.1, 0.6));
@@ -88,7 +94,8 @@ Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate,
             const int64_t end = std::min<int64_t>(length, change + ramp);
             session.events.push_back(SessionEvent{change, event::STREAM_BEGIN, pin});
             for (int64_t t = change; t < end; ++t) {
-                const double share = ramp == 1 ? 1.0 : static_cast<double>(t - change) / static_cast<double>(ramp);
+                const double share =
+                    ramp == 1 ? 1.0 : static_cast<double>(t - change) / static_cast<double>(ramp);
                 signal[static_cast<size_t>(t)] = static_cast<float>(value + (next - value) * share);
             }
             if (end < length) session.events.push_back(SessionEvent{end, event::STREAM_END, pin});
@@ -113,8 +120,9 @@ std::vector<int32_t> randomPartition(int64_t length, std::mt19937_64& random, in
     for (int64_t done = 0; done < length;) {
         // Mostly moderate blocks, some single samples, some long ones.
         const int kind = std::uniform_int_distribution<int>(0, 9)(random);
-        int32_t size = kind == 0 ? 1 : kind < 8 ? std::uniform_int_distribution<int32_t>(1, std::min(maxBlock, 512))(random)
-                                                : std::uniform_int_distribution<int32_t>(1, maxBlock)(random);
+        int32_t size = kind == 0  ? 1
+                       : kind < 8 ? std::uniform_int_distribution<int32_t>(1, std::min(maxBlock, 512))(random)
+                                  : std::uniform_int_distribution<int32_t>(1, maxBlock)(random);
         size = static_cast<int32_t>(std::min<int64_t>(size, length - done));
         blocks.push_back(size);
         done += size;
@@ -122,8 +130,8 @@ std::vector<int32_t> randomPartition(int64_t length, std::mt19937_64& random, in
     return blocks;
 }
 
-Rendering render(const RawLibrary& library, const Context& context, const ModuleShape& shape, const Session& session,
-                 const std::vector<int32_t>& partition, const HostPolicy& policy) {
+Rendering render(const RawLibrary& library, const Context& context, const ModuleShape& shape,
+                 const Session& session, const std::vector<int32_t>& partition, const HostPolicy& policy) {
     Rendering result;
     RawHost host;
     host.sampleRate = policy.useOverride ? policy.sampleRateOverride : session.sampleRate;
@@ -161,24 +169,31 @@ Rendering render(const RawLibrary& library, const Context& context, const Module
         records.clear();
         while (nextEvent < session.events.size() && session.events[nextEvent].time < start + n) {
             const SessionEvent& e = session.events[nextEvent++];
-            RawEvent record = makeEvent(static_cast<int32_t>(e.time - start), e.type, e.pin, e.size, e.inlineValue, 8);
+            RawEvent record =
+                makeEvent(static_cast<int32_t>(e.time - start), e.type, e.pin, e.size, e.inlineValue, 8);
             if (e.data != nullptr) record.setPointer(event::DATA, e.data);
             records.push_back(record);
         }
         if (policy.tamper) policy.tamper(b, n, records);
-        for (size_t i = 0; i + 1 < records.size(); ++i) records[i].setPointer(event::NEXT, records[i + 1].bytes);
+        for (size_t i = 0; i + 1 < records.size(); ++i)
+            records[i].setPointer(event::NEXT, records[i + 1].bytes);
         if (!records.empty()) records.back().setPointer(event::NEXT, nullptr);
 
         for (int32_t pin : shape.inputs) {
             float* data = buffers.at(pin).data();
             auto signal = session.inputs.find(pin);
             for (int32_t i = 0; i < capacity; ++i)
-                data[i] = i < n && signal != session.inputs.end() ? signal->second[static_cast<size_t>(start + i)] : 0.0f;
+                data[i] = i < n && signal != session.inputs.end()
+                              ? signal->second[static_cast<size_t>(start + i)]
+                              : 0.0f;
         }
-        for (int32_t pin : shape.outputs) std::fill(buffers.at(pin).data(), buffers.at(pin).data() + capacity, unwrittenSample());
+        for (int32_t pin : shape.outputs)
+            std::fill(buffers.at(pin).data(), buffers.at(pin).data() + capacity, unwrittenSample());
 
         if (policy.honourSleep && asleep && records.empty()) {
-            for (int32_t pin : shape.outputs) result.outputs[pin].insert(result.outputs[pin].end(), static_cast<size_t>(n), tracks[pin].held);
+            for (int32_t pin : shape.outputs)
+                result.outputs[pin].insert(result.outputs[pin].end(), static_cast<size_t>(n),
+                                           tracks[pin].held);
             ++result.blocksSkipped;
             start += n;
             continue;
@@ -199,37 +214,39 @@ Rendering render(const RawLibrary& library, const Context& context, const Module
             result.heapCalls += counts.heapCalls;
             result.lockCalls += counts.lockCalls;
             if ((counts.heapCalls > 0 || counts.lockCalls > 0) && result.heapOrLock.empty())
-                result.heapOrLock = std::to_string(counts.heapCalls) + " heap and " + std::to_string(counts.lockCalls) +
-                                    " lock calls in " + where(b, start, n);
+                result.heapOrLock = std::to_string(counts.heapCalls) + " heap and " +
+                                    std::to_string(counts.lockCalls) + " lock calls in " + where(b, start, n);
         }
         ++result.blocksCalled;
         result.sleepRequests += host.sleepRequestsThisBlock;
         asleep = policy.honourSleep && host.sleepRequestsThisBlock > 0;
         if (host.sleptWhileStreaming && result.sleptWhileStreaming.empty())
-            result.sleptWhileStreaming = "requestSleep while output pin " + std::to_string(host.streamingPinAtSleep) +
+            result.sleptWhileStreaming = "requestSleep while output pin " +
+                                         std::to_string(host.streamingPinAtSleep) +
                                          " was declared streaming, in " + where(b, start, n);
 
         // Buffers: guards, the unused tail of the outputs, and every input sample must be intact.
         for (auto& [pin, buffer] : buffers) {
             const int64_t hit = buffer.firstGuardHit();
             if (hit != 0 && result.guardHit.empty())
-                result.guardHit = "pin " + std::to_string(pin) + " buffer written at index " + std::to_string(hit) +
-                                  " (guard zone) in " + where(b, start, n);
+                result.guardHit = "pin " + std::to_string(pin) + " buffer written at index " +
+                                  std::to_string(hit) + " (guard zone) in " + where(b, start, n);
             if (hit != 0) buffer.armGuards();
         }
         for (int32_t pin : shape.outputs) {
             const float* data = buffers.at(pin).data();
             for (int32_t i = n; i < capacity && result.guardHit.empty(); ++i)
                 if (!sameBits(data[i], unwrittenSample()))
-                    result.guardHit = "output pin " + std::to_string(pin) + " written at index " + std::to_string(i) +
-                                      ", past the block end, in " + where(b, start, n);
+                    result.guardHit = "output pin " + std::to_string(pin) + " written at index " +
+                                      std::to_string(i) + ", past the block end, in " + where(b, start, n);
         }
         for (int32_t pin : shape.inputs) {
             const float* data = buffers.at(pin).data();
             auto signal = session.inputs.find(pin);
             for (int32_t i = 0; i < capacity && result.inputWritten.empty(); ++i) {
-                const float expected =
-                    i < n && signal != session.inputs.end() ? signal->second[static_cast<size_t>(start + i)] : 0.0f;
+                const float expected = i < n && signal != session.inputs.end()
+                                           ? signal->second[static_cast<size_t>(start + i)]
+                                           : 0.0f;
                 if (!sameBits(data[i], expected))
                     result.inputWritten = "input pin " + std::to_string(pin) + " buffer changed at index " +
                                           std::to_string(i) + " in " + where(b, start, n);
@@ -247,7 +264,8 @@ Rendering render(const RawLibrary& library, const Context& context, const Module
                 const StreamingReport& report = host.reports[r];
                 if (report.pin != pin) continue;
                 const int32_t from = std::clamp(report.timestamp, 0, n);
-                std::fill(stateAt.begin() + from, stateAt.begin() + n, static_cast<int8_t>(report.streaming != 0 ? 1 : 0));
+                std::fill(stateAt.begin() + from, stateAt.begin() + n,
+                          static_cast<int8_t>(report.streaming != 0 ? 1 : 0));
                 track.state = report.streaming != 0 ? 1 : 0;
                 // Every constant declaration starts a new constant stretch at its sample.
                 if (report.streaming == 0) {
@@ -265,11 +283,12 @@ Rendering render(const RawLibrary& library, const Context& context, const Module
                     data[i] = track.held;
                 } else {
                     if (!std::isfinite(data[i]) && result.nonFinite.empty())
-                        result.nonFinite = "output pin " + std::to_string(pin) + " sample " + std::to_string(at) + " is " +
-                                           floatText(data[i]) + " (" + where(b, start, n) + ")";
+                        result.nonFinite = "output pin " + std::to_string(pin) + " sample " +
+                                           std::to_string(at) + " is " + floatText(data[i]) + " (" +
+                                           where(b, start, n) + ")";
                     if (std::fpclassify(data[i]) == FP_SUBNORMAL && result.denormal.empty())
-                        result.denormal = "output pin " + std::to_string(pin) + " sample " + std::to_string(at) +
-                                          " is subnormal (" + floatText(data[i]) + ")";
+                        result.denormal = "output pin " + std::to_string(pin) + " sample " +
+                                          std::to_string(at) + " is subnormal (" + floatText(data[i]) + ")";
                 }
                 if (stateAt[static_cast<size_t>(i)] == 0) {
                     if (!track.haveConstant || restartAt[static_cast<size_t>(i)]) {
@@ -277,10 +296,11 @@ Rendering render(const RawLibrary& library, const Context& context, const Module
                         track.constant = data[i];
                         track.constantFrom = at;
                     } else if (written && !sameBits(data[i], track.constant) && result.notConstant.empty()) {
-                        result.notConstant = "output pin " + std::to_string(pin) + " declared constant from sample " +
-                                             std::to_string(track.constantFrom) + " at " + floatText(track.constant) +
-                                             ", but sample " + std::to_string(at) + " is " + floatText(data[i]) + " (" +
-                                             where(b, start, n) + ")";
+                        result.notConstant =
+                            "output pin " + std::to_string(pin) + " declared constant from sample " +
+                            std::to_string(track.constantFrom) + " at " + floatText(track.constant) +
+                            ", but sample " + std::to_string(at) + " is " + floatText(data[i]) + " (" +
+                            where(b, start, n) + ")";
                     }
                 } else {
                     track.haveConstant = false;
@@ -298,16 +318,19 @@ std::string firstDifference(const Rendering& a, const Rendering& b, int64_t limi
     for (const auto& [pin, samples] : a.outputs) {
         auto other = b.outputs.find(pin);
         if (other == b.outputs.end()) return "output pin " + std::to_string(pin) + " missing";
-        const size_t count = limit < 0 ? std::min(samples.size(), other->second.size())
-                                       : std::min({samples.size(), other->second.size(), static_cast<size_t>(limit)});
+        const size_t count =
+            limit < 0 ? std::min(samples.size(), other->second.size())
+                      : std::min({samples.size(), other->second.size(), static_cast<size_t>(limit)});
         for (size_t i = 0; i < count; ++i)
             if (!sameBits(samples[i], other->second[i]))
-                return "output pin " + std::to_string(pin) + " sample " + std::to_string(i) + ": " + floatText(samples[i]) +
-                       " vs " + floatText(other->second[i]);
+                return "output pin " + std::to_string(pin) + " sample " + std::to_string(i) + ": " +
+                       floatText(samples[i]) + " vs " + floatText(other->second[i]);
     }
     return "";
 }
 
-std::string reproduce(uint64_t seed) { return "; reproduce with --seed " + std::to_string(seed) + " --seeds 1"; }
+std::string reproduce(uint64_t seed) {
+    return "; reproduce with --seed " + std::to_string(seed) + " --seeds 1";
+}
 
 }  // namespace kvx::validate

@@ -30,7 +30,7 @@ struct Session {
     uint64_t seed = 0;
     float sampleRate = 48000.0f;
     int64_t length = 0;
-    std::vector<SessionEvent> events;           // non-decreasing time
+    std::vector<SessionEvent> events;              // non-decreasing time
     std::map<int32_t, std::vector<float>> inputs;  // absolute signal per input pin
     std::vector<std::unique_ptr<std::vector<uint8_t>>> payloads;
 };
@@ -46,8 +46,8 @@ std::vector<int32_t> randomPartition(int64_t length, std::mt19937_64& random, in
 
 // How the host behaves.
 struct HostPolicy {
-    bool honourSleep = false;     // skip calls while the module sleeps and has no events
-    int32_t countdown = -1;       // written by getSleepCountdown; -1: the current block size
+    bool honourSleep = false;       // skip calls while the module sleeps and has no events
+    int32_t countdown = -1;         // written by getSleepCountdown; -1: the current block size
     bool throughFirstView = false;  // process through IMpPlugin instead of IMpPlugin2
     Creation creation = Creation::Plain;
     bool countHeapAndLocks = false;
@@ -60,14 +60,14 @@ struct HostPolicy {
 // What one rendering saw. Each string holds the first evidence of a violation, empty if none.
 struct Rendering {
     std::map<int32_t, std::vector<float>> outputs;  // after the host filled unwritten samples
-    std::string guardHit;          // a write outside the block or into a guard zone
-    std::string inputWritten;      // a write into an input buffer
+    std::string guardHit;                           // a write outside the block or into a guard zone
+    std::string inputWritten;                       // a write into an input buffer
     std::string nonFinite;
     std::string denormal;
     std::string sleptWhileStreaming;
-    std::string notConstant;       // a written sample differs while declared constant
+    std::string notConstant;  // a written sample differs while declared constant
     std::string heapOrLock;
-    std::string fpEnvironment;     // process changed the floating-point control state
+    std::string fpEnvironment;  // process changed the floating-point control state
     int64_t heapCalls = 0;
     int64_t lockCalls = 0;
     int64_t blocksCalled = 0;
@@ -75,8 +75,8 @@ struct Rendering {
     int64_t sleepRequests = 0;
 };
 
-Rendering render(const RawLibrary& library, const Context& context, const ModuleShape& shape, const Session& session,
-                 const std::vector<int32_t>& partition, const HostPolicy& policy);
+Rendering render(const RawLibrary& library, const Context& context, const ModuleShape& shape,
+                 const Session& session, const std::vector<int32_t>& partition, const HostPolicy& policy);
 
 // The first sample where two renderings' outputs differ bit for bit, as evidence; empty if
 // they are identical.

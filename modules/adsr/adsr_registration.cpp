@@ -4,5 +4,6 @@
 #include "modules/adsr/adsr_pins.h"
 
 namespace {
-const kvx::ModuleRegistration adsrRegistration{kvx::adsr::MODULE_SUBTYPE, kvx::adsr::MODULE_ID, &kvx::adsr::createAdsr};
+const kvx::ModuleRegistration adsrRegistration{kvx::adsr::MODULE_SUBTYPE, kvx::adsr::MODULE_ID,
+                                               &kvx::adsr::createAdsr};
 }

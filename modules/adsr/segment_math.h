@@ -53,10 +53,11 @@ struct SegmentPlan {
     double coefficient;
     double asymptote;
     double threshold;
-    double samples;   // planned length, at least 1.0; 0.0 for the one-sample short cut
+    double samples;  // planned length, at least 1.0; 0.0 for the one-sample short cut
 };
 
-inline SegmentPlan planSegment(double level, double target, double time, double curve, float sampleRate) noexcept {
+inline SegmentPlan planSegment(double level, double target, double time, double curve,
+                               float sampleRate) noexcept {
     const double distance = std::fabs(target - level);
     if (distance < MIN_DISTANCE) return SegmentPlan{0.0, 0.0, level + 1.0, 0.0};
 

@@ -98,7 +98,8 @@ TEST_P(GateOff, StartsTheReleaseOnlyFromAttackDecayOrSustain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, GateOff,
-                         ::testing::Values(GateOffCase{"attack", 1000, true}, GateOffCase{"decay", 6000, true},
+                         ::testing::Values(GateOffCase{"attack", 1000, true},
+                                           GateOffCase{"decay", 6000, true},
                                            GateOffCase{"sustain", 15000, true},
                                            GateOffCase{"release", 20100, false},
                                            GateOffCase{"idle", 25000, false}));
@@ -221,8 +222,8 @@ TEST(RoadOfOneEvent, TriggerAtSeventeenOfASleepingInstance) {
     bool toldAt17 = false, sleepRequested = false;
     for (const host::TraceEntry& call : blocks.trace()) {
         if (call.blockStart != start) continue;
-        toldAt17 |= call.call == host::HostCall::SendPinStreaming && call.timestamp == 17 && call.pinId == OUTPUT &&
-                    call.value == 1;
+        toldAt17 |= call.call == host::HostCall::SendPinStreaming && call.timestamp == 17 &&
+                    call.pinId == OUTPUT && call.value == 1;
         sleepRequested |= call.call == host::HostCall::RequestSleep;
     }
     EXPECT_TRUE(toldAt17);
@@ -247,8 +248,8 @@ TEST(EventTiming, EachEventActsOnItsOwnSample) {
         SCOPED_TRACE(blockSize);
         AdsrSession session(RATE);
         session.noteOn(5);
-        session.noteOff(6);      // release one sample into the attack
-        session.noteOn(4001);    // and again, late in the release
+        session.noteOff(6);    // release one sample into the attack
+        session.noteOn(4001);  // and again, late in the release
         session.event(4003, RESET, 1.0f);
         const std::vector<float>& out = session.render(4100, blockSize);
         const std::vector<StreamReport> got = session.reports();

@@ -52,7 +52,8 @@ TEST_P(HundredMsAttack, CrossesOneAfterATenthOfTheRateAndWritesExactlyOne) {
         level = level + (asymptote - level) * coefficient;
         ASSERT_LE(level, 1.0) << "step " << n;
         ASSERT_EQ(out[n - 1], static_cast<float>(level)) << "step " << n;
-        const double closed = (1.0 / (1.0 - std::exp(-1.0))) * (1.0 - std::exp(-static_cast<double>(n) / samples));
+        const double closed =
+            (1.0 / (1.0 - std::exp(-1.0))) * (1.0 - std::exp(-static_cast<double>(n) / samples));
         ASSERT_NEAR(out[n - 1], closed, 2e-6) << "step " << n;
     }
     EXPECT_GT(level + (asymptote - level) * coefficient, 1.0);
@@ -188,7 +189,7 @@ TEST_P(NearTarget, SegmentLastsOneSampleAndEndsExactlyOnTarget) {
     const std::vector<StreamReport> reports = session.reports();
     ASSERT_GE(reports.size(), 4u);
     EXPECT_EQ(reports[2], (StreamReport{crossing - 1, true}));  // decay set up
-    EXPECT_EQ(reports[3].time, crossing);                        // and over on its first sample
+    EXPECT_EQ(reports[3].time, crossing);                       // and over on its first sample
     EXPECT_EQ(out[crossing], sustain);
     if (sustain <= 1.0f) {
         EXPECT_EQ(out[9999], sustain);

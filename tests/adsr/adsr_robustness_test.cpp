@@ -25,12 +25,12 @@ constexpr float DENORMAL = 1e-40f;
 constexpr float HUGE_VALUE = 3.0e38f;
 
 float& slot(EnvelopeParams& p, int index) {
-    float* slots[7] = {&p.attackTime, &p.decayTime, &p.sustainLevel, &p.releaseTime,
+    float* slots[7] = {&p.attackTime,  &p.decayTime,  &p.sustainLevel, &p.releaseTime,
                        &p.attackCurve, &p.decayCurve, &p.releaseCurve};
     return *slots[index];
 }
 
-const char* const SLOT_NAMES[7] = {"attackTime", "decayTime", "sustainLevel", "releaseTime",
+const char* const SLOT_NAMES[7] = {"attackTime",  "decayTime",  "sustainLevel", "releaseTime",
                                    "attackCurve", "decayCurve", "releaseCurve"};
 
 // A note with a retrigger in the decay and a gate-off in the sustain, long enough to finish.
@@ -69,7 +69,9 @@ TEST_P(NonFiniteParameter, IsUsedAsZero) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Slots, NonFiniteParameter, ::testing::Range(0, 7),
-                         [](const ::testing::TestParamInfo<int>& info) { return std::string(SLOT_NAMES[info.param]); });
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(SLOT_NAMES[info.param]);
+                         });
 
 TEST(ExtremeCurve, IsLimitedToFifty) {
     for (int index = 4; index < 7; ++index) {
@@ -195,7 +197,8 @@ TEST(StuckDecay, FewMillionthsWithCurveThreeEndsOnStepFive) {
     params.sustainLevel = 1.0f - 4e-6f;
     params.decayCurve = 3.0f;
     const float rate = 48000.0f;
-    ASSERT_FALSE(endsOnItsOwn(1.0, params.sustainLevel, params.decayTime, 3.0, rate, 100000)) << "not a stuck case";
+    ASSERT_FALSE(endsOnItsOwn(1.0, params.sustainLevel, params.decayTime, 3.0, rate, 100000))
+        << "not a stuck case";
     AdsrSession session(rate, params);
     session.noteOn(0);
     const std::vector<float>& out = session.render(6000, 64);
@@ -216,7 +219,8 @@ TEST(StuckRelease, HairAboveZeroEndsOnStepFiveAtZero) {
     params.sustainLevel = -0.18f;
     params.releaseCurve = 1.76f;
     params.releaseTime = -0.95f;
-    ASSERT_FALSE(endsOnItsOwn(params.sustainLevel, 0.0, params.releaseTime, params.releaseCurve, 48000.0f, 100000))
+    ASSERT_FALSE(
+        endsOnItsOwn(params.sustainLevel, 0.0, params.releaseTime, params.releaseCurve, 48000.0f, 100000))
         << "not a stuck case";
     AdsrSession session(48000.0f, params);
     session.noteOn(0);
@@ -268,10 +272,10 @@ public:
         c.params.attackCurve = curve();
         c.params.decayCurve = curve();
         c.params.releaseCurve = curve();
-        c.params.sustainLevel = pick(0.3) ? special({NaN, INF, -INF, HUGE_VALUE, -HUGE_VALUE, 1e30f, -1e30f,
-                                                     DENORMAL, -DENORMAL, -0.18f, 1.2f, -0.5f, 1.0f - 4e-6f,
-                                                     1.0f, 0.0f, 5e-7f})
-                                          : uniform(-2.0, 2.0);
+        c.params.sustainLevel =
+            pick(0.3) ? special({NaN, INF, -INF, HUGE_VALUE, -HUGE_VALUE, 1e30f, -1e30f, DENORMAL, -DENORMAL,
+                                 -0.18f, 1.2f, -0.5f, 1.0f - 4e-6f, 1.0f, 0.0f, 5e-7f})
+                      : uniform(-2.0, 2.0);
         c.rate = special({0.0f, -0.0f, 1.0f, 7.5f, 1000.0f, 7919.5f, 44100.0f, 48000.0f, 96000.0f, 192000.0f,
                           NaN, INF, -INF, -48000.0f, DENORMAL, HUGE_VALUE});
         c.gateOff = static_cast<int64_t>(uniform(0.0, 40000.0));
@@ -282,17 +286,21 @@ public:
 
 private:
     bool pick(double p) { return std::bernoulli_distribution(p)(random); }
-    float uniform(double lo, double hi) { return static_cast<float>(std::uniform_real_distribution<double>(lo, hi)(random)); }
+    float uniform(double lo, double hi) {
+        return static_cast<float>(std::uniform_real_distribution<double>(lo, hi)(random));
+    }
     float special(std::initializer_list<float> values) {
         const size_t i = std::uniform_int_distribution<size_t>(0, values.size() - 1)(random);
         return values.begin()[i];
     }
     float time() {
-        return pick(0.25) ? special({NaN, INF, -INF, HUGE_VALUE, -HUGE_VALUE, 1e30f, DENORMAL, -DENORMAL, 0.0f, 2.0f})
+        return pick(0.25) ? special({NaN, INF, -INF, HUGE_VALUE, -HUGE_VALUE, 1e30f, DENORMAL, -DENORMAL,
+                                     0.0f, 2.0f})
                           : uniform(-1.5, 0.7);
     }
     float curve() {
-        if (pick(0.25)) return special({NaN, INF, -INF, 1e30f, -1e30f, 3.5f, -4.0f, 1.76f, DENORMAL, 0.0f, 50.0f});
+        if (pick(0.25))
+            return special({NaN, INF, -INF, 1e30f, -1e30f, 3.5f, -4.0f, 1.76f, DENORMAL, 0.0f, 50.0f});
         return pick(0.5) ? uniform(-100.0, 100.0) : uniform(-5.0, 5.0);
     }
 
@@ -329,7 +337,8 @@ TEST(RandomParameters, FiniteBoundedSegmentsAndGateOffReachesIdle) {
         bool limitFired = false;
         for (const SegmentRun& run : limited.segments()) {
             if (!run.moving) continue;
-            ASSERT_LE(static_cast<double>(stepsRun(run, LENGTH)), run.limit) << "segment set up at " << run.setUpAt;
+            ASSERT_LE(static_cast<double>(stepsRun(run, LENGTH)), run.limit)
+                << "segment set up at " << run.setUpAt;
             limitFired |= run.forced;
         }
         forcedEnds += limitFired;
@@ -352,7 +361,8 @@ TEST(RandomParameters, FiniteBoundedSegmentsAndGateOffReachesIdle) {
             EXPECT_FALSE(session.reports().back().streaming);
         } else {
             const SegmentRun& last = limited.segments().back();
-            EXPECT_TRUE(last.moving && last.endedAt < 0 && last.limit > static_cast<double>(LENGTH - last.firstStep))
+            EXPECT_TRUE(last.moving && last.endedAt < 0 &&
+                        last.limit > static_cast<double>(LENGTH - last.firstStep))
                 << "state " << last.state << " should be a release longer than the render";
         }
     }

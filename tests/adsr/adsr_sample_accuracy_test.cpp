@@ -75,7 +75,8 @@ TEST_P(BlockSizes, GiveBitIdenticalAudioWithAndWithoutSleep) {
     int64_t sleptAtAll = 0;
     for (bool honourSleep : {true, false}) {
         for (int32_t blockSize : {1, 7, 64, 512}) {
-            SCOPED_TRACE("block size " + std::to_string(blockSize) + (honourSleep ? ", sleeping" : ", always called"));
+            SCOPED_TRACE("block size " + std::to_string(blockSize) +
+                         (honourSleep ? ", sleeping" : ", always called"));
             std::vector<float> unused;
             const std::vector<float> out = renderNote(note, blockSize, honourSleep, &slept, &unused);
             EXPECT_EQ(firstDifference(out, first), -1);

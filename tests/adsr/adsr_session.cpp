@@ -14,13 +14,13 @@ const host::PluginLibrary& adsrLibrary() {
 }
 
 AdsrSession::AdsrSession(float rate, const EnvelopeParams& initial, int32_t maxBlockSize)
-    : sampleRate(rate),
-      instance(std::make_unique<host::PluginInstance>(adsrLibrary(), u"KV ADSR4", 0)) {
+    : sampleRate(rate), instance(std::make_unique<host::PluginInstance>(adsrLibrary(), u"KV ADSR4", 0)) {
     instance->host().sampleRate = rate;
-    renderer = std::make_unique<BlockRenderer>(
-        *instance, OUTPUT,
-        std::vector<int32_t>{ATTACK_TIME, DECAY_TIME, SUSTAIN, RELEASE_TIME, ATTACK_CURVE, DECAY_CURVE, RELEASE_CURVE},
-        maxBlockSize);
+    renderer =
+        std::make_unique<BlockRenderer>(*instance, OUTPUT,
+                                        std::vector<int32_t>{ATTACK_TIME, DECAY_TIME, SUSTAIN, RELEASE_TIME,
+                                                             ATTACK_CURVE, DECAY_CURVE, RELEASE_CURVE},
+                                        maxBlockSize);
     setParams(initial);
 }
 
@@ -29,7 +29,7 @@ void AdsrSession::setParams(const std::function<EnvelopeParams(int64_t)>& signal
     std::vector<float> values[7];
     for (int64_t t = 0; t < length; ++t) {
         const EnvelopeParams p = signal(t);
-        const float row[7] = {p.attackTime, p.decayTime, p.sustainLevel, p.releaseTime,
+        const float row[7] = {p.attackTime,  p.decayTime,  p.sustainLevel, p.releaseTime,
                               p.attackCurve, p.decayCurve, p.releaseCurve};
         for (int i = 0; i < 7; ++i) values[i].push_back(row[i]);
     }

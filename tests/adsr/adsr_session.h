@@ -17,8 +17,17 @@ namespace kvx::test {
 
 // Pin ids as a host knows them.
 enum : int32_t {
-    TRIGGER = 0, GATE = 1, ATTACK_TIME = 2, DECAY_TIME = 3, SUSTAIN = 4, RELEASE_TIME = 5,
-    ATTACK_CURVE = 6, DECAY_CURVE = 7, RELEASE_CURVE = 8, OUTPUT = 9, RESET = 10,
+    TRIGGER = 0,
+    GATE = 1,
+    ATTACK_TIME = 2,
+    DECAY_TIME = 3,
+    SUSTAIN = 4,
+    RELEASE_TIME = 5,
+    ATTACK_CURVE = 6,
+    DECAY_CURVE = 7,
+    RELEASE_CURVE = 8,
+    OUTPUT = 9,
+    RESET = 10,
 };
 
 // build/ADSR.kvx, loaded once per test program.

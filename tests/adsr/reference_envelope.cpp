@@ -55,7 +55,9 @@ SegmentPlan referencePlan(double level, double target, double time, double curve
 double referenceStepLimit(double samples) { return std::floor(2.0 * samples) + 3.0; }
 
 ReferenceEnvelope::ReferenceEnvelope(float sampleRate, bool stepLimit)
-    : rate(usableRate(sampleRate)), limitSteps(stepLimit), paramsAt([](int64_t) { return EnvelopeParams{}; }) {
+    : rate(usableRate(sampleRate)),
+      limitSteps(stepLimit),
+      paramsAt([](int64_t) { return EnvelopeParams{}; }) {
     runs.push_back(SegmentRun{-1, false, 0, 0, INF});
 }
 
@@ -63,7 +65,9 @@ void ReferenceEnvelope::setParams(const EnvelopeParams& params) {
     paramsAt = [params](int64_t) { return params; };
 }
 
-void ReferenceEnvelope::setParams(std::function<EnvelopeParams(int64_t)> params) { paramsAt = std::move(params); }
+void ReferenceEnvelope::setParams(std::function<EnvelopeParams(int64_t)> params) {
+    paramsAt = std::move(params);
+}
 
 void ReferenceEnvelope::run(int64_t samples, const std::vector<ControlEvent>& events) {
     size_t next = 0;
@@ -106,10 +110,18 @@ void ReferenceEnvelope::advance() {
     const EnvelopeParams p = paramsAt(now);
     ++segmentState;
     switch (segmentState) {
-        case 0: startSegment(p.attackTime, p.attackCurve, 1.0); break;
-        case 1: startSegment(p.decayTime, p.decayCurve, p.sustainLevel); break;
-        case 2: hold(p.sustainLevel); break;
-        case 3: startSegment(p.releaseTime, p.releaseCurve, 0.0); break;
+        case 0:
+            startSegment(p.attackTime, p.attackCurve, 1.0);
+            break;
+        case 1:
+            startSegment(p.decayTime, p.decayCurve, p.sustainLevel);
+            break;
+        case 2:
+            hold(p.sustainLevel);
+            break;
+        case 3:
+            startSegment(p.releaseTime, p.releaseCurve, 0.0);
+            break;
         default:
             segmentState = -1;
             hold(0.0);

@@ -13,7 +13,7 @@ namespace kvx::test {
 
 // The seven parameter inputs, as the module reads them (32-bit floats).
 struct EnvelopeParams {
-    float attackTime = 0.5f;   // 0 -> 1 ms, 0.25 -> 10 ms, 0.5 -> 100 ms, 0.75 -> 1 s, 1 -> 10 s
+    float attackTime = 0.5f;  // 0 -> 1 ms, 0.25 -> 10 ms, 0.5 -> 100 ms, 0.75 -> 1 s, 1 -> 10 s
     float decayTime = 0.5f;
     float sustainLevel = 0.5f;
     float releaseTime = 0.5f;
@@ -46,14 +46,14 @@ struct ControlEvent {
 
 // One segment as the model ran it.
 struct SegmentRun {
-    int32_t state;         // -1 idle, 0 attack, 1 decay, 2 sustain, 3 release
-    bool moving;           // set up by startSegment
-    int64_t setUpAt;       // sample at which it was set up
-    int64_t firstStep;     // sample of its step 1
-    double limit;          // step limit of a moving segment (enforced or not), else infinity
-    int64_t endedAt = -1;  // sample on which it ended; -1 while running
-    bool forced = false;   // ended by the step limit, not by its own test
-    bool replaced = false; // cut short by a trigger, gate-off or reset event
+    int32_t state;          // -1 idle, 0 attack, 1 decay, 2 sustain, 3 release
+    bool moving;            // set up by startSegment
+    int64_t setUpAt;        // sample at which it was set up
+    int64_t firstStep;      // sample of its step 1
+    double limit;           // step limit of a moving segment (enforced or not), else infinity
+    int64_t endedAt = -1;   // sample on which it ended; -1 while running
+    bool forced = false;    // ended by the step limit, not by its own test
+    bool replaced = false;  // cut short by a trigger, gate-off or reset event
 };
 
 class ReferenceEnvelope {

@@ -86,7 +86,8 @@ TEST_P(BlockSplit, StretchesGroupsAndOffsetsFollowTheEventTimes) {
         const size_t i = want.delivered[k];
         const int32_t time = std::min(c.times[i], c.sampleCount);
         size_t last = k;
-        while (last + 1 < want.delivered.size() && std::min(c.times[want.delivered[last + 1]], c.sampleCount) == time)
+        while (last + 1 < want.delivered.size() &&
+               std::min(c.times[want.delivered[last + 1]], c.sampleCount) == time)
             ++last;
         SCOPED_TRACE("event " + std::to_string(i));
         EXPECT_EQ(notified[k].offset, time);
@@ -107,16 +108,16 @@ TEST_P(BlockSplit, StretchesGroupsAndOffsetsFollowTheEventTimes) {
 
 INSTANTIATE_TEST_SUITE_P(
     EventTimes, BlockSplit,
-    ::testing::Values(SplitCase{"NoEvents64", 64, {}}, SplitCase{"OneAt10", 64, {10}},
-                      SplitCase{"FiveFiveTwentyIn32", 32, {5, 5, 20}}, SplitCase{"AtZero", 64, {0}},
-                      SplitCase{"FirstAndLastSample", 64, {0, 63}}, SplitCase{"LastSample", 64, {63}},
-                      SplitCase{"EverySampleOf7", 7, {0, 1, 2, 3, 4, 5, 6}}, SplitCase{"OneSampleBlock", 1, {0}},
-                      SplitCase{"ManyIn512", 512, {3, 100, 100, 100, 257, 511}},
-                      SplitCase{"AtSampleCount", 64, {64}}, SplitCase{"InBlockThenAtSampleCount", 64, {10, 64}},
-                      SplitCase{"PastTheBlock", 64, {10, 65, 1000}}, SplitCase{"FarPastTheBlock", 64, {10, INT32_MAX}},
-                      SplitCase{"OnlyPastTheBlock", 16, {17, 30}}, SplitCase{"EmptyBlock", 0, {}},
-                      SplitCase{"EmptyBlockEventAtZero", 0, {0, 0}},
-                      SplitCase{"EmptyBlockEventsPastIt", 0, {0, 5, INT32_MAX}}),
+    ::testing::Values(
+        SplitCase{"NoEvents64", 64, {}}, SplitCase{"OneAt10", 64, {10}},
+        SplitCase{"FiveFiveTwentyIn32", 32, {5, 5, 20}}, SplitCase{"AtZero", 64, {0}},
+        SplitCase{"FirstAndLastSample", 64, {0, 63}}, SplitCase{"LastSample", 64, {63}},
+        SplitCase{"EverySampleOf7", 7, {0, 1, 2, 3, 4, 5, 6}}, SplitCase{"OneSampleBlock", 1, {0}},
+        SplitCase{"ManyIn512", 512, {3, 100, 100, 100, 257, 511}}, SplitCase{"AtSampleCount", 64, {64}},
+        SplitCase{"InBlockThenAtSampleCount", 64, {10, 64}}, SplitCase{"PastTheBlock", 64, {10, 65, 1000}},
+        SplitCase{"FarPastTheBlock", 64, {10, INT32_MAX}}, SplitCase{"OnlyPastTheBlock", 16, {17, 30}},
+        SplitCase{"EmptyBlock", 0, {}}, SplitCase{"EmptyBlockEventAtZero", 0, {0, 0}},
+        SplitCase{"EmptyBlockEventsPastIt", 0, {0, 5, INT32_MAX}}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(BlockProcessing, AGroupIsDecodedWholeBeforeAnyNotificationAndChangesOnce) {
@@ -187,7 +188,8 @@ TEST_F(BlockProcessing, OtherPinEventsReachThePinButChangeNothing) {
 }
 
 TEST_F(BlockProcessing, EventsForAnAudioOutputOnlyReachItsCallback) {
-    for (int32_t type : {EV_PIN_VALUE, EV_STREAM_BEGIN, EV_STREAM_END, EV_PIN_OTHER}) events.add(5, type, PROBE_OFFSETS);
+    for (int32_t type : {EV_PIN_VALUE, EV_STREAM_BEGIN, EV_STREAM_END, EV_PIN_OTHER})
+        events.add(5, type, PROBE_OFFSETS);
     harness.run(16, events.head());
     EXPECT_EQ(harness.records(Kind::NOTIFY).size(), 4u);
     EXPECT_EQ(harness.records(Kind::PIN_CHANGES).size(), 1u);

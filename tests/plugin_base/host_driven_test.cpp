@@ -21,7 +21,8 @@ namespace {
 using host::HostCall;
 
 // The stretches a host can read back from the probe's two outputs.
-std::vector<Stretch> stretchesIn(const GuardedBuffer& offsets, const GuardedBuffer& counts, int32_t sampleCount) {
+std::vector<Stretch> stretchesIn(const GuardedBuffer& offsets, const GuardedBuffer& counts,
+                                 int32_t sampleCount) {
     std::vector<Stretch> found;
     for (int32_t i = 0; i < sampleCount;) {
         const float length = counts.at(i);
@@ -39,8 +40,10 @@ std::vector<Stretch> stretchesIn(const GuardedBuffer& offsets, const GuardedBuff
 class ProbeThroughHost : public ::testing::TestWithParam<host::Attach> {
 protected:
     ProbeThroughHost()
-        : library(testModulePath("Probe")), instance(library, PROBE_MODULE_ID, PROBE_SUBTYPE, GetParam()),
-          offsets(64), counts(64) {
+        : library(testModulePath("Probe")),
+          instance(library, PROBE_MODULE_ID, PROBE_SUBTYPE, GetParam()),
+          offsets(64),
+          counts(64) {
         EXPECT_EQ(instance.plugin()->bindPinBuffer(PROBE_OFFSETS, offsets.block()), RESULT_OK);
         EXPECT_EQ(instance.plugin()->bindPinBuffer(PROBE_COUNTS, counts.block()), RESULT_OK);
         EXPECT_EQ(instance.bindBuffer(PROBE_SIGNAL, 64), RESULT_OK);
@@ -117,7 +120,9 @@ TEST_P(ProbeThroughHost, ASleepingHostStopsCallingUntilItHasAnEvent) {
 
 INSTANTIATE_TEST_SUITE_P(Attach, ProbeThroughHost,
                          ::testing::Values(host::Attach::ThroughFactory, host::Attach::ByHost),
-                         [](const auto& info) { return info.param == host::Attach::ByHost ? "ByHost" : "ThroughFactory"; });
+                         [](const auto& info) {
+                             return info.param == host::Attach::ByHost ? "ByHost" : "ThroughFactory";
+                         });
 
 // Every kind of event, including ones that make the module talk to the host.
 void addEverything(host::EventList& events, int32_t block) {
@@ -173,7 +178,8 @@ TEST(NoHostServices, LoadedLibrariesSurviveAHostThatRefusesServices) {
         auto* plugin = static_cast<IMpPlugin2*>(view);
 
         std::vector<std::vector<float>> buffers(16, std::vector<float>(64, 0.25f));
-        for (int32_t pin = 0; pin < 16; ++pin) plugin->bindPinBuffer(pin, buffers[static_cast<size_t>(pin)].data());
+        for (int32_t pin = 0; pin < 16; ++pin)
+            plugin->bindPinBuffer(pin, buffers[static_cast<size_t>(pin)].data());
         host::EventList events;
         for (int32_t block = 0; block < 40; ++block) {
             if (adsr) {

@@ -19,8 +19,16 @@
 namespace kvx::test {
 namespace {
 
-enum class View { Plugin, Plugin2, Legacy };
-enum class Source { AdsrLibrary, ProbeLibrary, InProcessProbe };
+enum class View {
+    Plugin,
+    Plugin2,
+    Legacy
+};
+enum class Source {
+    AdsrLibrary,
+    ProbeLibrary,
+    InProcessProbe
+};
 
 struct LifetimeCase {
     Source source;
@@ -30,7 +38,8 @@ struct LifetimeCase {
 std::string name(const LifetimeCase& c) {
     const char* sources[] = {"AdsrLibrary", "ProbeLibrary", "InProcessProbe"};
     const char* views[] = {"IMpPlugin", "IMpPlugin2", "IMpLegacyInitialization"};
-    return std::string(sources[static_cast<int>(c.source)]) + "_LastThrough_" + views[static_cast<int>(c.lastView)];
+    return std::string(sources[static_cast<int>(c.source)]) + "_LastThrough_" +
+           views[static_cast<int>(c.lastView)];
 }
 
 class CountedProbe : public ProbeModule {
@@ -91,15 +100,17 @@ TEST_P(Lifetime, TheLastReleaseThroughAnyViewDestroysOnceAndReleasesTheHostOnce)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Views, Lifetime,
-    ::testing::Values(LifetimeCase{Source::AdsrLibrary, View::Plugin}, LifetimeCase{Source::AdsrLibrary, View::Plugin2},
-                      LifetimeCase{Source::AdsrLibrary, View::Legacy}, LifetimeCase{Source::ProbeLibrary, View::Plugin},
-                      LifetimeCase{Source::ProbeLibrary, View::Plugin2}, LifetimeCase{Source::ProbeLibrary, View::Legacy},
-                      LifetimeCase{Source::InProcessProbe, View::Plugin},
-                      LifetimeCase{Source::InProcessProbe, View::Plugin2},
-                      LifetimeCase{Source::InProcessProbe, View::Legacy}),
-    [](const auto& info) { return name(info.param); });
+INSTANTIATE_TEST_SUITE_P(Views, Lifetime,
+                         ::testing::Values(LifetimeCase{Source::AdsrLibrary, View::Plugin},
+                                           LifetimeCase{Source::AdsrLibrary, View::Plugin2},
+                                           LifetimeCase{Source::AdsrLibrary, View::Legacy},
+                                           LifetimeCase{Source::ProbeLibrary, View::Plugin},
+                                           LifetimeCase{Source::ProbeLibrary, View::Plugin2},
+                                           LifetimeCase{Source::ProbeLibrary, View::Legacy},
+                                           LifetimeCase{Source::InProcessProbe, View::Plugin},
+                                           LifetimeCase{Source::InProcessProbe, View::Plugin2},
+                                           LifetimeCase{Source::InProcessProbe, View::Legacy}),
+                         [](const auto& info) { return name(info.param); });
 
 TEST(AttachHost, EveryViewThatCarriesItAttachesAlike) {
     for (int view = 0; view < 3; ++view) {

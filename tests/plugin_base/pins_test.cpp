@@ -208,10 +208,14 @@ TEST_F(Pins, DeclareStreamingReportsEveryCallAndCountsOnlyChanges) {
     EXPECT_TRUE(probe().activeRoutine == &MpBase2::sleepAwareRoutine);
 
     const std::vector<Call> expected = {
-        {HostCall::GetSleepCountdown, 0, -1, 40}, {HostCall::SendPinStreaming, 6, PROBE_OFFSETS, 0},
-        {HostCall::GetSleepCountdown, 0, -1, 90}, {HostCall::SendPinStreaming, 6, PROBE_OFFSETS, 0},
-        {HostCall::SendPinStreaming, -7, PROBE_OFFSETS, 1}, {HostCall::SendPinStreaming, 6, PROBE_OFFSETS, 1},
-        {HostCall::GetSleepCountdown, 0, -1, 90}, {HostCall::SendPinStreaming, 20, PROBE_OFFSETS, 0},
+        {HostCall::GetSleepCountdown, 0, -1, 40},
+        {HostCall::SendPinStreaming, 6, PROBE_OFFSETS, 0},
+        {HostCall::GetSleepCountdown, 0, -1, 90},
+        {HostCall::SendPinStreaming, 6, PROBE_OFFSETS, 0},
+        {HostCall::SendPinStreaming, -7, PROBE_OFFSETS, 1},
+        {HostCall::SendPinStreaming, 6, PROBE_OFFSETS, 1},
+        {HostCall::GetSleepCountdown, 0, -1, 90},
+        {HostCall::SendPinStreaming, 20, PROBE_OFFSETS, 0},
     };
     EXPECT_EQ(calls(harness.host.trace), expected);
 }
@@ -305,8 +309,9 @@ template <typename Module>
 void expectForwardedOnce(bool throughFirstView, bool overrideIsFirstForm) {
     Module module;
     int token = 0;
-    const int32_t result = throughFirstView ? static_cast<IMpPlugin&>(module).customCallV1(-3, INTPTR_MAX, &token)
-                                            : static_cast<IMpPlugin2&>(module).customCall(-3, INTPTR_MAX, &token);
+    const int32_t result = throughFirstView
+                               ? static_cast<IMpPlugin&>(module).customCallV1(-3, INTPTR_MAX, &token)
+                               : static_cast<IMpPlugin2&>(module).customCall(-3, INTPTR_MAX, &token);
     EXPECT_EQ(result, 7);
     EXPECT_EQ(module.seen.calls, 1);
     EXPECT_EQ(module.seen.a, -3);

@@ -86,17 +86,20 @@ public:
     std::vector<ProbeRecord> records(ProbeRecord::Kind kind) const {
         std::vector<ProbeRecord> found;
         for (int32_t i = 0; i < module->recordCount; ++i)
-            if (module->records[static_cast<size_t>(i)].kind == kind) found.push_back(module->records[static_cast<size_t>(i)]);
+            if (module->records[static_cast<size_t>(i)].kind == kind)
+                found.push_back(module->records[static_cast<size_t>(i)]);
         return found;
     }
     std::vector<ProbeRecord::Kind> kinds() const {
         std::vector<ProbeRecord::Kind> found;
-        for (int32_t i = 0; i < module->recordCount; ++i) found.push_back(module->records[static_cast<size_t>(i)].kind);
+        for (int32_t i = 0; i < module->recordCount; ++i)
+            found.push_back(module->records[static_cast<size_t>(i)].kind);
         return found;
     }
     std::vector<Stretch> stretches() const {
         std::vector<Stretch> found;
-        for (const ProbeRecord& r : records(ProbeRecord::ROUTINE)) found.push_back({r.offset, r.count, r.sleepAllowed});
+        for (const ProbeRecord& r : records(ProbeRecord::ROUTINE))
+            found.push_back({r.offset, r.count, r.sleepAllowed});
         return found;
     }
     // Checks that the outputs hold exactly what the stretches wrote, and the sentinel elsewhere.

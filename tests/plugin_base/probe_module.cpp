@@ -23,11 +23,13 @@ void ProbeModule::note(ProbeRecord::Kind kind, int32_t count, int32_t pinId) noe
         return;
     }
     records[static_cast<size_t>(recordCount++)] =
-        ProbeRecord{kind,           blockOffset, count,         pinId,         sleepAllowed, signal.updated,
-                    flag.updated,   flag.value,  startAt.updated, startAt.value, streamingCount};
+        ProbeRecord{kind,         blockOffset, count,           pinId,         sleepAllowed,  signal.updated,
+                    flag.updated, flag.value,  startAt.updated, startAt.value, streamingCount};
 }
 
-void ProbeModule::noteEvent(const HostEvent* event) noexcept { note(ProbeRecord::NOTIFY, event->type, event->pinId); }
+void ProbeModule::noteEvent(const HostEvent* event) noexcept {
+    note(ProbeRecord::NOTIFY, event->type, event->pinId);
+}
 
 void ProbeModule::onPinChanges() noexcept {
     note(ProbeRecord::PIN_CHANGES, 0, -1);

@@ -32,11 +32,15 @@ inline constexpr char16_t PROBE_MODULE_ID[] = u"KVX PROBE";
 inline constexpr int32_t PROBE_SUBTYPE = 0;
 
 struct ProbeRecord {
-    enum Kind : int32_t { ROUTINE, NOTIFY, PIN_CHANGES };
+    enum Kind : int32_t {
+        ROUTINE,
+        NOTIFY,
+        PIN_CHANGES
+    };
     Kind kind;
-    int32_t offset;        // blockOffset at the time
-    int32_t count;         // ROUTINE: sample count; NOTIFY: the event's type
-    int32_t pinId;         // NOTIFY: the event's pin
+    int32_t offset;  // blockOffset at the time
+    int32_t count;   // ROUTINE: sample count; NOTIFY: the event's type
+    int32_t pinId;   // NOTIFY: the event's pin
     bool sleepAllowed;
     // The module's view of its pins at the time.
     bool signalUpdated;

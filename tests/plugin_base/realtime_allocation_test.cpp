@@ -56,7 +56,8 @@ TEST(AllocationCounter, SeesAllocationsInThisProcessAndInLoadedLibraries) {
     startCountingAllocations();
     ASSERT_EQ(library.factory2()->createInstance(adsr::MODULE_ID, 0, &created), 0);
     counts = stopCountingAllocations();
-    EXPECT_GE(counts.allocations, 1) << "the instance and its pin registry come from the library's heap calls";
+    EXPECT_GE(counts.allocations, 1)
+        << "the instance and its pin registry come from the library's heap calls";
     static_cast<IMpUnknown*>(created)->release();
 }
 
@@ -81,15 +82,17 @@ Session buildAdsrSession(int32_t blocks) {
         if (b % 3 == 0) e.addBool(at, adsr::PIN_GATE, b % 6 == 0);
         if (b % 4 == 0) e.addBool(at, adsr::PIN_TRIGGER, true);
         if (b % 11 == 0) e.addFloat(at, adsr::PIN_RESET, b % 22 == 0 ? 1.0f : 0.0f);
-        if (b % 5 == 0) e.add(at, b % 10 == 0 ? EV_STREAM_BEGIN : EV_STREAM_END, adsr::PIN_ATTACK_TIME + b % 7);
+        if (b % 5 == 0)
+            e.add(at, b % 10 == 0 ? EV_STREAM_BEGIN : EV_STREAM_END, adsr::PIN_ATTACK_TIME + b % 7);
         if (b % 7 == 0) e.add(at, EV_PIN_OTHER, adsr::PIN_OUTPUT);
         if (b % 13 == 0) e.add(at, EV_PIN_VALUE, 42);
         if (b % 17 == 0) e.add(at, 105);
         if (b % 19 == 0) e.addBool(n, adsr::PIN_GATE, false);        // at the block's end
-        if (b % 23 == 0) e.addBool(n + 9, adsr::PIN_TRIGGER, true);   // past it
-        if (b % 29 == 0) e.addBool(-4, adsr::PIN_GATE, true);         // before it
-        if (b % 100 == 29) {  // the burst ends: inputs still, gate off
-            for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin) e.add(at, EV_STREAM_END, pin);
+        if (b % 23 == 0) e.addBool(n + 9, adsr::PIN_TRIGGER, true);  // past it
+        if (b % 29 == 0) e.addBool(-4, adsr::PIN_GATE, true);        // before it
+        if (b % 100 == 29) {                                         // the burst ends: inputs still, gate off
+            for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin)
+                e.add(at, EV_STREAM_END, pin);
             e.addBool(at, adsr::PIN_GATE, false);
         }
     }
@@ -170,13 +173,20 @@ TEST_P(RealTime, ProcessAllocatesNothingOverManyBlocksWithEvents) {
     EXPECT_GT(runner.stats().blocksSlept, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Libraries, RealTime,
-    ::testing::Values(Library{"Adsr", adsrLibraryPath(), adsr::MODULE_ID, {2, 3, 4, 5, 6, 7, 8, 9}, adsr::PIN_OUTPUT,
-                              &buildAdsrSession},
-                      Library{"Probe", testModulePath("Probe"), PROBE_MODULE_ID,
-                              {PROBE_SIGNAL, PROBE_OFFSETS, PROBE_COUNTS}, PROBE_OFFSETS, &buildProbeSession}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Libraries, RealTime,
+                         ::testing::Values(Library{"Adsr",
+                                                   adsrLibraryPath(),
+                                                   adsr::MODULE_ID,
+                                                   {2, 3, 4, 5, 6, 7, 8, 9},
+                                                   adsr::PIN_OUTPUT,
+                                                   &buildAdsrSession},
+                                           Library{"Probe",
+                                                   testModulePath("Probe"),
+                                                   PROBE_MODULE_ID,
+                                                   {PROBE_SIGNAL, PROBE_OFFSETS, PROBE_COUNTS},
+                                                   PROBE_OFFSETS,
+                                                   &buildProbeSession}),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace kvx::test

@@ -48,7 +48,9 @@ struct CountdownCase {
     int32_t blockSize;
 };
 
-void PrintTo(const CountdownCase& c, std::ostream* out) { *out << "countdown " << c.countdown << ", blocks of " << c.blockSize; }
+void PrintTo(const CountdownCase& c, std::ostream* out) {
+    *out << "countdown " << c.countdown << ", blocks of " << c.blockSize;
+}
 
 class Countdown : public Sleep, public ::testing::WithParamInterface<CountdownCase> {};
 
@@ -74,9 +76,10 @@ TEST_P(Countdown, RunsForTheCountdownAcrossBlocksThenSleeps) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, Countdown,
-                         ::testing::Values(CountdownCase{100, 64}, CountdownCase{64, 64}, CountdownCase{63, 64},
-                                           CountdownCase{65, 64}, CountdownCase{1, 64}, CountdownCase{0, 64},
-                                           CountdownCase{200, 32}, CountdownCase{5, 1}, CountdownCase{-3, 16}));
+                         ::testing::Values(CountdownCase{100, 64}, CountdownCase{64, 64},
+                                           CountdownCase{63, 64}, CountdownCase{65, 64}, CountdownCase{1, 64},
+                                           CountdownCase{0, 64}, CountdownCase{200, 32}, CountdownCase{5, 1},
+                                           CountdownCase{-3, 16}));
 
 TEST_F(Sleep, AStretchEndingAtAnEventIsProcessedWhole) {
     runWithCountdown(64, 0);

@@ -2,7 +2,6 @@
 // segment is set up, and the host tells the pins when a ramp starts and stops.
 #include <gtest/gtest.h>
 
-
 #include "tests/render/render_tool_runner.h"
 
 namespace kvx::test {
@@ -15,8 +14,9 @@ const std::string BASE_PARAMETERS =
        "attack-curve": 0.1, "decay-curve": 0.2, "release-curve": 0.2)";
 
 std::string score(const std::string& parameters, const std::string& automation = "") {
-    std::string text = "{\n  \"length\": \"0.8s\",\n  \"notes\": [{\"on\": 0, \"off\": \"0.6s\"}],\n  \"parameters\": {" +
-                       parameters + "}";
+    std::string text =
+        "{\n  \"length\": \"0.8s\",\n  \"notes\": [{\"on\": 0, \"off\": \"0.6s\"}],\n  \"parameters\": {" +
+        parameters + "}";
     if (!automation.empty()) text += ",\n  \"automation\": {" + automation + "}";
     return text + "\n}\n";
 }
@@ -35,7 +35,8 @@ struct Render {
 Render render(const std::string& scoreText) {
     ScratchFolder folder;
     writeFile(folder.path("score.json"), scoreText);
-    const ToolRun run = runKvx({"render", "--score", folder.path("score.json"), "--out", folder.path("r.wav")});
+    const ToolRun run =
+        runKvx({"render", "--score", folder.path("score.json"), "--out", folder.path("r.wav")});
     EXPECT_EQ(run.status, 0) << run.err << "\n" << scoreText;
     Render result;
     result.samples = readWav(folder.path("r.wav")).samples;
@@ -55,13 +56,15 @@ TEST(RenderAutomation, ARampDuringTheAttackSetsUpTheDecayButLeavesTheAttack) {
     // The decay time falls from 200 ms to 20 ms while the attack runs (20..60 ms).
     const Render ramped = render(score(BASE_PARAMETERS, R"("decay": [["20ms", "200ms"], ["60ms", "20ms"]])"));
     // The same as if the decay had been 20 ms all along: the decay reads its time when it starts.
-    const Render shortDecay = render(score(replaced(BASE_PARAMETERS, R"("decay": "200ms")", R"("decay": "20ms")")));
+    const Render shortDecay =
+        render(score(replaced(BASE_PARAMETERS, R"("decay": "200ms")", R"("decay": "20ms")")));
     ASSERT_EQ(base.samples.size(), 38400u);
     ASSERT_EQ(ramped.samples.size(), base.samples.size());
 
     const size_t peak = firstAtFullScale(base.samples);
     ASSERT_LT(peak, 5000u);
-    EXPECT_TRUE(std::equal(base.samples.begin(), base.samples.begin() + static_cast<long>(peak) + 1, ramped.samples.begin()))
+    EXPECT_TRUE(std::equal(base.samples.begin(), base.samples.begin() + static_cast<long>(peak) + 1,
+                           ramped.samples.begin()))
         << "the running attack is not changed by the ramp";
     EXPECT_EQ(ramped.samples, shortDecay.samples) << "the decay is set up from the ramp's final value";
     EXPECT_NE(ramped.samples, base.samples);
@@ -77,8 +80,10 @@ TEST(RenderAutomation, ARampOfTheRunningSegmentsOwnTimeChangesNothing) {
 TEST(RenderAutomation, TheModuleIsAwakeExactlyWhileAnInputStreams) {
     const Render base = render(score(BASE_PARAMETERS));
     // The release time ramps during the sustain, from 0.3 s to 0.45 s (samples 14400..21600).
-    const Render ramped = render(score(BASE_PARAMETERS, R"("release": [["0.3s", "100ms"], ["0.45s", "300ms"]])"));
-    const Render longRelease = render(score(replaced(BASE_PARAMETERS, R"("release": "100ms")", R"("release": "300ms")")));
+    const Render ramped =
+        render(score(BASE_PARAMETERS, R"("release": [["0.3s", "100ms"], ["0.45s", "300ms"]])"));
+    const Render longRelease =
+        render(score(replaced(BASE_PARAMETERS, R"("release": "100ms")", R"("release": "300ms")")));
     ASSERT_GE(longRelease.slept, 0);
     ASSERT_GE(ramped.slept, 0);
     // Blocks of 64 touching the ramp: 14400 / 64 = 225 up to (21600 - 1) / 64 = 337. Without the

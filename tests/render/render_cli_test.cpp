@@ -37,7 +37,7 @@ std::vector<float> hostOutput(const Session& session, int32_t blockSize, bool ho
     host::PluginLibrary library(adsrLibraryPath());
     host::PluginInstance instance(library, adsr::MODULE_ID, adsr::MODULE_SUBTYPE);
     instance.host().sampleRate = RATE;
-    const float inputs[] = {session.attack, session.decay, session.sustain, session.release,
+    const float inputs[] = {session.attack,    session.decay,     session.sustain,  session.release,
                             session.curves[0], session.curves[1], session.curves[2]};
     for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin) {
         instance.bindBuffer(pin, static_cast<size_t>(blockSize));
@@ -88,8 +88,8 @@ class DefaultRender : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder = new ScratchFolder;
-        run = new ToolRun(runKvx({"render", "--out", folder->path("a.wav"), "--csv", folder->path("a.csv"), "--plot",
-                                  folder->path("a.png")}));
+        run = new ToolRun(runKvx({"render", "--out", folder->path("a.wav"), "--csv", folder->path("a.csv"),
+                                  "--plot", folder->path("a.png")}));
     }
     static void TearDownTestSuite() {
         delete run;
@@ -106,7 +106,8 @@ TEST_F(DefaultRender, SucceedsAndSaysWhereTheFilesAre) {
     EXPECT_NE(run->out.find("wrote          " + folder->path("a.wav")), std::string::npos) << run->out;
     EXPECT_NE(run->out.find("wrote          " + folder->path("a.csv")), std::string::npos) << run->out;
     EXPECT_NE(run->out.find("wrote          " + folder->path("a.png")), std::string::npos) << run->out;
-    EXPECT_EQ(folder->files(), (std::vector<std::string>{"a.csv", "a.png", "a.wav"})) << "no temporaries left";
+    EXPECT_EQ(folder->files(), (std::vector<std::string>{"a.csv", "a.png", "a.wav"}))
+        << "no temporaries left";
 }
 
 TEST_F(DefaultRender, WavIsTheHostsOutputBitForBit) {
@@ -144,7 +145,8 @@ TEST_F(DefaultRender, CsvMatchesTheWavAndNamesTheSegments) {
         ASSERT_EQ(row.size(), 5u) << "row " << n;
         ASSERT_EQ(std::stoll(row[0]), static_cast<long long>(n));
         ASSERT_NEAR(std::stod(row[1]), static_cast<double>(n) / RATE, 1e-9);
-        ASSERT_EQ(std::strtof(row[2].c_str(), nullptr), wav.samples[n]) << "row " << n << " level reads back exactly";
+        ASSERT_EQ(std::strtof(row[2].c_str(), nullptr), wav.samples[n])
+            << "row " << n << " level reads back exactly";
         ASSERT_EQ(row[3], static_cast<int64_t>(n) < off ? "1" : "0") << "row " << n;
         if (segments.empty() || segments.back() != row[4]) segments.push_back(row[4]);
     }
@@ -166,8 +168,9 @@ TEST_F(DefaultRender, CsvMatchesTheWavAndNamesTheSegments) {
 
 TEST(RenderSegments, RetriggerAndResetAreNamedWhereTheyHappen) {
     ScratchFolder folder;
-    const ToolRun run = runKvx({"render", "--note", "0:0.15", "--note", "0.3:0.6", "--reset", "0.45", "--length", "0.8",
-                                "--out", folder.path("s.wav"), "--csv", folder.path("s.csv")});
+    const ToolRun run =
+        runKvx({"render", "--note", "0:0.15", "--note", "0.3:0.6", "--reset", "0.45", "--length", "0.8",
+                "--out", folder.path("s.wav"), "--csv", folder.path("s.csv")});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.find("did not follow"), std::string::npos) << run.out;
     const std::vector<float> samples = readWav(folder.path("s.wav")).samples;
@@ -175,7 +178,8 @@ TEST(RenderSegments, RetriggerAndResetAreNamedWhereTheyHappen) {
     ASSERT_EQ(rows.size(), samples.size() + 1);
     std::vector<std::pair<std::string, int64_t>> changes;
     for (size_t n = 1; n < rows.size(); ++n)
-        if (changes.empty() || changes.back().first != rows[n][4]) changes.emplace_back(rows[n][4], static_cast<int64_t>(n - 1));
+        if (changes.empty() || changes.back().first != rows[n][4])
+            changes.emplace_back(rows[n][4], static_cast<int64_t>(n - 1));
     // Gate off at 0.15 s during the decay, retrigger at 0.3 s from the release level (a shorter
     // attack), reset at 0.45 s; the gate off at 0.6 s finds the envelope idle and does nothing.
     ASSERT_EQ(changes.size(), 6u);
@@ -201,14 +205,16 @@ TEST(RenderFiles, TheSameRenderGivesTheSameBytes) {
     ScratchFolder folder;
     for (const char* name : {"1", "2"}) {
         const ToolRun run = runKvx({"render", "--out", folder.path(std::string(name) + ".wav"), "--csv",
-                                    folder.path(std::string(name) + ".csv"), "--plot", folder.path(std::string(name) + ".png")});
+                                    folder.path(std::string(name) + ".csv"), "--plot",
+                                    folder.path(std::string(name) + ".png")});
         ASSERT_EQ(run.status, 0) << run.err;
     }
     for (const char* type : {".wav", ".csv", ".png"}) {
         SCOPED_TRACE(type);
         const std::string first = readFile(folder.path(std::string("1") + type));
         EXPECT_FALSE(first.empty());
-        EXPECT_TRUE(first == readFile(folder.path(std::string("2") + type))) << "no time stamps or other noise";
+        EXPECT_TRUE(first == readFile(folder.path(std::string("2") + type)))
+            << "no time stamps or other noise";
     }
 }
 
@@ -234,16 +240,18 @@ std::vector<float> renderWav(const std::vector<std::string>& extra, std::string*
 
 TEST(RenderBlocks, BlockSizesGiveTheSameBits) {
     // A retrigger during the release and a reset make the sleep and wake paths matter.
-    const std::vector<std::string> score{"--note", "0:0.3", "--note", "0.5:0.9", "--reset", "1.3", "--note", "1.5:1.7",
-                                         "--length", "2.5"};
+    const std::vector<std::string> score{"--note", "0:0.3",  "--note",  "0.5:0.9",  "--reset",
+                                         "1.3",    "--note", "1.5:1.7", "--length", "2.5"};
     auto with = [&](std::vector<std::string> blocks) {
         blocks.insert(blocks.begin(), score.begin(), score.end());
         return renderWav(blocks);
     };
     const std::vector<float> reference = with({"--block", "64"});
     ASSERT_EQ(reference.size(), 120000u);
-    for (const auto& blocks : std::vector<std::vector<std::string>>{
-             {"--block", "1"}, {"--block", "random"}, {"--block", "random", "--seed", "99"}, {"--block", "509"}}) {
+    for (const auto& blocks : std::vector<std::vector<std::string>>{{"--block", "1"},
+                                                                    {"--block", "random"},
+                                                                    {"--block", "random", "--seed", "99"},
+                                                                    {"--block", "509"}}) {
         SCOPED_TRACE(blocks.back());
         const std::vector<float> other = with(blocks);
         ASSERT_EQ(other.size(), reference.size());
@@ -258,7 +266,8 @@ TEST(RenderFormats, PcmFilesHoldTheFloatRenderToTheirResolution) {
         int subtype;
         double step;  // one least significant bit, as libsndfile scales on reading
     };
-    for (const Case& c : {Case{"pcm16", SF_FORMAT_PCM_16, 1.0 / 32768}, Case{"pcm24", SF_FORMAT_PCM_24, 1.0 / 8388608}}) {
+    for (const Case& c :
+         {Case{"pcm16", SF_FORMAT_PCM_16, 1.0 / 32768}, Case{"pcm24", SF_FORMAT_PCM_24, 1.0 / 8388608}}) {
         SCOPED_TRACE(c.name);
         ScratchFolder folder;
         const ToolRun run = runKvx({"render", "--format", c.name, "--out", folder.path("p.wav")});
@@ -301,10 +310,11 @@ TEST(RenderUnits, AFullScaleAttackTakesItsDuration) {
         int rate;
         double seconds;
     };
-    for (const Case& c : {Case{"100ms", 48000, 0.1}, Case{"1s", 48000, 1.0}, Case{"0.1s", 44100, 0.1}, Case{"25ms", 96000, 0.025}}) {
+    for (const Case& c : {Case{"100ms", 48000, 0.1}, Case{"1s", 48000, 1.0}, Case{"0.1s", 44100, 0.1},
+                          Case{"25ms", 96000, 0.025}}) {
         SCOPED_TRACE(c.attack + " at " + std::to_string(c.rate));
-        const std::vector<float> samples =
-            renderWav({"--attack", c.attack, "--rate", std::to_string(c.rate), "--note", "0:2", "--length", "1.5"});
+        const std::vector<float> samples = renderWav(
+            {"--attack", c.attack, "--rate", std::to_string(c.rate), "--note", "0:2", "--length", "1.5"});
         // The attack starts on sample 0 and reaches full scale after seconds * rate steps.
         const double expected = c.seconds * c.rate - 1.0;
         EXPECT_NEAR(static_cast<double>(firstEqual(samples, 1.0f)), expected, 1.0);

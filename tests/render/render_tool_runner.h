@@ -7,9 +7,9 @@
 namespace kvx::test {
 
 struct ToolRun {
-    int status = -1;     // exit status, or -1 when it did not exit normally
-    std::string out;     // standard output
-    std::string err;     // standard error
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    std::string out;  // standard output
+    std::string err;  // standard error
 };
 
 // Runs `<build dir>/kvx` with `args` (each passed as one argument).

@@ -23,10 +23,10 @@ namespace {
 // Injection state. Only touched by the test's own thread while armed.
 struct Injection {
     bool armed = false;
-    int64_t failAt = 0;    // the allocation number (from 1) that fails
-    int64_t count = 0;     // allocations attempted while armed
-    int64_t live = 0;      // successful allocations minus deallocations while armed
-    bool failed = false;   // the failure was injected
+    int64_t failAt = 0;   // the allocation number (from 1) that fails
+    int64_t count = 0;    // allocations attempted while armed
+    int64_t live = 0;     // successful allocations minus deallocations while armed
+    bool failed = false;  // the failure was injected
 };
 Injection injection;
 
@@ -70,7 +70,10 @@ namespace {
 
 namespace adsr = kvx::adsr;
 
-enum class Creation { Plain, WithHost };
+enum class Creation {
+    Plain,
+    WithHost
+};
 
 class AllocationFailure : public ::testing::TestWithParam<Creation> {
 protected:
@@ -81,7 +84,8 @@ protected:
         if (GetParam() == Creation::Plain)
             result = library.factory2()->createInstance(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, out);
         else
-            result = library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, host.asUnknown(), out);
+            result = library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE,
+                                                               host.asUnknown(), out);
         injection.armed = false;
         return result;
     }
@@ -90,7 +94,8 @@ protected:
     void expectWorkingInstance() {
         kvx::host::HostServices host;
         void* created = nullptr;
-        ASSERT_EQ(library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, host.asUnknown(), &created),
+        ASSERT_EQ(library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE,
+                                                            host.asUnknown(), &created),
                   kvx::RESULT_OK);
         auto* plugin = static_cast<kvx::IMpPlugin2*>(created);
         float inputs[7][32];
@@ -142,7 +147,8 @@ TEST_P(AllocationFailure, EveryAllocationOfCreationFailsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Factory, AllocationFailure, ::testing::Values(Creation::Plain, Creation::WithHost),
                          [](const ::testing::TestParamInfo<Creation>& info) {
-                             return info.param == Creation::Plain ? "CreateInstance" : "CreateInstanceWithHost";
+                             return info.param == Creation::Plain ? "CreateInstance"
+                                                                  : "CreateInstanceWithHost";
                          });
 
 }  // namespace

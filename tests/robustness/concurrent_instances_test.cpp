@@ -55,18 +55,21 @@ Session makeSession(int index) {
     session.sampleRate = rates[index % 4];
     for (int block = 0; block < BLOCKS; ++block)
         session.blockSizes.push_back(1 + static_cast<int32_t>(random() % MAX_BLOCK));
-    for (int i = 0; i < 7; ++i) session.settings[i] = 0.05f + 0.15f * unit(random);  // 1.6 ms .. 6 ms segments
+    for (int i = 0; i < 7; ++i)
+        session.settings[i] = 0.05f + 0.15f * unit(random);  // 1.6 ms .. 6 ms segments
     session.settings[adsr::PIN_SUSTAIN_LEVEL - adsr::PIN_ATTACK_TIME] = 0.3f + 0.5f * unit(random);
     for (int i = 3; i < 7; ++i) session.settings[i] = 2.0f * unit(random) - 1.0f;  // curves
     session.settings[adsr::PIN_RELEASE_TIME - adsr::PIN_ATTACK_TIME] = 0.2f + 0.1f * unit(random);
     // Notes: gate on + trigger, later gate off; now and then a reset.
     for (int block = 0; block < BLOCKS; block += 20 + static_cast<int>(random() % 12)) {
-        const int32_t at = static_cast<int32_t>(random() % static_cast<uint32_t>(session.blockSizes[size_t(block)]));
+        const int32_t at =
+            static_cast<int32_t>(random() % static_cast<uint32_t>(session.blockSizes[size_t(block)]));
         session.events.push_back({block, at, adsr::PIN_GATE, 1.0f});
         session.events.push_back({block, at, adsr::PIN_TRIGGER, 1.0f});
         const int off = block + 8 + static_cast<int>(random() % 8);
         if (off < BLOCKS) session.events.push_back({off, 0, adsr::PIN_GATE, 0.0f});
-        if (random() % 5 == 0 && off + 2 < BLOCKS) session.events.push_back({off + 2, 0, adsr::PIN_RESET, 1.0f});
+        if (random() % 5 == 0 && off + 2 < BLOCKS)
+            session.events.push_back({off + 2, 0, adsr::PIN_RESET, 1.0f});
     }
     return session;
 }
@@ -75,7 +78,9 @@ Session makeSession(int index) {
 class Rendering {
 public:
     Rendering(const kvx::host::PluginLibrary& library, const Session& plan)
-        : session(plan), instance(library, adsr::MODULE_ID, adsr::MODULE_SUBTYPE), runner(instance, adsr::PIN_OUTPUT) {
+        : session(plan),
+          instance(library, adsr::MODULE_ID, adsr::MODULE_SUBTYPE),
+          runner(instance, adsr::PIN_OUTPUT) {
         instance.host().sampleRate = session.sampleRate;
         instance.host().recordTrace = false;
         for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin) {
@@ -138,10 +143,12 @@ TEST(ConcurrentInstances, ManyThreadsMatchTheSingleThreadedRendering) {
         threads.emplace_back([&, t] {
             start.arrive_and_wait();
             std::vector<std::unique_ptr<Rendering>> mine;
-            for (int i = t; i < INSTANCES; i += THREADS) mine.push_back(std::make_unique<Rendering>(library, sessions[size_t(i)]));
+            for (int i = t; i < INSTANCES; i += THREADS)
+                mine.push_back(std::make_unique<Rendering>(library, sessions[size_t(i)]));
             while (!mine.front()->done())
                 for (auto& rendering : mine) rendering->runBlock();
-            for (size_t k = 0; k < mine.size(); ++k) actual[size_t(t) + k * THREADS] = std::move(mine[k]->output);
+            for (size_t k = 0; k < mine.size(); ++k)
+                actual[size_t(t) + k * THREADS] = std::move(mine[k]->output);
         });
     }
     for (std::thread& thread : threads) thread.join();
@@ -149,7 +156,9 @@ TEST(ConcurrentInstances, ManyThreadsMatchTheSingleThreadedRendering) {
     for (int i = 0; i < INSTANCES; ++i) {
         SCOPED_TRACE(i);
         ASSERT_EQ(actual[size_t(i)].size(), expected[size_t(i)].size());
-        EXPECT_EQ(std::memcmp(actual[size_t(i)].data(), expected[size_t(i)].data(), expected[size_t(i)].size() * sizeof(float)), 0);
+        EXPECT_EQ(std::memcmp(actual[size_t(i)].data(), expected[size_t(i)].data(),
+                              expected[size_t(i)].size() * sizeof(float)),
+                  0);
     }
 }
 

@@ -26,7 +26,8 @@ constexpr float GUARD_VALUE = -12345.0f;  // a value the envelope never produces
 // One instance with guarded buffers of its own: every pin's buffer sits between guard zones.
 class GuardedInstance {
 public:
-    explicit GuardedInstance(const kvx::host::PluginLibrary& library) : instance(library, adsr::MODULE_ID, 0) {
+    explicit GuardedInstance(const kvx::host::PluginLibrary& library)
+        : instance(library, adsr::MODULE_ID, 0) {
         for (int32_t pin = 0; pin < adsr::PIN_COUNT; ++pin) {
             std::vector<float>& storage = buffers[size_t(pin)];
             storage.assign(BLOCK + 2 * GUARD, GUARD_VALUE);

@@ -27,7 +27,8 @@ inline void countAllocation() noexcept {
     if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
 }
 inline void countFree(const void* pointer) noexcept {
-    if (pointer != nullptr && counting.load(std::memory_order_relaxed)) frees.fetch_add(1, std::memory_order_relaxed);
+    if (pointer != nullptr && counting.load(std::memory_order_relaxed))
+        frees.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -146,9 +147,15 @@ constexpr std::size_t PLAIN = alignof(std::max_align_t);
 void* operator new(std::size_t size) { return allocate(size, PLAIN); }
 void* operator new[](std::size_t size) { return allocate(size, PLAIN); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocateNoThrow(size, PLAIN); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateNoThrow(size, PLAIN); }
-void* operator new(std::size_t size, std::align_val_t a) { return allocate(size, static_cast<std::size_t>(a)); }
-void* operator new[](std::size_t size, std::align_val_t a) { return allocate(size, static_cast<std::size_t>(a)); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocateNoThrow(size, PLAIN);
+}
+void* operator new(std::size_t size, std::align_val_t a) {
+    return allocate(size, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+    return allocate(size, static_cast<std::size_t>(a));
+}
 void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
     return allocateNoThrow(size, static_cast<std::size_t>(a));
 }

@@ -10,8 +10,8 @@
 
 namespace kvx::test {
 
-BlockRenderer::BlockRenderer(host::PluginInstance& instance, int32_t outputPin, std::vector<int32_t> inputPins,
-                             int32_t maxBlockSize)
+BlockRenderer::BlockRenderer(host::PluginInstance& instance, int32_t outputPin,
+                             std::vector<int32_t> inputPins, int32_t maxBlockSize)
     : driven(instance), sleeper(instance, outputPin), outputPin(outputPin), capacity(maxBlockSize) {
     driven.bindBuffer(outputPin, static_cast<size_t>(capacity));
     // Room for a few calls per sample, so that no call of a block goes unrecorded.
@@ -46,12 +46,14 @@ void BlockRenderer::addEvent(int64_t time, int32_t type, int32_t pinId) {
 
 void BlockRenderer::render(int64_t samples, int32_t blockSize) {
     if (blockSize < 1 || blockSize > capacity) throw std::invalid_argument("block size out of range");
-    std::stable_sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) { return a.time < b.time; });
+    std::stable_sort(pending.begin(), pending.end(),
+                     [](const Pending& a, const Pending& b) { return a.time < b.time; });
     rendered.reserve(rendered.size() + static_cast<size_t>(samples));
     host::HostServices& host = driven.host();
-    size_t next = static_cast<size_t>(std::lower_bound(pending.begin(), pending.end(), now,
-                                                       [](const Pending& e, int64_t t) { return e.time < t; }) -
-                                      pending.begin());
+    size_t next =
+        static_cast<size_t>(std::lower_bound(pending.begin(), pending.end(), now,
+                                             [](const Pending& e, int64_t t) { return e.time < t; }) -
+                            pending.begin());
     host::EventList events;
     const int64_t end = now + samples;
     while (now < end) {
@@ -93,8 +95,9 @@ std::vector<StreamReport> BlockRenderer::streamReports(int32_t pinId) const {
 }
 
 int64_t BlockRenderer::sleepRequests() const {
-    return std::count_if(calls.begin(), calls.end(),
-                         [](const host::TraceEntry& call) { return call.call == host::HostCall::RequestSleep; });
+    return std::count_if(calls.begin(), calls.end(), [](const host::TraceEntry& call) {
+        return call.call == host::HostCall::RequestSleep;
+    });
 }
 
 }  // namespace kvx::test

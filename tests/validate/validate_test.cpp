@@ -22,7 +22,8 @@ struct ValidateRun {
 
 ValidateRun runValidate(const std::string& library, const std::string& extra = "--seeds 3") {
     ValidateRun run;
-    const std::string command = "'" + kvx::test::buildDir() + "/kvx' validate '" + library + "' --json " + extra + " 2>/dev/null";
+    const std::string command =
+        "'" + kvx::test::buildDir() + "/kvx' validate '" + library + "' --json " + extra + " 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
     char chunk[4096];
@@ -72,7 +73,9 @@ class BrokenLibrary : public ::testing::TestWithParam<BrokenCase> {};
 
 TEST_P(BrokenLibrary, FailsTheCheckMeantForIt) {
     const BrokenCase& c = GetParam();
-    const ValidateRun run = runValidate(kvx::test::testModulePath(c.library), std::string(c.library) == "broken_hangs" ? "--seeds 3 --timeout 3" : "--seeds 3");
+    const ValidateRun run =
+        runValidate(kvx::test::testModulePath(c.library),
+                    std::string(c.library) == "broken_hangs" ? "--seeds 3 --timeout 3" : "--seeds 3");
     ASSERT_TRUE(run.report.is_object()) << run.output.substr(0, 2000);
     const std::string status = statusOf(run, c.check);
     if (status == "SKIP" && detailOf(run, c.check).find("sanitizer") != std::string::npos)
@@ -87,22 +90,26 @@ TEST_P(BrokenLibrary, FailsTheCheckMeantForIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, BrokenLibrary,
-    ::testing::Values(BrokenCase{"broken_extra_export", "loading.exports", "kvx_broken_extra_export"},
-                      BrokenCase{"broken_near_miss_id", "factory.unknown_modules", "blank appended"},
-                      BrokenCase{"broken_slot_order", "instance.view_slots", "IMpPlugin2"},
-                      BrokenCase{"broken_split_count", "instance.shared_count", "IMpLegacyInitialization"},
-                      BrokenCase{"broken_keeps_host_services", "instance.host_services_once", "released 0 times"},
-                      BrokenCase{"broken_writes_past_block", "processing.guard_zones", "past the block end"},
-                      BrokenCase{"broken_sleeps_while_streaming", "processing.no_sleep_while_streaming", "declared streaming"},
-                      BrokenCase{"broken_drifts_while_constant", "processing.constant_while_declared", "declared constant"},
-                      BrokenCase{"broken_shared_dither", "processing.determinism", "output pin 9"},
-                      BrokenCase{"broken_events_at_block_start", "accuracy.block_partitions", "random blocks"},
-                      BrokenCase{"broken_hangs", "hostile.sample_rates", "did not finish"},
-                      BrokenCase{"broken_allocates", "realtime.no_heap", "heap"},
-                      BrokenCase{"broken_locks", "realtime.no_locks", "lock calls"},
-                      BrokenCase{"broken_denormal_output", "realtime.no_denormals", "subnormal"},
-                      BrokenCase{"broken_crashes", "hostile.unknown_types", "signal"}),
-    [](const ::testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.library).substr(7); });
+    ::testing::Values(
+        BrokenCase{"broken_extra_export", "loading.exports", "kvx_broken_extra_export"},
+        BrokenCase{"broken_near_miss_id", "factory.unknown_modules", "blank appended"},
+        BrokenCase{"broken_slot_order", "instance.view_slots", "IMpPlugin2"},
+        BrokenCase{"broken_split_count", "instance.shared_count", "IMpLegacyInitialization"},
+        BrokenCase{"broken_keeps_host_services", "instance.host_services_once", "released 0 times"},
+        BrokenCase{"broken_writes_past_block", "processing.guard_zones", "past the block end"},
+        BrokenCase{"broken_sleeps_while_streaming", "processing.no_sleep_while_streaming",
+                   "declared streaming"},
+        BrokenCase{"broken_drifts_while_constant", "processing.constant_while_declared", "declared constant"},
+        BrokenCase{"broken_shared_dither", "processing.determinism", "output pin 9"},
+        BrokenCase{"broken_events_at_block_start", "accuracy.block_partitions", "random blocks"},
+        BrokenCase{"broken_hangs", "hostile.sample_rates", "did not finish"},
+        BrokenCase{"broken_allocates", "realtime.no_heap", "heap"},
+        BrokenCase{"broken_locks", "realtime.no_locks", "lock calls"},
+        BrokenCase{"broken_denormal_output", "realtime.no_denormals", "subnormal"},
+        BrokenCase{"broken_crashes", "hostile.unknown_types", "signal"}),
+    [](const ::testing::TestParamInfo<BrokenCase>& info) {
+        return std::string(info.param.library).substr(7);
+    });
 
 // A crash is that check's failure: the checks after it in the same group still run and pass.
 TEST(BrokenLibraryCrash, LaterChecksOfTheGroupStillRun) {
@@ -119,20 +126,24 @@ TEST(ValidateCommand, MissingFileFailsAtLoading) {
     ASSERT_TRUE(run.report.is_object());
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(statusOf(run, "loading.dlopen"), "FAIL");
-    EXPECT_NE(detailOf(run, "loading.dlopen").find("Nothing.kvx"), std::string::npos) << detailOf(run, "loading.dlopen");
+    EXPECT_NE(detailOf(run, "loading.dlopen").find("Nothing.kvx"), std::string::npos)
+        << detailOf(run, "loading.dlopen");
 }
 
 TEST(ValidateCommand, TextReportHasGroupsAndASummary) {
-    const std::string command = "'" + kvx::test::buildDir() + "/kvx' validate '" + kvx::test::adsrLibraryPath() + "' --seeds 1";
+    const std::string command =
+        "'" + kvx::test::buildDir() + "/kvx' validate '" + kvx::test::adsrLibraryPath() + "' --seeds 1";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     ASSERT_TRUE(pipe);
     std::string text;
     char line[1024];
     while (fgets(line, sizeof line, pipe.get())) text += line;
-    for (const char* group : {"\nloading\n", "\nfactory\n", "\ninstance\n", "\nprocessing\n", "\naccuracy\n", "\nrealtime\n", "\nhostile\n"})
+    for (const char* group : {"\nloading\n", "\nfactory\n", "\ninstance\n", "\nprocessing\n", "\naccuracy\n",
+                              "\nrealtime\n", "\nhostile\n"})
         EXPECT_NE(text.find(group), std::string::npos) << group;
     EXPECT_NE(text.find("PASS  loading.exports"), std::string::npos);
-    EXPECT_NE(text.find("0 failed"), std::string::npos) << text.substr(text.size() > 300 ? text.size() - 300 : 0);
+    EXPECT_NE(text.find("0 failed"), std::string::npos)
+        << text.substr(text.size() > 300 ? text.size() - 300 : 0);
     EXPECT_NE(text.find("VALID"), std::string::npos);
 }
 

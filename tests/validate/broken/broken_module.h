@@ -7,8 +7,8 @@
 #include "modules/adsr/adsr.h"
 
 // Registers `Module` under the envelope's id; a library holds exactly one broken module.
-#define KVX_REGISTER_BROKEN_MODULE(Module)                                                             \
-    namespace {                                                                                      \
-    kvx::IMpUnknown* createBroken() { return static_cast<kvx::IMpPlugin2*>(new Module()); }         \
-    const kvx::ModuleRegistration brokenRegistration{0, u"KV ADSR4", &createBroken};                \
+#define KVX_REGISTER_BROKEN_MODULE(Module)                                                  \
+    namespace {                                                                             \
+    kvx::IMpUnknown* createBroken() { return static_cast<kvx::IMpPlugin2*>(new Module()); } \
+    const kvx::ModuleRegistration brokenRegistration{0, u"KV ADSR4", &createBroken};        \
     }

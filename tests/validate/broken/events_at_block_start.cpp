@@ -6,7 +6,8 @@ class EventsAtBlockStart : public kvx::adsr::Adsr {
 public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         size_t count = 0;
-        for (const kvx::HostEvent* event = events; event != nullptr && count < MAX_EVENTS; event = event->next) {
+        for (const kvx::HostEvent* event = events; event != nullptr && count < MAX_EVENTS;
+             event = event->next) {
             moved[count] = *event;
             moved[count].timestamp = 0;
             ++count;

@@ -15,7 +15,7 @@ public:
     int32_t release() noexcept override;
     virtual int32_t attachHost(kvx::IMpUnknown* host) noexcept;
     virtual int32_t bindPinBuffer(int32_t pinId, float* buffer) noexcept;  // slot 4: should be openModule
-    virtual int32_t openModule() noexcept;                                  // slot 5: should be bindPinBuffer
+    virtual int32_t openModule() noexcept;                                 // slot 5: should be bindPinBuffer
     virtual void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept;
     virtual int32_t customCall(intptr_t a, intptr_t b, void* c) noexcept;
 
@@ -36,14 +36,22 @@ public:
     SwappedView view{*this};
 };
 
-int32_t SwappedView::queryInterface(const kvx::MpGuid* iid, void** out) noexcept { return owner.queryInterface(iid, out); }
+int32_t SwappedView::queryInterface(const kvx::MpGuid* iid, void** out) noexcept {
+    return owner.queryInterface(iid, out);
+}
 int32_t SwappedView::addRef() noexcept { return owner.addRef(); }
 int32_t SwappedView::release() noexcept { return owner.release(); }
 int32_t SwappedView::attachHost(kvx::IMpUnknown* host) noexcept { return owner.attachHost(host); }
-int32_t SwappedView::bindPinBuffer(int32_t pinId, float* buffer) noexcept { return owner.bindPinBuffer(pinId, buffer); }
+int32_t SwappedView::bindPinBuffer(int32_t pinId, float* buffer) noexcept {
+    return owner.bindPinBuffer(pinId, buffer);
+}
 int32_t SwappedView::openModule() noexcept { return owner.openModule(); }
-void SwappedView::process(int32_t sampleCount, const kvx::HostEvent* events) noexcept { owner.process(sampleCount, events); }
-int32_t SwappedView::customCall(intptr_t a, intptr_t b, void* c) noexcept { return owner.customCall(a, b, c); }
+void SwappedView::process(int32_t sampleCount, const kvx::HostEvent* events) noexcept {
+    owner.process(sampleCount, events);
+}
+int32_t SwappedView::customCall(intptr_t a, intptr_t b, void* c) noexcept {
+    return owner.customCall(a, b, c);
+}
 
 kvx::IMpUnknown* createSlotOrder() {
     auto* module = new SlotOrder();

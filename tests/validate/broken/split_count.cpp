@@ -32,7 +32,9 @@ public:
     OwnCountView legacyView{*this};
 };
 
-int32_t OwnCountView::queryInterface(const kvx::MpGuid* iid, void** out) noexcept { return owner.queryInterface(iid, out); }
+int32_t OwnCountView::queryInterface(const kvx::MpGuid* iid, void** out) noexcept {
+    return owner.queryInterface(iid, out);
+}
 int32_t OwnCountView::attachHost(kvx::IMpUnknown* host) noexcept { return owner.attachHost(host); }
 
 }  // namespace
