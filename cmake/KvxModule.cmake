@@ -6,7 +6,8 @@ function(kvx_add_module_library name)
     set(ARG_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   endif()
   add_library(${name} MODULE ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/factory/entry_point.cpp)
-  target_link_libraries(${name} PRIVATE kvx_plugin ${ARG_LINK})
+  target_link_libraries(${name} PRIVATE kvx::plugin ${ARG_LINK})
+  kvx_target_options(${name})
   set_target_properties(${name} PROPERTIES
     PREFIX "" SUFFIX ".kvx" OUTPUT_NAME ${name}
     LIBRARY_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY}

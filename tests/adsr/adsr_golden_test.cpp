@@ -11,7 +11,7 @@
 namespace kvx::test {
 namespace {
 
-// The sample of a report at or after `from` with the given flag, or -1.
+// The sample of the report at `index` (in call order), or -1 when there are fewer reports.
 int64_t reportAt(const std::vector<StreamReport>& reports, size_t index) {
     return index < reports.size() ? reports[index].time : -1;
 }
