@@ -1,0 +1,28 @@
+// kvx: inspect, render and validate module libraries without their usual host.
+#include <iostream>
+
+#include "tools/kvx/commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"kvx: render and validate .kvx module libraries"};
+    app.require_subcommand(1);
+    int exitStatus = 0;
+    kvx::cli::addInfoCommand(app, exitStatus);
+    kvx::cli::addRenderCommand(app, exitStatus);
+    kvx::cli::addValidateCommand(app, exitStatus);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForAllHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        // One clear line for a wrong command line.
+        std::cerr << "kvx: " << error.what() << " (see kvx --help)\n";
+        return error.get_exit_code() != 0 ? error.get_exit_code() : 2;
+    } catch (const std::exception& error) {
+        std::cerr << "kvx: " << error.what() << "\n";
+        return 1;
+    }
+    return exitStatus;
+}

@@ -1,0 +1,75 @@
+// kvx validate: loads any module library of the family and checks, group by group in child
+// processes, that it honours the binary contract and survives a hostile host.
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "host/plugin_library.h"
+#include "tools/kvx/commands.h"
+#include "tools/kvx/tool_paths.h"
+#include "tools/validate/checks/groups.h"
+#include "tools/validate/isolation.h"
+#include "tools/validate/report.h"
+
+namespace kvx::cli {
+
+namespace {
+
+struct ValidateOptions {
+    std::string path;
+    std::string id = "KV ADSR4";
+    int subtype = 0;
+    int seeds = 12;
+    unsigned long long seed = 1;
+    bool json = false;
+    unsigned timeout = 120;
+};
+
+int runValidate(const ValidateOptions& options) {
+    validate::Context context;
+    context.path = options.path;
+    context.id = host::toUtf16(options.id);
+    context.subtype = options.subtype;
+    context.seeds = options.seeds < 1 ? 1 : options.seeds;
+    context.seed = options.seed;
+
+    validate::Report report;
+    report.library = options.path;
+    report.module = options.id;
+    report.subtype = options.subtype;
+    const auto began = std::chrono::steady_clock::now();
+    for (const validate::Group& group : validate::allGroups()) {
+        std::vector<validate::CheckResult> results =
+            validate::runGroupIsolated(group, context, options.timeout);
+        report.results.insert(report.results.end(), results.begin(), results.end());
+    }
+    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    if (options.json)
+        validate::printJson(std::cout, report);
+    else
+        validate::printText(std::cout, report);
+    return report.passed() ? 0 : 1;
+}
+
+}  // namespace
+
+void addValidateCommand(CLI::App& app, int& exitStatus) {
+    auto options = std::make_shared<ValidateOptions>();
+    options->path = defaultPluginPath();
+    CLI::App* command =
+        app.add_subcommand("validate", "Check that a module library honours the binary contract");
+    command->add_option("plugin", options->path, "Module library (.kvx)")->capture_default_str();
+    command->add_option("--id", options->id, "Module id")->capture_default_str();
+    command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();
+    command->add_option("--seeds", options->seeds, "Random sessions per randomised check")
+        ->capture_default_str();
+    command->add_option("--seed", options->seed, "First random seed (session k uses seed + k)")
+        ->capture_default_str();
+    command->add_option("--timeout", options->timeout, "Seconds a check may run before it counts as hung")
+        ->capture_default_str();
+    command->add_flag("--json", options->json, "Machine-readable report");
+    command->callback([options, &exitStatus] { exitStatus = runValidate(*options); });
+}
+
+}  // namespace kvx::cli

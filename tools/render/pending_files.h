@@ -1,0 +1,39 @@
+// Output files that appear whole or not at all: each is written to a temporary next to its final
+// name and renamed into place only when everything succeeded; anything left uncommitted is
+// removed, so a failed render leaves no partial file behind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kvx::render {
+
+class PendingFiles {
+public:
+    PendingFiles() = default;
+    ~PendingFiles();  // removes every temporary not yet committed
+    PendingFiles(const PendingFiles&) = delete;
+    PendingFiles& operator=(const PendingFiles&) = delete;
+
+    // Registers `finalPath` and returns the temporary to write instead. Throws RenderError when
+    // the folder does not exist or the same path was registered twice.
+    std::string add(const std::string& finalPath);
+    // Renames every temporary to its final name. Throws RenderError if a rename fails (the
+    // temporaries not yet renamed are then removed).
+    void commit();
+    // Removes every temporary now.
+    void discard() noexcept;
+
+private:
+    struct Entry {
+        std::string finalPath;
+        std::string temporary;
+    };
+    std::vector<Entry> entries;
+};
+
+// The temporaries still on disk, for a signal handler that must clean up on its own; fixed
+// storage, safe to read from the handler.
+void removePendingTemporariesFromSignal() noexcept;
+
+}  // namespace kvx::render

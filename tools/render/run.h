@@ -1,0 +1,18 @@
+// One whole render: loads the library, drives "KV ADSR4" through the host library as a host
+// would, writes the envelope as audio (WAV), data (CSV) and a figure (PNG/SVG), and reports what
+// happened.
+#pragma once
+
+#include <ostream>
+
+#include "tools/render/options.h"
+
+namespace kvx::render {
+
+// Renders what `options` asks for and prints the settings and the summary to `out`. Returns
+// the exit status (0). Throws RenderError for wrong input, host::HostError when the library
+// cannot be loaded or lacks the module, std::filesystem::filesystem_error for file trouble;
+// outputs appear only when everything succeeded.
+int run(RenderOptions options, std::ostream& out);
+
+}  // namespace kvx::render

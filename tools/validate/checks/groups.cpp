@@ -1,0 +1,11 @@
+// The report order of the check groups.
+#include "tools/validate/checks/groups.h"
+
+namespace kvx::validate {
+
+std::vector<Group> allGroups() {
+    return {loadingChecks(),  factoryChecks(),  instanceChecks(), processingChecks(),
+            accuracyChecks(), realtimeChecks(), hostileChecks()};
+}
+
+}  // namespace kvx::validate

@@ -1,0 +1,36 @@
+// The validator's report: one result per check, printed as grouped lines with a summary, or
+// as JSON for machines.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "tools/validate/check.h"
+
+namespace kvx::validate {
+
+struct CheckResult {
+    std::string group;
+    std::string name;
+    std::string summary;
+    Outcome outcome;
+    double seconds = 0.0;
+};
+
+struct Report {
+    std::string library;
+    std::string module;
+    int32_t subtype = 0;
+    std::vector<CheckResult> results;
+    double seconds = 0.0;
+
+    int count(Status status) const;
+    bool passed() const { return count(Status::Fail) == 0; }
+};
+
+void printText(std::ostream& out, const Report& report);
+void printJson(std::ostream& out, const Report& report);
+const char* statusName(Status status);
+
+}  // namespace kvx::validate
