@@ -43,4 +43,8 @@ Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_6
     return randomSession(shape, seed, rate, length);
 }
 
+std::string reproduce(uint64_t seed) {
+    return "; reproduce with --seed " + std::to_string(seed) + " --seeds 1";
+}
+
 }  // namespace kvx::validate

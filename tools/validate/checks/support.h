@@ -9,7 +9,11 @@
 #include <vector>
 
 #include "tools/validate/checks/groups.h"
+#include "tools/validate/raw/module.h"
+#include "tools/validate/session/partition.h"
+#include "tools/validate/session/render.h"
 #include "tools/validate/session/session.h"
+#include "tools/validate/session/shape.h"
 
 namespace kvx::validate {
 
@@ -37,5 +41,8 @@ int32_t randomCountdown(std::mt19937_64& random);
 
 // A random session with a random swept rate and a length of 4000 to 40000 samples.
 Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random);
+
+// "; reproduce with --seed S --seeds 1": how to replay the session of seed S.
+std::string reproduce(uint64_t seed);
 
 }  // namespace kvx::validate
