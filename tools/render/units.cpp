@@ -79,9 +79,10 @@ double toSeconds(const TimeSpec& time, double sampleRate) {
 }
 
 int64_t toSamples(const TimeSpec& time, double sampleRate) {
-    if (time.unit == TimeUnit::Samples) return static_cast<int64_t>(time.amount);
-    const double samples = std::round(toSeconds(time, sampleRate) * sampleRate);
-    // Far beyond any render; keeps the conversion defined for absurd inputs.
+    const double samples =
+        time.unit == TimeUnit::Samples ? time.amount : std::round(toSeconds(time, sampleRate) * sampleRate);
+    // Far beyond any render, and within int64_t: keeps the conversion defined for absurd inputs
+    // such as 1e300smp.
     constexpr double LIMIT = 9.0e15;
     return static_cast<int64_t>(samples > LIMIT ? LIMIT : (samples < -LIMIT ? -LIMIT : samples));
 }

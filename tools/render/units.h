@@ -25,7 +25,8 @@ struct TimeSpec {
 // Parses "1.2", "1.2s", "120ms" or "480smp". Throws RenderError naming `what` when the text is
 // not a finite number with one of those units.
 TimeSpec parseTime(std::string_view text, const std::string& what);
-// The nearest sample index / the time in seconds at `sampleRate`.
+// The nearest sample index (clamped to +-9e15, far beyond any render) / the time in seconds at
+// `sampleRate`.
 int64_t toSamples(const TimeSpec& time, double sampleRate);
 double toSeconds(const TimeSpec& time, double sampleRate);
 // "120ms", "1.5s", "480smp" back as text.
