@@ -32,8 +32,8 @@ private:
     std::vector<Entry> entries;
 };
 
-// The temporaries still on disk, for a signal handler that must clean up on its own; fixed
-// storage, safe to read from the handler.
+// Removes the temporaries still on disk, for a signal handler that must clean up on its own:
+// reads fixed storage and calls only unlink, both safe inside the handler.
 void removePendingTemporariesFromSignal() noexcept;
 
 }  // namespace kvx::render

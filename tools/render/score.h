@@ -58,7 +58,8 @@ struct Score {
 Score parseScore(const std::string& text, const std::string& source);
 // Reads and parses a score file.
 Score loadScore(const std::string& path);
-// The score rendered when none is given: one 2 s note-on-at-0, off-at-1.2 s.
+// The score rendered when none is given: 2 s long, one note on at 0 and off at 1.2 s, and every
+// parameter set.
 Score defaultScore();
 // Its text, for --help and the README.
 const char* defaultScoreText();

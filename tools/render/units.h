@@ -52,7 +52,8 @@ ParameterSpec parseParameter(std::string_view text, ParameterKind kind, const st
 // The pin value the setting stands for (a duration goes through the inverse time mapping).
 float pinValue(const ParameterSpec& given, double sampleRate);
 
-// A finite number, the whole of `text`; false otherwise.
+// A finite number filling all of `text` (blanks around it and a leading '+' allowed); false
+// otherwise, also for numbers beyond the range of double.
 bool parseNumber(std::string_view text, double& value);
 
 }  // namespace kvx::render
