@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "interfaces/host_event.h"
+#include "interfaces/pin_codes.h"
 #include "plugin/mp_pin_base.h"
 
 namespace kvx {
@@ -63,5 +64,11 @@ class MpControlPin : public MpControlPinBase<T, datatype> {
 public:
     int32_t pinDirection() const noexcept override { return direction; }
 };
+
+// The control pins by what they carry and which way.
+using BoolInPin = MpControlPin<bool, PIN_DIRECTION_IN, PIN_DATATYPE_BOOL>;
+using BoolOutPin = MpControlPin<bool, PIN_DIRECTION_OUT, PIN_DATATYPE_BOOL>;
+using FloatInPin = MpControlPin<float, PIN_DIRECTION_IN, PIN_DATATYPE_FLOAT>;
+using FloatOutPin = MpControlPin<float, PIN_DIRECTION_OUT, PIN_DATATYPE_FLOAT>;
 
 }  // namespace kvx

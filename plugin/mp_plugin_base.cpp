@@ -2,6 +2,7 @@
 #include "plugin/mp_plugin_base.h"
 
 #include "interfaces/interface_ids.h"
+#include "interfaces/pin_codes.h"
 #include "interfaces/result_codes.h"
 #include "plugin/mp_pin_base.h"
 
@@ -76,7 +77,7 @@ int32_t MpPluginBase::customCall(intptr_t a, intptr_t b, void* c) noexcept {
 
 void MpPluginBase::handleGraphStart() noexcept {
     for (auto& [id, pin] : pins)
-        if (pin->pinDirection() == 1) pin->sendInitialValue();
+        if (pin->pinDirection() == PIN_DIRECTION_OUT) pin->sendInitialValue();
 }
 
 void MpPluginBase::registerPin(MpPinBase& pin, PinCallback callback) {
@@ -84,7 +85,7 @@ void MpPluginBase::registerPin(MpPinBase& pin, PinCallback callback) {
     pin.id = id;
     pin.plugin = this;
     pin.callback = callback;
-    if (callback == nullptr && pin.pinDirection() == 0) pin.callback = pin.defaultCallback();
+    if (callback == nullptr && pin.pinDirection() == PIN_DIRECTION_IN) pin.callback = pin.defaultCallback();
     pins.emplace(id, &pin);
 }
 

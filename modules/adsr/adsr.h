@@ -38,8 +38,8 @@ public:
     // update, two comparisons, one store; a segment ends on the exact sample. Real-time safe.
     void generateEnvelope(int32_t sampleCount) noexcept;
 
-    MpControlPin<bool, 0, 4> trigger;
-    MpControlPin<bool, 0, 4> gate;
+    BoolInPin trigger;
+    BoolInPin gate;
     AudioInPin attackTime;
     AudioInPin decayTime;
     AudioInPin sustainLevel;
@@ -48,7 +48,7 @@ public:
     AudioInPin decayCurve;
     AudioInPin releaseCurve;
     AudioOutPin output;
-    MpControlPin<float, 0, 6> reset;
+    FloatInPin reset;
 
     double level = 0.0;        // current value, written every sample
     double coefficient = 0.0;  // share of the way to `asymptote` per sample (< 0: accelerating)

@@ -74,7 +74,7 @@ TEST(BoolPin, FourBytesAreOneIntegerOtherSizesTheFirstByte) {
     for (const BoolCase& c : cases) {
         for (bool fromEvent : {false, true}) {
             SCOPED_TRACE("size " + std::to_string(c.size) + (fromEvent ? " from event" : ""));
-            MpControlPin<bool, 0, 4> pin;
+            BoolInPin pin;
             pin.value = !c.expected;
             std::vector<unsigned char> bytes = exactBytes(c.bytes, c.size);
             const void* data = bytes.empty() ? nullptr : bytes.data();  // size <= 0 reads no byte
@@ -92,10 +92,9 @@ TEST(FloatPin, RawSettersCopyAtMostFourBytesAndNeverWritePastTheValue) {
         for (bool fromEvent : {false, true}) {
             SCOPED_TRACE("size " + std::to_string(size) + (fromEvent ? " from event" : ""));
             // Built over a known byte pattern, so that padding bytes compare as defined values.
-            using FloatPin = MpControlPin<float, 0, 6>;
-            alignas(FloatPin) unsigned char storage[sizeof(FloatPin)];
+            alignas(FloatInPin) unsigned char storage[sizeof(FloatInPin)];
             std::memset(storage, 0x5A, sizeof storage);
-            FloatPin& pin = *new (storage) FloatPin;
+            FloatInPin& pin = *new (storage) FloatInPin;
             pin.value = 1.5f;
             auto* object = reinterpret_cast<unsigned char*>(&pin);
             const size_t valueAt = static_cast<size_t>(reinterpret_cast<unsigned char*>(&pin.value) - object);
@@ -114,19 +113,21 @@ TEST(FloatPin, RawSettersCopyAtMostFourBytesAndNeverWritePastTheValue) {
                 const bool copiedByte = i >= valueAt && i < valueAt + copied;
                 EXPECT_EQ(object[i], copiedByte ? source[i - valueAt] : before[i]) << "byte " << i;
             }
-            pin.~FloatPin();
+            pin.~FloatInPin();
         }
     }
 }
 
 TEST(ControlPin, ItsRawFormIsTheValuesOwnBytes) {
-    MpControlPin<bool, 0, 4> boolean;
-    MpControlPin<float, 1, 6> real;
+    BoolInPin boolean;
+    FloatOutPin real;
     EXPECT_EQ(boolean.rawSize(), 1);
     EXPECT_EQ(real.rawSize(), 4);
     EXPECT_EQ(boolean.rawData(), &boolean.value);
     EXPECT_EQ(real.rawData(), &real.value);
+    // The codes a host reads, written out: the aliases must carry them.
     EXPECT_EQ(boolean.pinDatatype(), 4);
+    EXPECT_EQ(boolean.pinDirection(), 0);
     EXPECT_EQ(real.pinDatatype(), 6);
     EXPECT_EQ(real.pinDirection(), 1);
 }
@@ -262,7 +263,7 @@ public:
         registerPin(gate);
     }
     AudioInPin in;
-    MpControlPin<bool, 0, 4> gate;
+    BoolInPin gate;
 };
 
 TEST(GraphStart, AModuleWithoutOutputsSendsNothing) {

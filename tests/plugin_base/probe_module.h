@@ -61,10 +61,10 @@ public:
 
     AudioInPin signal;
     AudioOutPin offsets;
-    MpControlPin<bool, 0, 4> flag;
+    BoolInPin flag;
     AudioOutPin counts;
-    MpControlPin<float, 0, 6> startAt;
-    MpControlPin<float, 1, 6> echo;
+    FloatInPin startAt;
+    FloatOutPin echo;
 
     // Fixed capacity, so that recording never allocates; records past it are dropped.
     std::array<ProbeRecord, 256> records{};
