@@ -14,6 +14,7 @@
 #include "interfaces/result_codes.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/plugin_base/probe_module.h"
+#include "tests/support/mp_test_access.h"
 #include "tests/support/test_paths.h"
 
 namespace kvx::test {
@@ -125,9 +126,9 @@ TEST(AttachHost, EveryViewThatCarriesItAttachesAlike) {
         EXPECT_EQ(host.queries, 2);
         EXPECT_EQ(host.auxHandedOut, 1);
         EXPECT_EQ(host.servicesHandedOut, 1);
-        EXPECT_EQ(probe->hostServices, static_cast<IMpHostServices*>(&host));
-        EXPECT_EQ(probe->hostAux, static_cast<IMpHostAux*>(&host));
-        EXPECT_EQ(probe->hostSampleRate(), host.sampleRate);
+        EXPECT_EQ(MpTestAccess::hostServices(*probe), static_cast<IMpHostServices*>(&host));
+        EXPECT_EQ(MpTestAccess::hostAux(*probe), static_cast<IMpHostAux*>(&host));
+        EXPECT_EQ(MpTestAccess::hostSampleRate(*probe), host.sampleRate);
         EXPECT_EQ(static_cast<IMpPlugin*>(probe)->release(), 0);
         EXPECT_EQ(host.releases, 1);
     }

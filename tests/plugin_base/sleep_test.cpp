@@ -10,6 +10,7 @@
 
 #include "host/event_list.h"
 #include "tests/plugin_base/probe_harness.h"
+#include "tests/support/mp_test_access.h"
 
 namespace kvx::test {
 namespace {
@@ -40,7 +41,7 @@ TEST_F(Sleep, AFreshModuleAsksToSleepAtOnce) {
     harness.run(64, nullptr);
     EXPECT_TRUE(harness.host.sleepRequested);
     expectWritten({}, 64);
-    EXPECT_EQ(probe().blockOffset, 0);
+    EXPECT_EQ(MpTestAccess::blockPosition(probe()), 0);
 }
 
 struct CountdownCase {
@@ -70,8 +71,8 @@ TEST_P(Countdown, RunsForTheCountdownAcrossBlocksThenSleeps) {
         left -= processed;
         expectWritten(processed > 0 ? std::vector<Stretch>{{0, processed, true}} : std::vector<Stretch>{}, n);
         EXPECT_EQ(harness.host.sleepRequested, left <= 0);
-        EXPECT_EQ(probe().samplesBeforeSleep, left);
-        EXPECT_EQ(probe().blockOffset, 0);
+        EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), left);
+        EXPECT_EQ(MpTestAccess::blockPosition(probe()), 0);
     }
 }
 
@@ -90,7 +91,7 @@ TEST_F(Sleep, AStretchEndingAtAnEventIsProcessedWhole) {
     harness.run(64, events.head());
     expectWritten({{0, 10, false}}, 64);
     EXPECT_TRUE(harness.host.sleepRequested);
-    EXPECT_EQ(probe().samplesBeforeSleep, 0);
+    EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 0);
 }
 
 TEST_F(Sleep, ACountdownRunningOutBeforeAnEventStillReachesTheEvent) {
@@ -110,7 +111,7 @@ TEST_F(Sleep, AnInputThatStopsStreamingGetsAtLeastOneMoreSample) {
     harness.run(64, events.head());
     expectWritten({{0, 64, true}}, 64);
     EXPECT_FALSE(harness.host.sleepRequested);
-    ASSERT_EQ(probe().samplesBeforeSleep, 0);
+    ASSERT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 0);
 
     // Samples 0-9 run directly; the stop makes the module sleep-aware with a countdown of 1, so
     // sample 10 runs alone and the rest of the block is left for sleep.
@@ -119,7 +120,7 @@ TEST_F(Sleep, AnInputThatStopsStreamingGetsAtLeastOneMoreSample) {
     harness.run(64, events.head());
     expectWritten({{0, 10, false}, {10, 1, true}}, 64);
     EXPECT_TRUE(harness.host.sleepRequested);
-    EXPECT_EQ(probe().streamingCount, 0);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 0);
 }
 
 TEST_F(Sleep, AStopForAStillInputKeepsALongerCountdown) {
@@ -132,7 +133,7 @@ TEST_F(Sleep, AStopForAStillInputKeepsALongerCountdown) {
     EXPECT_TRUE(notified[0].signalUpdated);
     EXPECT_EQ(notified[0].streamingCount, 0);
     expectWritten({{0, 64, true}}, 64);
-    EXPECT_EQ(probe().samplesBeforeSleep, 500 - 64 - 64);
+    EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 500 - 64 - 64);
     EXPECT_FALSE(harness.host.sleepRequested);
 }
 
@@ -143,8 +144,8 @@ TEST_F(Sleep, AnInputStartingBetweenStretchesSwitchesToDirectProcessing) {
     harness.run(64, events.head());
     expectWritten({{0, 20, false}, {20, 44, true}}, 64);
     // Only the sleep-aware stretch counted down.
-    EXPECT_EQ(probe().samplesBeforeSleep, 100 - 64 - 20);
-    EXPECT_TRUE(probe().activeRoutine == probe().moduleRoutine);
+    EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 100 - 64 - 20);
+    EXPECT_TRUE(MpTestAccess::routesDirect(probe()));
 }
 
 TEST_F(Sleep, StreamingThatStartsInsideAWrappedCallFinishesTheStretchInOneCall) {
@@ -155,7 +156,7 @@ TEST_F(Sleep, StreamingThatStartsInsideAWrappedCallFinishesTheStretchInOneCall) 
     harness.run(64, events.head());
     expectWritten({{0, 20, true}, {20, 44, true}}, 64);
     EXPECT_FALSE(harness.host.sleepRequested);
-    EXPECT_TRUE(probe().activeRoutine == probe().moduleRoutine);
+    EXPECT_TRUE(MpTestAccess::routesDirect(probe()));
     EXPECT_EQ(harness.host.streamState(PROBE_OFFSETS).timestamp, 3);
     EXPECT_TRUE(harness.host.streamState(PROBE_OFFSETS).streaming);
 
@@ -174,20 +175,20 @@ TEST_F(Sleep, AStreamingInputKeepsTheModuleAwakeWhileTheOutputsAreStill) {
         EXPECT_FALSE(harness.host.sleepRequested);
         harness.run(64, nullptr);
     }
-    EXPECT_EQ(probe().streamingCount, 1);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 1);
 }
 
 TEST_F(Sleep, GraphStartWakesAndStillOutputsLetTheModuleSleepAgain) {
     harness.host.sleepCountdown = 8;
     events.add(0, EV_GRAPH_BEGIN);
     harness.run(32, events.head());
-    EXPECT_EQ(probe().streamingCount, 2);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 2);
     expectWritten({{0, 32, true}}, 32);
 
     events.clear();
     events.addBool(4, PROBE_FLAG, false);
     harness.run(32, events.head());
-    EXPECT_EQ(probe().streamingCount, 0);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 0);
     expectWritten({{0, 4, false}, {4, 8, true}}, 32);
     EXPECT_TRUE(harness.host.sleepRequested);
 }
