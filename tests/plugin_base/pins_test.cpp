@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,31 @@ TEST_F(Pins, RegistrationNumbersThePinsInOrderAndBindingFindsThem) {
     EXPECT_EQ(harness.view2()->bindPinBuffer(PROBE_PIN_COUNT, unused), RESULT_FAIL);
     EXPECT_EQ(harness.view2()->bindPinBuffer(-1, unused), RESULT_FAIL);
     EXPECT_EQ(probe().signal.boundBuffer(), harness.signal.block());  // untouched by the failed binds
+}
+
+// A module whose pin enum and registration order disagree cannot be built: the registration
+// that would give a pin another id than its enum says throws, before it changes anything.
+class RegistersLater : public MpBase2 {
+public:
+    void add(MpPinBase& pin, int32_t expectedId) { registerPin(pin, expectedId); }
+};
+
+TEST(RegisterPin, AnIdOutOfOrderThrowsAndChangesNothing) {
+    AudioInPin first, second;
+    BoolInPin third;
+    RegistersLater module;
+    module.add(first, 0);
+    for (int32_t wrong : {0, 2, -1, 1000}) {
+        SCOPED_TRACE("expected id " + std::to_string(wrong));
+        EXPECT_THROW(module.add(second, wrong), std::logic_error);
+        EXPECT_EQ(MpTestAccess::pins(module).size(), 1u);
+        EXPECT_EQ(MpTestAccess::id(second), -1);
+        EXPECT_EQ(MpTestAccess::owner(second), nullptr);
+    }
+    module.add(second, 1);
+    module.add(third, 2);
+    EXPECT_EQ(MpTestAccess::id(third), 2);
+    EXPECT_EQ(MpTestAccess::owner(third), &module);
 }
 
 TEST_F(Pins, AValueEventTakesItsBytesFromDataBeforeTheInlineBytes) {
