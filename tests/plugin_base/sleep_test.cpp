@@ -165,6 +165,21 @@ TEST_F(Sleep, StreamingThatStartsInsideAWrappedCallFinishesTheStretchInOneCall) 
     EXPECT_FALSE(harness.host.sleepRequested);
 }
 
+TEST_F(Sleep, ACountdownStoredDuringAWrappedCallReplacesTheLoweredOne) {
+    // The outputs go constant at 0: countdown 20. The wrapper lowers it to 0 and runs samples
+    // 0-19, during which the routine declares the outputs constant again (at 5) and the host
+    // stores 20 anew: samples 20-39 run as well before the module asks to sleep. Lowering after
+    // the call would have overwritten the new countdown and slept at 20.
+    harness.host.sleepCountdown = 20;
+    events.addBool(0, PROBE_FLAG, false);
+    events.addFloat(0, PROBE_STOP_AT, 5.0f);
+    harness.run(64, events.head());
+    expectWritten({{0, 20, true}, {20, 20, true}}, 64);
+    EXPECT_TRUE(harness.host.sleepRequested);
+    EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 0);
+    EXPECT_EQ(harness.host.streamState(PROBE_OFFSETS).timestamp, 5);
+}
+
 TEST_F(Sleep, AStreamingInputKeepsTheModuleAwakeWhileTheOutputsAreStill) {
     harness.host.sleepCountdown = 0;
     events.add(0, EV_STREAM_BEGIN, PROBE_SIGNAL);
@@ -191,6 +206,51 @@ TEST_F(Sleep, GraphStartWakesAndStillOutputsLetTheModuleSleepAgain) {
     EXPECT_EQ(MpTestAccess::streamingCount(probe()), 0);
     expectWritten({{0, 4, false}, {4, 8, true}}, 32);
     EXPECT_TRUE(harness.host.sleepRequested);
+}
+
+// WhenNothingStreams sleeps while nothing streams, Always whatever streams, any other value
+// never. Whatever the policy, the wrapper goes back in front when the count returns to 0; under
+// a policy that forbids sleep it hands over to the routine at its first call.
+TEST(SleepPolicy, DecidesWhenTheModuleMaySleep) {
+    struct Case {
+        const char* name;
+        SleepPolicy policy;
+        std::vector<Stretch> whileStreaming;
+        std::vector<Stretch> afterTheStop;
+        bool sleeps;
+    };
+    const std::vector<Stretch> whole{{0, 64, true}};
+    const std::vector<Stretch> stopAtTen{{0, 10, false}, {10, 1, true}};  // then the countdown of 1 runs out
+    const std::vector<Stretch> handedOver{{0, 10, false}, {10, 54, true}};
+    const Case cases[] = {
+        {"WhenNothingStreams", SleepPolicy::WhenNothingStreams, whole, stopAtTen, true},
+        {"Always", SleepPolicy::Always, {}, stopAtTen, true},
+        {"Never", SleepPolicy::Never, whole, handedOver, false},
+        {"7", static_cast<SleepPolicy>(7), whole, handedOver, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProbeHarness harness;
+        host::EventList events;
+        harness.host.sleepCountdown = 0;
+        MpTestAccess::setSleepPolicy(harness.probe(), c.policy);
+        events.add(0, EV_STREAM_BEGIN, PROBE_SIGNAL);
+        harness.run(64, events.head());
+        EXPECT_EQ(harness.stretches(), c.whileStreaming);
+        EXPECT_EQ(harness.host.sleepRequested, c.whileStreaming.empty());
+
+        events.clear();
+        events.add(10, EV_STREAM_END, PROBE_SIGNAL);
+        harness.run(64, events.head());
+        EXPECT_EQ(harness.stretches(), c.afterTheStop);
+        EXPECT_EQ(harness.host.sleepRequested, c.sleeps);
+
+        // Outside process: an output that streams and stops again puts the wrapper in front.
+        harness.probe().offsets.declareStreaming(true, 0);
+        EXPECT_EQ(MpTestAccess::routesDirect(harness.probe()), c.policy != SleepPolicy::Always);
+        harness.probe().offsets.declareStreaming(false, 0);
+        EXPECT_TRUE(MpTestAccess::routesThroughWrapper(harness.probe()));
+    }
 }
 
 }  // namespace
