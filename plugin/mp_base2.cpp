@@ -35,9 +35,9 @@ void MpBase2::process(int32_t sampleCount, const HostEvent* events) noexcept {
         const int32_t time = eventTime(head, sampleCount);
         if (time > blockOffset) {
             const int32_t span = time - blockOffset;
-            sleep.allowSleep(false);
+            sleepState.allowSleep(false);
             runActive(span);
-            sleep.allowSleep(true);
+            sleepState.allowSleep(true);
             remaining -= span;
             if (remaining == 0) return;
             blockOffset += span;
@@ -72,14 +72,14 @@ void MpBase2::deliverGroup(const HostEvent* first, const HostEvent* end) noexcep
 }
 
 void MpBase2::streamingChanged(bool isStreaming) noexcept {
-    chooseActiveRoutine(sleep.streamingChanged(isStreaming));
+    chooseActiveRoutine(sleepState.streamingChanged(isStreaming));
 }
 
 void MpBase2::sleepAwareRoutine(int32_t sampleCount) noexcept {
     ScopedBlockPosition position(*this, 0);
     int32_t remaining = sampleCount;
     for (;;) {
-        const SleepStep step = sleep.nextStep(remaining);
+        const SleepStep step = sleepState.nextStep(remaining);
         switch (step.kind) {
             case SleepStep::Run:
                 remaining -= step.samples;

@@ -58,7 +58,7 @@ protected:
     // This audio pin's streaming state really changed.
     void tellOwnerStreamingChanged(bool isStreaming) noexcept { plugin->streamingChanged(isStreaming); }
     // This audio input stopped streaming (or was told so again).
-    void tellOwnerInputStopped() noexcept { plugin->sleep.inputStoppedStreaming(); }
+    void tellOwnerInputStopped() noexcept { plugin->sleepState.inputStoppedStreaming(); }
     // This output is constant: the host stores the owner's sleep countdown.
     void handCountdownToHost() noexcept { plugin->handCountdownToHost(); }
     // Tells the host whether this output is changing from `position` on.

@@ -119,7 +119,7 @@ void MpPluginBase::hostRequestSleep() noexcept {
 }
 
 void MpPluginBase::handCountdownToHost() noexcept {
-    if (hostServices != nullptr) hostServices->getSleepCountdown(sleep.countdownForHost());
+    if (hostServices != nullptr) hostServices->getSleepCountdown(sleepState.countdownForHost());
 }
 
 }  // namespace kvx

@@ -90,7 +90,7 @@ protected:
     // When the sleep-aware wrapper may let the module sleep (construction: WhenNothingStreams).
     // Takes effect at the wrapper's next call (which hands over to the module's routine if the
     // sleep path no longer applies) or at the next streaming change.
-    void setSleepPolicy(SleepPolicy policy) noexcept { sleep.setPolicy(policy); }
+    void setSleepPolicy(SleepPolicy policy) noexcept { sleepState.setPolicy(policy); }
 
     // Moves the block position `offset` samples along the current stretch for the lifetime of
     // the scope and puts it back on every way out. Within it, pins read and report at that
@@ -143,7 +143,7 @@ private:
     IMpHostAux* hostAux = nullptr;            // held, never called or released
     std::map<int32_t, MpPinBase*> pins;       // id -> pin, not owning (pins are members)
     int32_t blockOffset = 0;                  // position in the current host block
-    SleepState sleep;                         // streaming count, countdown, policy, sleep permission
+    SleepState sleepState;                    // streaming count, countdown, policy, sleep permission
     bool forwardingGuard = false;             // set while customCall forwards between views
 };
 

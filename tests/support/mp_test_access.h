@@ -27,9 +27,11 @@ struct MpTestAccess {
     static void setBlockPosition(MpPluginBase& module, int32_t position) { module.blockOffset = position; }
 
     // --- Streaming and sleep ---
-    static int32_t samplesBeforeSleep(const MpPluginBase& module) { return module.sleep.samplesBeforeSleep; }
-    static int32_t streamingCount(const MpPluginBase& module) { return module.sleep.streamingCount; }
-    static bool sleepAllowed(const MpPluginBase& module) { return module.sleep.sleepAllowed; }
+    static int32_t samplesBeforeSleep(const MpPluginBase& module) {
+        return module.sleepState.samplesBeforeSleep;
+    }
+    static int32_t streamingCount(const MpPluginBase& module) { return module.sleepState.streamingCount; }
+    static bool sleepAllowed(const MpPluginBase& module) { return module.sleepState.sleepAllowed; }
     static void setSleepPolicy(MpPluginBase& module, SleepPolicy policy) { module.setSleepPolicy(policy); }
     // Which routine block processing calls for the next stretch.
     static bool routesDirect(const MpBase2& module) { return module.activeRoutine == module.moduleRoutine; }
