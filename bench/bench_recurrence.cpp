@@ -25,8 +25,7 @@ struct LongSegment {
 
 void floorMoving(benchmark::State& state) {
     LongSegment setup;
-    const adsr::Adsr& module = setup.voice.module();
-    const FloorSegment start{module.level, module.asymptote, module.coefficient, module.threshold};
+    const FloorSegment start = floorSegmentOf(setup.voice.module().runningSegment());
     std::vector<float> out(CHUNK);
     for (auto _ : state) {
         FloorSegment segment = start;
@@ -37,14 +36,11 @@ void floorMoving(benchmark::State& state) {
 }
 
 void moduleMoving(benchmark::State& state) {
-    LongSegment setup;
+    LongSegment setup;  // leaves the module at block position 0
     adsr::Adsr& module = setup.voice.module();
-    const double level = module.level;
-    const int64_t steps = module.stepsLeft;
-    module.blockOffset = 0;
+    const adsr::Adsr::SegmentSnapshot start = module.runningSegment();
     for (auto _ : state) {
-        module.level = level;
-        module.stepsLeft = steps;
+        module.restoreSegment(start);
         module.generateEnvelope(CHUNK);
         benchmark::ClobberMemory();
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/floor_loop.h"
 #include "bench/note.h"
 #include "interfaces/host_event.h"
 #include "interfaces/host_interfaces.h"
@@ -56,6 +57,11 @@ private:
     std::vector<std::vector<float>> inputBuffers;
     std::vector<float> outputBuffer;
 };
+
+// The floor loop's view of an envelope's running segment.
+inline FloorSegment floorSegmentOf(const adsr::Adsr::SegmentSnapshot& running) {
+    return FloorSegment{running.level, running.asymptote, running.coefficient, running.threshold};
+}
 
 // Builds event records in caller-owned storage (linked in array order).
 HostEvent boolEvent(int32_t timestamp, int32_t pinId, bool value);

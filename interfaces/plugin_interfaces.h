@@ -7,7 +7,8 @@
 // A host MUST attach before the first process() and MUST bind every audio pin to a buffer at
 // least as long as the largest block it will pass. Events in one list MUST be in non-decreasing
 // timestamp order with timestamps in 0..sampleCount-1. One instance MUST NOT be called from two
-// threads at once. Slot orders are append-only.
+// threads at once; the tags at each slot (explained in mp_unknown.h) say the rest. Slot orders
+// are append-only: never insert, remove or reorder an operation.
 #pragma once
 
 #include <cstdint>
@@ -22,13 +23,16 @@ namespace kvx {
 // wire they are the same operations as IMpPlugin2's.
 class IMpPlugin : public IMpUnknown {
 public:
-    // Slot 3. Always RESULT_OK.
+    // Slot 3. [any thread, not concurrently with process] Always RESULT_OK.
     virtual int32_t openModule() noexcept = 0;
-    // Slot 4. Binds the host-owned sample buffer to the pin; RESULT_FAIL for an unknown pin id.
+    // Slot 4. [any thread, not concurrently with process] Binds the host-owned sample buffer to
+    // the pin; RESULT_FAIL for an unknown pin id. The buffer stays the host's.
     virtual int32_t bindPinBuffer(int32_t pinId, float* buffer) noexcept = 0;
-    // Slot 5 (`process`). Runs one block; same as IMpPlugin2::process. Real-time safe.
+    // Slot 5 (`process`). [audio thread] Runs one block; same as IMpPlugin2::process.
+    // Real-time safe.
     virtual void processV1(int32_t sampleCount, const HostEvent* events) noexcept = 0;
-    // Slot 6 (`customCall`). Three uninterpreted arguments; forwarded to IMpPlugin2::customCall.
+    // Slot 6 (`customCall`). [any thread, not concurrently with process] Three uninterpreted
+    // arguments; forwarded to IMpPlugin2::customCall.
     virtual int32_t customCallV1(intptr_t a, intptr_t b, void* c) noexcept = 0;
 
 protected:
@@ -38,17 +42,21 @@ protected:
 // Second-version plug-in interface (extends IMpUnknown, not IMpPlugin).
 class IMpPlugin2 : public IMpUnknown {
 public:
-    // Slot 3. Obtains IMpHostAux, then IMpHostServices from `host`; returns the result of the
-    // IMpHostServices query. Keeps no reference to `host` itself.
+    // Slot 3. [any thread, not concurrently with process; before the first process]
+    // Obtains IMpHostAux, then IMpHostServices from `host`; returns the result of the
+    // IMpHostServices query. Keeps no reference to `host` itself. A repeated attach releases
+    // the services obtained before.
     virtual int32_t attachHost(IMpUnknown* host) noexcept = 0;
-    // Slot 4. Always RESULT_OK.
+    // Slot 4. [any thread, not concurrently with process] Always RESULT_OK.
     virtual int32_t openModule() noexcept = 0;
-    // Slot 5. As IMpPlugin::bindPinBuffer.
+    // Slot 5. [any thread, not concurrently with process] As IMpPlugin::bindPinBuffer.
     virtual int32_t bindPinBuffer(int32_t pinId, float* buffer) noexcept = 0;
-    // Slot 6. Runs `sampleCount` samples, applying each event at its timestamp. `events` may be
-    // null. Real-time safe: no allocation, no lock, no system call.
+    // Slot 6. [audio thread] Runs `sampleCount` samples, applying each event at its timestamp.
+    // `events` may be null; the module reads the records only during this call. Real-time safe:
+    // no allocation, no lock, no system call.
     virtual void process(int32_t sampleCount, const HostEvent* events) noexcept = 0;
-    // Slot 7. Three uninterpreted arguments; forwarded once to IMpPlugin's customCall.
+    // Slot 7. [any thread, not concurrently with process] Three uninterpreted arguments;
+    // forwarded once to IMpPlugin's customCall.
     virtual int32_t customCall(intptr_t a, intptr_t b, void* c) noexcept = 0;
 
 protected:
@@ -57,7 +65,8 @@ protected:
 
 class IMpLegacyInitialization : public IMpUnknown {
 public:
-    // Slot 3. As IMpPlugin2::attachHost.
+    // Slot 3. [any thread, not concurrently with process; before the first process]
+    // As IMpPlugin2::attachHost.
     virtual int32_t attachHost(IMpUnknown* host) noexcept = 0;
 
 protected:
@@ -69,7 +78,8 @@ protected:
 // The oldest initialisation view: one slot, no identifier, outside the family namespace.
 class IoldSchoolInitialisation {
 public:
-    // Slot 0. As IMpPlugin2::attachHost.
+    // Slot 0. [any thread, not concurrently with process; before the first process]
+    // As IMpPlugin2::attachHost.
     virtual int32_t attachHost(kvx::IMpUnknown* host) noexcept = 0;
 
 protected:

@@ -6,13 +6,11 @@ namespace kvx {
 void AudioInPin::decodeEvent(const HostEvent* event) noexcept {
     if (event->type != EV_STREAM_BEGIN && event->type != EV_STREAM_END) return;
     updated = true;
-    bool nowStreaming = event->type == EV_STREAM_BEGIN;
-    if (nowStreaming != streaming) {
-        streaming = nowStreaming;
-        plugin->streamingChanged(nowStreaming);
-    }
-    // Process at least the sample where the input went still before sleeping.
-    if (!streaming && plugin->samplesBeforeSleep < 1) plugin->samplesBeforeSleep = 1;
+    const bool nowStreaming = event->type == EV_STREAM_BEGIN;
+    setStreaming(nowStreaming);
+    // Process at least the sample where the input went still before sleeping (also when it
+    // was still already).
+    if (!nowStreaming) tellOwnerInputStopped();
 }
 
 void AudioInPin::finishEvent(const HostEvent* event) noexcept {
@@ -20,13 +18,12 @@ void AudioInPin::finishEvent(const HostEvent* event) noexcept {
 }
 
 void AudioOutPin::declareStreaming(bool isStreaming, int32_t position) noexcept {
-    if (position == -1) position = plugin->blockOffset;
-    if (isStreaming != streaming) {
-        streaming = isStreaming;
-        plugin->streamingChanged(isStreaming);
-    }
-    if (!streaming) plugin->hostGetSleepCountdown();
-    plugin->hostSendPinStreaming(position, id, streaming);
+    position = resolvePosition(position);
+    setStreaming(isStreaming);
+    // On every call, changed or not: a constant output hands the countdown over again, and the
+    // host hears the state again.
+    if (!isStreaming) handCountdownToHost();
+    reportStreamingToHost(position, isStreaming);
 }
 
 }  // namespace kvx

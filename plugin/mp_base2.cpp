@@ -35,9 +35,9 @@ void MpBase2::process(int32_t sampleCount, const HostEvent* events) noexcept {
         const int32_t time = eventTime(head, sampleCount);
         if (time > blockOffset) {
             const int32_t span = time - blockOffset;
-            sleepAllowed = false;
+            sleepState.allowSleep(false);
             runActive(span);
-            sleepAllowed = true;
+            sleepState.allowSleep(true);
             remaining -= span;
             if (remaining == 0) return;
             blockOffset += span;
@@ -72,44 +72,38 @@ void MpBase2::deliverGroup(const HostEvent* first, const HostEvent* end) noexcep
 }
 
 void MpBase2::streamingChanged(bool isStreaming) noexcept {
-    streamingCount += isStreaming ? 1 : -1;
-    if (streamingCount != 0 && sleepPolicy != 1)
-        activeRoutine = moduleRoutine;
-    else
-        activeRoutine = &MpBase2::sleepAwareRoutine;
+    chooseActiveRoutine(sleepState.streamingChanged(isStreaming));
 }
 
 void MpBase2::sleepAwareRoutine(int32_t sampleCount) noexcept {
-    const int32_t saved = blockOffset;
+    ScopedBlockPosition position(*this, 0);
     int32_t remaining = sampleCount;
     for (;;) {
-        bool sleepy = sleepPolicy == -1 ? streamingCount == 0 : sleepPolicy == 1;
-        if (!sleepy) {
-            activeRoutine = moduleRoutine;
-            if (remaining > 0) (this->*moduleRoutine)(remaining);
-            break;
-        }
-        if (samplesBeforeSleep <= 0) {
-            if (sleepAllowed) {
-                hostRequestSleep();
+        const SleepStep step = sleepState.nextStep(remaining);
+        switch (step.kind) {
+            case SleepStep::Run:
+                remaining -= step.samples;
+                (this->*moduleRoutine)(step.samples);
+                position.advance(step.samples);
                 break;
-            }
-            samplesBeforeSleep = remaining;  // a stretch that ends at an event runs whole
+            case SleepStep::HandOver:
+                chooseActiveRoutine(Route::Direct);
+                if (remaining > 0) (this->*moduleRoutine)(remaining);
+                return;
+            case SleepStep::RequestSleep:
+                hostRequestSleep();
+                return;
+            case SleepStep::Done:
+                return;
         }
-        if (remaining == 0) break;
-        int32_t n = samplesBeforeSleep < remaining ? samplesBeforeSleep : remaining;
-        // Lowered before the call: a countdown the host stores meanwhile replaces this value.
-        samplesBeforeSleep -= n;
-        remaining -= n;
-        (this->*moduleRoutine)(n);
-        blockOffset += n;
     }
-    blockOffset = saved;
 }
 
 void MpBase2::installModuleRoutine(SubBlockRoutine routine) noexcept {
-    if (activeRoutine == moduleRoutine) activeRoutine = routine;
+    // Only a direct route follows the new routine; the wrapper, if in front, stays there.
+    const bool direct = activeRoutine == moduleRoutine;
     moduleRoutine = routine;
+    if (direct) chooseActiveRoutine(Route::Direct);
 }
 
 }  // namespace kvx

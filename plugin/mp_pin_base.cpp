@@ -1,8 +1,6 @@
 // MpPinBase: callback dispatch and sending values to the host.
 #include "plugin/mp_pin_base.h"
 
-#include "plugin/mp_plugin_base.h"
-
 namespace kvx {
 
 void MpPinBase::notifyEvent(const HostEvent* event) noexcept {
@@ -10,8 +8,7 @@ void MpPinBase::notifyEvent(const HostEvent* event) noexcept {
 }
 
 int32_t MpPinBase::sendRawValue(int32_t size, const void* data, int32_t position) noexcept {
-    if (position == -1) position = plugin->blockOffset;
-    return plugin->hostSendPinValue(position, id, size, data);
+    return plugin->hostSendPinValue(resolvePosition(position), id, size, data);
 }
 
 }  // namespace kvx

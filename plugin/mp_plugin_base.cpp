@@ -1,7 +1,10 @@
 // MpPluginBase: reference counting, interface lookup, host attachment, pins and forwarding.
 #include "plugin/mp_plugin_base.h"
 
+#include <stdexcept>
+
 #include "interfaces/interface_ids.h"
+#include "interfaces/pin_codes.h"
 #include "interfaces/result_codes.h"
 #include "plugin/mp_pin_base.h"
 
@@ -76,16 +79,29 @@ int32_t MpPluginBase::customCall(intptr_t a, intptr_t b, void* c) noexcept {
 
 void MpPluginBase::handleGraphStart() noexcept {
     for (auto& [id, pin] : pins)
-        if (pin->pinDirection() == 1) pin->sendInitialValue();
+        if (pin->pinDirection() == PIN_DIRECTION_OUT) pin->sendInitialValue();
 }
 
+int32_t MpPluginBase::nextPinId() const noexcept { return pins.empty() ? 0 : pins.rbegin()->first + 1; }
+
 void MpPluginBase::registerPin(MpPinBase& pin, PinCallback callback) {
-    int32_t id = pins.empty() ? 0 : pins.rbegin()->first + 1;
+    const int32_t id = nextPinId();
     pin.id = id;
     pin.plugin = this;
     pin.callback = callback;
-    if (callback == nullptr && pin.pinDirection() == 0) pin.callback = pin.defaultCallback();
+    if (callback == nullptr && pin.pinDirection() == PIN_DIRECTION_IN) pin.callback = pin.defaultCallback();
     pins.emplace(id, &pin);
+}
+
+void MpPluginBase::registerPin(MpPinBase& pin, int32_t expectedId, PinCallback callback) {
+    if (nextPinId() != expectedId) throw std::logic_error("pin registered out of the order of its id");
+    registerPin(pin, callback);
+}
+
+float MpPluginBase::hostSampleRate() noexcept {
+    float sampleRate = 0.0f;
+    if (hostServices != nullptr) hostServices->querySampleRate(&sampleRate);
+    return sampleRate;
 }
 
 int32_t MpPluginBase::hostSendPinValue(int32_t timestamp, int32_t pinId, int32_t size,
@@ -102,14 +118,8 @@ void MpPluginBase::hostRequestSleep() noexcept {
     if (hostServices != nullptr) hostServices->requestSleep();
 }
 
-void MpPluginBase::hostGetSleepCountdown() noexcept {
-    if (hostServices != nullptr) hostServices->getSleepCountdown(&samplesBeforeSleep);
-}
-
-float MpPluginBase::hostSampleRate() noexcept {
-    float sampleRate = 0.0f;
-    if (hostServices != nullptr) hostServices->querySampleRate(&sampleRate);
-    return sampleRate;
+void MpPluginBase::handCountdownToHost() noexcept {
+    if (hostServices != nullptr) hostServices->getSleepCountdown(sleepState.countdownForHost());
 }
 
 }  // namespace kvx

@@ -286,6 +286,28 @@ TEST_F(RawAbi, LegacyViewAttaches) {
     EXPECT_EQ(host.releases, 1);
 }
 
+// A second attachHost, through another view's slot, releases the first host's services once;
+// the module's destruction releases the second host's.
+TEST_F(RawAbi, ARepeatedAttachReleasesTheEarlierHostServicesOnce) {
+    void* second = createRaw();
+    void* legacy = nullptr;
+    ASSERT_EQ(query(second, LEGACY, &legacy), 0);
+    RawHost first{hostTable, 1, 0, 48000.0f, {}, 0, 0, 0};
+    RawHost next{hostTable, 1, 0, 48000.0f, {}, 0, 0, 0};
+    EXPECT_EQ(slot<AttachFn>(second, 3)(second, &first), 0);  // IMpPlugin2 slot 3
+    EXPECT_EQ(first.refs, 3);                                 // IMpHostAux and IMpHostServices
+    EXPECT_EQ(slot<AttachFn>(legacy, 3)(legacy, &next), 0);   // IMpLegacyInitialization slot 3
+    EXPECT_EQ(first.releases, 1);
+    EXPECT_EQ(first.refs, 2);  // the IMpHostAux reference is kept
+    EXPECT_EQ(next.refs, 3);
+    EXPECT_EQ(next.releases, 0);
+    release(legacy);
+    EXPECT_EQ(release(second), 0);
+    EXPECT_EQ(first.releases, 1);
+    EXPECT_EQ(next.releases, 1);
+    EXPECT_EQ(next.refs, 2);
+}
+
 // The size field (offset 12) and the data pointer (offset 24) decide how the value is read:
 // a gate whose inline bytes say false but whose `data` says true is true; a 1-byte gate value
 // reads only its first byte.

@@ -1,20 +1,23 @@
 // Adsr: pins, transitions, segment set-up and the per-sample envelope loop.
 #include "modules/adsr/adsr.h"
 
+#include "modules/adsr/adsr_pins.h"
+
 namespace kvx::adsr {
 
 Adsr::Adsr() {
-    registerPin(trigger);
-    registerPin(gate);
-    registerPin(attackTime);
-    registerPin(decayTime);
-    registerPin(sustainLevel);
-    registerPin(releaseTime);
-    registerPin(attackCurve);
-    registerPin(decayCurve);
-    registerPin(releaseCurve);
-    registerPin(output);
-    registerPin(reset);
+    // Each pin must receive the id hosts know it by: a call out of order throws.
+    registerPin(trigger, PIN_TRIGGER);
+    registerPin(gate, PIN_GATE);
+    registerPin(attackTime, PIN_ATTACK_TIME);
+    registerPin(decayTime, PIN_DECAY_TIME);
+    registerPin(sustainLevel, PIN_SUSTAIN_LEVEL);
+    registerPin(releaseTime, PIN_RELEASE_TIME);
+    registerPin(attackCurve, PIN_ATTACK_CURVE);
+    registerPin(decayCurve, PIN_DECAY_CURVE);
+    registerPin(releaseCurve, PIN_RELEASE_CURVE);
+    registerPin(output, PIN_OUTPUT);
+    registerPin(reset, PIN_RESET);
 }
 
 IMpUnknown* createAdsr() {
@@ -23,24 +26,33 @@ IMpUnknown* createAdsr() {
 }
 
 void Adsr::onPinChanges() noexcept {
+    // Installed at the first pin change, not at construction: until the host's first event the
+    // module's routine is emptyRoutine and the host's output buffer is left unwritten.
     const SubBlockRoutine envelope = subBlockRoutine(&Adsr::generateEnvelope);
-    if (moduleRoutine != envelope) {
+    if (!isInstalled(envelope)) {
         installModuleRoutine(envelope);
         output.declareStreaming(false, -1);
     }
-    if (reset.updated && reset.value == 1.0f) {
-        state = STATE_RELEASE;
-        nextSegment();  // past release: idle, level kept
-    }
-    if (trigger.updated && trigger.value && gate.value) {
-        state = STATE_IDLE;
-        nextSegment();  // attack from the current level
-    }
+    if (reset.updatedNow() && reset.currentValue() == 1.0f) goIdle();
+    if (trigger.updatedNow() && trigger.currentValue() && gate.currentValue()) startAttack();
     // Unsigned: idle (-1) and release (3) do not qualify.
-    if (gate.updated && !gate.value && static_cast<uint32_t>(state) <= STATE_SUSTAIN) {
-        state = STATE_SUSTAIN;
-        nextSegment();  // release from the current level
-    }
+    if (gate.updatedNow() && !gate.currentValue() && static_cast<uint32_t>(state) <= STATE_SUSTAIN)
+        startRelease();
+}
+
+void Adsr::startAttack() noexcept {
+    state = STATE_IDLE;
+    nextSegment();
+}
+
+void Adsr::startRelease() noexcept {
+    state = STATE_SUSTAIN;
+    nextSegment();
+}
+
+void Adsr::goIdle() noexcept {
+    state = STATE_RELEASE;
+    nextSegment();  // past release: idle, level kept
 }
 
 void Adsr::startSegment(double time, double curve, double target) noexcept {
@@ -89,15 +101,13 @@ void Adsr::nextSegment() noexcept {
 
 __attribute__((noinline, cold)) void Adsr::endSegmentAt(int32_t offset) noexcept {
     level = endValue;
-    const int32_t saved = blockOffset;
-    blockOffset = saved + offset;
+    const ScopedBlockPosition atEnd(*this, offset);  // the next segment reads its inputs here
     nextSegment();
-    blockOffset = saved;
 }
 
 void Adsr::generateEnvelope(int32_t sampleCount) noexcept {
     if (sampleCount <= 0) return;
-    float* const out = output.buffer + blockOffset;
+    float* const out = output.boundBuffer() + blockPosition();
     int32_t i = 0;
     while (i < sampleCount) {
         // Samples the segment may run before its step limit forces the end.

@@ -10,6 +10,7 @@
 #include "plugin/audio_pins.h"
 #include "plugin/control_pins.h"
 #include "plugin/mp_base2.h"
+#include "plugin/test_access.h"
 
 namespace kvx::adsr {
 
@@ -23,23 +24,64 @@ enum EnvelopeState : int32_t {
 
 class Adsr : public MpBase2 {
 public:
+    // Registers the eleven pins with the ids of adsr_pins.h.
     Adsr();
 
+    // ===== For benchmarks and tools in process (hosts use the interface operations only) =====
+    // The running segment, as a value.
+    struct SegmentSnapshot {
+        double level;
+        double coefficient;
+        double endValue;
+        double asymptote;
+        double threshold;
+        EnvelopeState state;
+        int64_t stepsLeft;
+    };
+    SegmentSnapshot runningSegment() const noexcept {
+        return SegmentSnapshot{level, coefficient, endValue, asymptote, threshold, state, stepsLeft};
+    }
+    // Puts back a segment taken with runningSegment(), e.g. to time the same stretch again.
+    // The output's streaming state is left as it is. Not from inside process.
+    void restoreSegment(const SegmentSnapshot& segment) noexcept {
+        level = segment.level;
+        coefficient = segment.coefficient;
+        endValue = segment.endValue;
+        asymptote = segment.asymptote;
+        threshold = segment.threshold;
+        state = segment.state;
+        stepsLeft = segment.stepsLeft;
+    }
+
+    // The sub-block routine, installed as the module's routine: `sampleCount` output samples
+    // from the block position on. Per sample one update, two comparisons, one store; a segment
+    // ends on the exact sample. Real-time safe.
+    void generateEnvelope(int32_t sampleCount) noexcept;
+
+protected:
     // Reset, then trigger, then gate off, as set by the events of one timestamp.
     void onPinChanges() noexcept override;
+
+private:
+    friend struct kvx::MpTestAccess;
+
+    // The transitions: each sets the stage it leaves from, then nextSegment() sets up the next.
+    void startAttack() noexcept;   // from the current level, whatever runs
+    void startRelease() noexcept;  // from the current level
+    void goIdle() noexcept;        // holding the current level
 
     // Sets up a moving segment from `level` to `target`; declares the output streaming.
     void startSegment(double time, double curve, double target) noexcept;
     // Sets up a still segment ending at `value`; declares the output constant.
     void hold(double value) noexcept;
-    // Advances `state` and sets up the new segment from the inputs at blockOffset.
+    // Advances `state` and sets up the new segment from the inputs at the block position.
     void nextSegment() noexcept;
-    // The sub-block routine: `sampleCount` output samples from blockOffset on. Per sample one
-    // update, two comparisons, one store; a segment ends on the exact sample. Real-time safe.
-    void generateEnvelope(int32_t sampleCount) noexcept;
+    // Ends the running segment on sample `offset` of the current stretch. Kept out of the
+    // sample loop so that the end test stays a real branch.
+    void endSegmentAt(int32_t offset) noexcept;
 
-    MpControlPin<bool, 0, 4> trigger;
-    MpControlPin<bool, 0, 4> gate;
+    BoolInPin trigger;
+    BoolInPin gate;
     AudioInPin attackTime;
     AudioInPin decayTime;
     AudioInPin sustainLevel;
@@ -48,7 +90,7 @@ public:
     AudioInPin decayCurve;
     AudioInPin releaseCurve;
     AudioOutPin output;
-    MpControlPin<float, 0, 6> reset;
+    FloatInPin reset;
 
     double level = 0.0;        // current value, written every sample
     double coefficient = 0.0;  // share of the way to `asymptote` per sample (< 0: accelerating)
@@ -57,11 +99,6 @@ public:
     double threshold = 0.0;    // `level` below it ends the segment
     EnvelopeState state = STATE_IDLE;
     int64_t stepsLeft = UNLIMITED_STEPS;  // the segment ends on the step this reaches 1, at the latest
-
-private:
-    // Ends the running segment on sample `offset` of the current stretch. Kept out of the
-    // sample loop so that the end test stays a real branch.
-    void endSegmentAt(int32_t offset) noexcept;
 };
 
 // The creator registered with the factory: a new instance as IMpUnknown (its IMpPlugin2 view),

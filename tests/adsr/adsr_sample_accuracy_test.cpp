@@ -39,20 +39,23 @@ void addEvents(AdsrSession& session) {
 
 constexpr int64_t LENGTH = 64 * 1000;
 
+// Sustain level, release time and attack curve that change on every sample of the session.
+void setChangingParams(AdsrSession& session, const EnvelopeParams& base) {
+    session.setParams(
+        [base](int64_t t) {
+            EnvelopeParams p = base;
+            p.sustainLevel = 0.3f + 0.2f * static_cast<float>(std::sin(static_cast<double>(t) * 0.001));
+            p.releaseTime = 0.2f + 0.1f * static_cast<float>(t % 97) / 97.0f;
+            p.attackCurve = static_cast<float>(t % 13) / 13.0f - 0.5f;
+            return p;
+        },
+        LENGTH);
+}
+
 std::vector<float> renderNote(const Note& note, int32_t blockSize, bool honourSleep, int64_t* slept,
                               std::vector<float>* reference) {
     AdsrSession session(note.rate, note.params);
-    if (note.changingParams) {
-        session.setParams(
-            [base = note.params](int64_t t) {
-                EnvelopeParams p = base;
-                p.sustainLevel = 0.3f + 0.2f * static_cast<float>(std::sin(static_cast<double>(t) * 0.001));
-                p.releaseTime = 0.2f + 0.1f * static_cast<float>(t % 97) / 97.0f;
-                p.attackCurve = static_cast<float>(t % 13) / 13.0f - 0.5f;
-                return p;
-            },
-            LENGTH);
-    }
+    if (note.changingParams) setChangingParams(session, note.params);
     addEvents(session);
     session.blocks().runner().honourSleep = honourSleep;
     session.blocks().poisonOutput = true;
@@ -111,6 +114,54 @@ INSTANTIATE_TEST_SUITE_P(
                       Note{"zeroRate", 0.0f, withSustain(0.5f), false},
                       Note{"changingInputs", 48000.0f, withSustain(0.5f), true}),
     [](const ::testing::TestParamInfo<Note>& info) { return info.param.name; });
+
+// Parameter inputs announced as streaming, in the first pin-change group and in the middle of
+// notes: the envelope stays bit-identical to the reference (inputs are read at segment starts
+// only), no sample is left unwritten, and the module never asks to sleep while an input streams.
+TEST(StreamingInputs, LeaveTheEnvelopeBitIdenticalAndKeepTheModuleAwake) {
+    struct Span {
+        int32_t pinId;
+        int64_t from, to;  // stream begin at `from`, end at `to`
+    };
+    const Span spans[] = {{SUSTAIN, 0, 12345},             // with the first event, into the sustain
+                          {RELEASE_TIME, 0, 20000},        // with the first event, past the sustain's start
+                          {ATTACK_CURVE, 35000, 40001},    // with a retrigger and reset
+                          {RELEASE_CURVE, 36000, 38000}};  // inside the second note
+    // While any input streams: [0, 20000) and [35000, 40001).
+    auto streamingAt = [](int64_t t) { return t < 20000 || (t >= 35000 && t < 40001); };
+    const EnvelopeParams params = withSustain(0.5f);
+
+    int64_t sleepRequests = 0;
+    for (bool honourSleep : {true, false}) {
+        for (int32_t blockSize : {1, 7, 64, 512}) {
+            SCOPED_TRACE("block size " + std::to_string(blockSize) +
+                         (honourSleep ? ", sleeping" : ", always called"));
+            AdsrSession session(48000.0f, params);
+            setChangingParams(session, params);
+            addEvents(session);
+            for (const Span& span : spans) {
+                session.streaming(span.from, span.pinId, true);
+                session.streaming(span.to, span.pinId, false);
+            }
+            session.streaming(50000, DECAY_TIME, false);  // a stop for an input that is still
+            session.blocks().runner().honourSleep = honourSleep;
+            session.blocks().poisonOutput = true;
+            const std::vector<float>& out = session.render(LENGTH, blockSize);
+            EXPECT_EQ(firstDifference(out, session.expected().output()), -1);
+            EXPECT_EQ(session.reports(), session.expected().reports());
+
+            // A block that ends while an input still streams never asks to sleep.
+            for (const host::TraceEntry& call : session.blocks().trace()) {
+                if (call.call != host::HostCall::RequestSleep) continue;
+                ++sleepRequests;
+                const int64_t lastSample = std::min<int64_t>(call.blockStart + blockSize, LENGTH) - 1;
+                EXPECT_FALSE(streamingAt(lastSample))
+                    << "sleep requested in the block from " << call.blockStart;
+            }
+        }
+    }
+    EXPECT_GT(sleepRequests, 0);  // the sleep path ran where nothing streamed
+}
 
 }  // namespace
 }  // namespace kvx::test

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "interfaces/host_event.h"
 #include "tests/support/test_paths.h"
 
 namespace kvx::test {
@@ -55,6 +56,10 @@ void AdsrSession::event(int64_t time, int32_t pinId, float value) {
     events.push_back(ControlEvent{time, pinId, value});
     std::stable_sort(events.begin(), events.end(),
                      [](const ControlEvent& a, const ControlEvent& b) { return a.time < b.time; });
+}
+
+void AdsrSession::streaming(int64_t time, int32_t pinId, bool begins) {
+    renderer->addEvent(time, begins ? EV_STREAM_BEGIN : EV_STREAM_END, pinId);
 }
 
 const std::vector<float>& AdsrSession::render(int64_t samples, int32_t blockSize) {

@@ -46,6 +46,9 @@ public:
     void event(int64_t time, int32_t pinId, float value);
     void noteOn(int64_t time) { event(time, GATE, 1.0f), event(time, TRIGGER, 1.0f); }
     void noteOff(int64_t time) { event(time, GATE, 0.0f); }
+    // A parameter input starts (true) or stops changing at an absolute sample time. It does not
+    // change the envelope, only whether the module may sleep; the reference ignores it.
+    void streaming(int64_t time, int32_t pinId, bool begins);
 
     // Renders `samples` more samples in host blocks of `blockSize`; returns all output so far.
     const std::vector<float>& render(int64_t samples, int32_t blockSize = 64);

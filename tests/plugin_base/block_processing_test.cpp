@@ -12,6 +12,7 @@
 
 #include "host/event_list.h"
 #include "tests/plugin_base/probe_harness.h"
+#include "tests/support/mp_test_access.h"
 
 namespace kvx::test {
 namespace {
@@ -22,8 +23,8 @@ using Kind = ProbeRecord::Kind;
 class BlockProcessing : public ::testing::Test {
 protected:
     BlockProcessing() {
-        probe().sleepPolicy = 0;
-        probe().activeRoutine = probe().moduleRoutine;
+        MpTestAccess::setSleepPolicy(probe(), SleepPolicy::Never);
+        MpTestAccess::routeDirect(probe());
     }
     ProbeModule& probe() { return harness.probe(); }
     ProbeHarness harness;
@@ -101,9 +102,10 @@ TEST_P(BlockSplit, StretchesGroupsAndOffsetsFollowTheEventTimes) {
     // The finish pass has cleared the flag before any later stretch runs.
     for (const ProbeRecord& r : harness.records(Kind::ROUTINE)) EXPECT_FALSE(r.startUpdated);
 
-    EXPECT_EQ(probe().startAt.value, want.delivered.empty() ? -1.0f : valueOf(want.delivered.back()));
-    EXPECT_EQ(probe().blockOffset, want.groupTimes.empty() ? 0 : want.groupTimes.back());
-    EXPECT_TRUE(probe().sleepAllowed);
+    EXPECT_EQ(probe().startAt.currentValue(),
+              want.delivered.empty() ? -1.0f : valueOf(want.delivered.back()));
+    EXPECT_EQ(MpTestAccess::blockPosition(probe()), want.groupTimes.empty() ? 0 : want.groupTimes.back());
+    EXPECT_TRUE(MpTestAccess::sleepAllowed(probe()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -144,7 +146,7 @@ TEST_F(BlockProcessing, AGroupIsDecodedWholeBeforeAnyNotificationAndChangesOnce)
 }
 
 TEST_F(BlockProcessing, AValueEventMarksThePinUpdatedEvenWhenTheValueStays) {
-    events.addFloat(3, PROBE_START_AT, probe().startAt.value);
+    events.addFloat(3, PROBE_START_AT, probe().startAt.currentValue());
     harness.run(8, events.head());
     ASSERT_EQ(harness.records(Kind::NOTIFY).size(), 1u);
     EXPECT_TRUE(harness.records(Kind::NOTIFY)[0].startUpdated);
@@ -193,8 +195,8 @@ TEST_F(BlockProcessing, EventsForAnAudioOutputOnlyReachItsCallback) {
     harness.run(16, events.head());
     EXPECT_EQ(harness.records(Kind::NOTIFY).size(), 4u);
     EXPECT_EQ(harness.records(Kind::PIN_CHANGES).size(), 1u);
-    EXPECT_FALSE(probe().offsets.streaming);
-    EXPECT_EQ(probe().streamingCount, 0);
+    EXPECT_FALSE(probe().offsets.isStreaming());
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 0);
     EXPECT_TRUE(harness.host.trace.empty());
 }
 
@@ -254,7 +256,7 @@ TEST_F(BlockProcessing, NegativeTimesActAtTheCurrentPositionAndNeverStretchTheBl
         std::vector<int32_t> changeTimes;
         for (const ProbeRecord& r : harness.records(Kind::PIN_CHANGES)) changeTimes.push_back(r.offset);
         EXPECT_EQ(changeTimes, (std::vector<int32_t>{10, 10}));
-        EXPECT_EQ(probe().startAt.value, -2.0f);
+        EXPECT_EQ(probe().startAt.currentValue(), -2.0f);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "interfaces/result_codes.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/plugin_base/probe_harness.h"
+#include "tests/support/mp_test_access.h"
 #include "tests/support/test_paths.h"
 
 namespace kvx::test {
@@ -139,9 +140,9 @@ TEST(NoHostServices, AnInstanceWithoutHostServicesProcessesWithoutCalls) {
     host.answerHostServices = false;
     auto* probe = new ProbeModule();
     EXPECT_EQ(probe->attachHost(host.asUnknown()), RESULT_UNSUPPORTED);
-    EXPECT_EQ(probe->hostServices, nullptr);
-    EXPECT_NE(probe->hostAux, nullptr);
-    EXPECT_EQ(probe->hostSampleRate(), 0.0f);
+    EXPECT_EQ(MpTestAccess::hostServices(*probe), nullptr);
+    EXPECT_NE(MpTestAccess::hostAux(*probe), nullptr);
+    EXPECT_EQ(MpTestAccess::hostSampleRate(*probe), 0.0f);
     const float value = 1.0f;
     EXPECT_EQ(probe->echo.sendRawValue(4, &value, -1), RESULT_FAIL);
 

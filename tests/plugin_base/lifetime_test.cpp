@@ -14,6 +14,7 @@
 #include "interfaces/result_codes.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/plugin_base/probe_module.h"
+#include "tests/support/mp_test_access.h"
 #include "tests/support/test_paths.h"
 
 namespace kvx::test {
@@ -125,11 +126,43 @@ TEST(AttachHost, EveryViewThatCarriesItAttachesAlike) {
         EXPECT_EQ(host.queries, 2);
         EXPECT_EQ(host.auxHandedOut, 1);
         EXPECT_EQ(host.servicesHandedOut, 1);
-        EXPECT_EQ(probe->hostServices, static_cast<IMpHostServices*>(&host));
-        EXPECT_EQ(probe->hostAux, static_cast<IMpHostAux*>(&host));
-        EXPECT_EQ(probe->hostSampleRate(), host.sampleRate);
+        EXPECT_EQ(MpTestAccess::hostServices(*probe), static_cast<IMpHostServices*>(&host));
+        EXPECT_EQ(MpTestAccess::hostAux(*probe), static_cast<IMpHostAux*>(&host));
+        EXPECT_EQ(MpTestAccess::hostSampleRate(*probe), host.sampleRate);
         EXPECT_EQ(static_cast<IMpPlugin*>(probe)->release(), 0);
         EXPECT_EQ(host.releases, 1);
+    }
+}
+
+// Attached again (our choice where the contract leaves it open): the services obtained before are
+// released exactly once, at that moment; the last ones when the module goes. IMpHostAux is kept.
+TEST(AttachHost, AgainReleasesTheEarlierServicesExactlyOnce) {
+    host::HostServices first, second, refusing;
+    refusing.answerHostServices = false;
+    auto* probe = new ProbeModule();
+    ASSERT_EQ(static_cast<IMpPlugin2*>(probe)->attachHost(first.asUnknown()), RESULT_OK);
+    EXPECT_EQ(static_cast<IMpLegacyInitialization*>(probe)->attachHost(second.asUnknown()), RESULT_OK);
+    EXPECT_EQ(first.releases, 1);
+    EXPECT_EQ(second.releases, 0);
+    EXPECT_EQ(MpTestAccess::hostServices(*probe), static_cast<IMpHostServices*>(&second));
+
+    // The same host again: its earlier reference goes, the new one stays.
+    EXPECT_EQ(static_cast<IoldSchoolInitialisation*>(probe)->attachHost(second.asUnknown()), RESULT_OK);
+    EXPECT_EQ(second.servicesHandedOut, 2);
+    EXPECT_EQ(second.releases, 1);
+
+    // A host that refuses the services: the earlier reference goes all the same, and nothing is
+    // left to release at the end.
+    EXPECT_EQ(static_cast<IMpPlugin2*>(probe)->attachHost(refusing.asUnknown()), RESULT_UNSUPPORTED);
+    EXPECT_EQ(second.releases, 2);
+    EXPECT_EQ(MpTestAccess::hostServices(*probe), nullptr);
+    ASSERT_EQ(static_cast<IMpPlugin2*>(probe)->attachHost(first.asUnknown()), RESULT_OK);
+    EXPECT_EQ(static_cast<IMpPlugin*>(probe)->release(), 0);
+
+    // Every services reference handed out came back once; only the IMpHostAux ones are held.
+    for (const host::HostServices* host : {&first, &second, &refusing}) {
+        EXPECT_EQ(host->releases, host->servicesHandedOut);
+        EXPECT_EQ(host->refCount, 1 + host->auxHandedOut);
     }
 }
 

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "host/event_list.h"
 #include "interfaces/result_codes.h"
 #include "tests/plugin_base/probe_harness.h"
+#include "tests/support/mp_test_access.h"
 
 namespace kvx::test {
 namespace {
@@ -74,15 +76,15 @@ TEST(BoolPin, FourBytesAreOneIntegerOtherSizesTheFirstByte) {
     for (const BoolCase& c : cases) {
         for (bool fromEvent : {false, true}) {
             SCOPED_TRACE("size " + std::to_string(c.size) + (fromEvent ? " from event" : ""));
-            MpControlPin<bool, 0, 4> pin;
-            pin.value = !c.expected;
+            BoolInPin pin;
+            MpTestAccess::setValue(pin, !c.expected);
             std::vector<unsigned char> bytes = exactBytes(c.bytes, c.size);
             const void* data = bytes.empty() ? nullptr : bytes.data();  // size <= 0 reads no byte
             if (fromEvent)
                 pin.setRawValueFromEvent(c.size, data);
             else
                 pin.setRawValue(c.size, data);
-            EXPECT_EQ(pin.value, c.expected);
+            EXPECT_EQ(pin.currentValue(), c.expected);
         }
     }
 }
@@ -92,13 +94,13 @@ TEST(FloatPin, RawSettersCopyAtMostFourBytesAndNeverWritePastTheValue) {
         for (bool fromEvent : {false, true}) {
             SCOPED_TRACE("size " + std::to_string(size) + (fromEvent ? " from event" : ""));
             // Built over a known byte pattern, so that padding bytes compare as defined values.
-            using FloatPin = MpControlPin<float, 0, 6>;
-            alignas(FloatPin) unsigned char storage[sizeof(FloatPin)];
+            alignas(FloatInPin) unsigned char storage[sizeof(FloatInPin)];
             std::memset(storage, 0x5A, sizeof storage);
-            FloatPin& pin = *new (storage) FloatPin;
-            pin.value = 1.5f;
+            FloatInPin& pin = *new (storage) FloatInPin;
+            MpTestAccess::setValue(pin, 1.5f);
             auto* object = reinterpret_cast<unsigned char*>(&pin);
-            const size_t valueAt = static_cast<size_t>(reinterpret_cast<unsigned char*>(&pin.value) - object);
+            const size_t valueAt =
+                static_cast<size_t>(static_cast<const unsigned char*>(pin.rawData()) - object);
             const std::vector<unsigned char> before(object, object + sizeof pin);
 
             std::vector<unsigned char> source = exactBytes({}, size);
@@ -114,19 +116,27 @@ TEST(FloatPin, RawSettersCopyAtMostFourBytesAndNeverWritePastTheValue) {
                 const bool copiedByte = i >= valueAt && i < valueAt + copied;
                 EXPECT_EQ(object[i], copiedByte ? source[i - valueAt] : before[i]) << "byte " << i;
             }
-            pin.~FloatPin();
+            pin.~FloatInPin();
         }
     }
 }
 
 TEST(ControlPin, ItsRawFormIsTheValuesOwnBytes) {
-    MpControlPin<bool, 0, 4> boolean;
-    MpControlPin<float, 1, 6> real;
+    BoolInPin boolean;
+    FloatOutPin real;
+    const unsigned char yes = 1;
+    const float value = -2.75f;
+    boolean.setRawValue(1, &yes);
+    real.setRawValue(4, &value);
     EXPECT_EQ(boolean.rawSize(), 1);
     EXPECT_EQ(real.rawSize(), 4);
-    EXPECT_EQ(boolean.rawData(), &boolean.value);
-    EXPECT_EQ(real.rawData(), &real.value);
+    EXPECT_EQ(*static_cast<const bool*>(boolean.rawData()), true);
+    EXPECT_EQ(std::memcmp(real.rawData(), &value, 4), 0);
+    EXPECT_TRUE(boolean.currentValue());
+    EXPECT_EQ(real.currentValue(), value);
+    // The codes a host reads, written out: the aliases must carry them.
     EXPECT_EQ(boolean.pinDatatype(), 4);
+    EXPECT_EQ(boolean.pinDirection(), 0);
     EXPECT_EQ(real.pinDatatype(), 6);
     EXPECT_EQ(real.pinDirection(), 1);
 }
@@ -139,15 +149,16 @@ protected:
 };
 
 TEST_F(Pins, RegistrationNumbersThePinsInOrderAndBindingFindsThem) {
-    const MpPinBase* expected[] = {&probe().signal, &probe().offsets, &probe().flag,
-                                   &probe().counts, &probe().startAt, &probe().echo};
-    ASSERT_EQ(probe().pins.size(), 6u);
+    const MpPinBase* expected[] = {&probe().signal,  &probe().offsets, &probe().flag,  &probe().counts,
+                                   &probe().startAt, &probe().echo,    &probe().stopAt};
+    const auto& pins = MpTestAccess::pins(probe());
+    ASSERT_EQ(pins.size(), size_t{PROBE_PIN_COUNT});
     int32_t id = 0;
-    for (const auto& [key, pin] : probe().pins) {
+    for (const auto& [key, pin] : pins) {
         EXPECT_EQ(key, id);
         EXPECT_EQ(pin, expected[id]);
-        EXPECT_EQ(pin->id, id);
-        EXPECT_EQ(pin->plugin, &probe());
+        EXPECT_EQ(MpTestAccess::id(*pin), id);
+        EXPECT_EQ(MpTestAccess::owner(*pin), &probe());
         ++id;
     }
     EXPECT_EQ(harness.attachResult, RESULT_OK);
@@ -156,7 +167,32 @@ TEST_F(Pins, RegistrationNumbersThePinsInOrderAndBindingFindsThem) {
     EXPECT_EQ(harness.view2()->bindPinBuffer(PROBE_ECHO, unused), RESULT_OK);
     EXPECT_EQ(harness.view2()->bindPinBuffer(PROBE_PIN_COUNT, unused), RESULT_FAIL);
     EXPECT_EQ(harness.view2()->bindPinBuffer(-1, unused), RESULT_FAIL);
-    EXPECT_EQ(probe().signal.buffer, harness.signal.block());  // untouched by the failed binds
+    EXPECT_EQ(probe().signal.boundBuffer(), harness.signal.block());  // untouched by the failed binds
+}
+
+// A module whose pin enum and registration order disagree cannot be built: the registration
+// that would give a pin another id than its enum says throws, before it changes anything.
+class RegistersLater : public MpBase2 {
+public:
+    void add(MpPinBase& pin, int32_t expectedId) { registerPin(pin, expectedId); }
+};
+
+TEST(RegisterPin, AnIdOutOfOrderThrowsAndChangesNothing) {
+    AudioInPin first, second;
+    BoolInPin third;
+    RegistersLater module;
+    module.add(first, 0);
+    for (int32_t wrong : {0, 2, -1, 1000}) {
+        SCOPED_TRACE("expected id " + std::to_string(wrong));
+        EXPECT_THROW(module.add(second, wrong), std::logic_error);
+        EXPECT_EQ(MpTestAccess::pins(module).size(), 1u);
+        EXPECT_EQ(MpTestAccess::id(second), -1);
+        EXPECT_EQ(MpTestAccess::owner(second), nullptr);
+    }
+    module.add(second, 1);
+    module.add(third, 2);
+    EXPECT_EQ(MpTestAccess::id(third), 2);
+    EXPECT_EQ(MpTestAccess::owner(third), &module);
 }
 
 TEST_F(Pins, AValueEventTakesItsBytesFromDataBeforeTheInlineBytes) {
@@ -166,8 +202,8 @@ TEST_F(Pins, AValueEventTakesItsBytesFromDataBeforeTheInlineBytes) {
     std::memcpy(events[0].inlineValue, &inlineFloat, 4);
     events.addData(0, PROBE_FLAG, 4, &word256);  // inline bytes all 0
     harness.run(8, events.head());
-    EXPECT_EQ(probe().startAt.value, 2.5f);
-    EXPECT_TRUE(probe().flag.value);
+    EXPECT_EQ(probe().startAt.currentValue(), 2.5f);
+    EXPECT_TRUE(probe().flag.currentValue());
 
     events.clear();
     events.addInline(0, PROBE_START_AT, 4, &inlineFloat, 4);
@@ -175,8 +211,8 @@ TEST_F(Pins, AValueEventTakesItsBytesFromDataBeforeTheInlineBytes) {
     events.addData(0, PROBE_FLAG, 1, &zero);
     events[1].inlineValue[0] = 1;
     harness.run(8, events.head());
-    EXPECT_EQ(probe().startAt.value, 7.0f);
-    EXPECT_FALSE(probe().flag.value);
+    EXPECT_EQ(probe().startAt.currentValue(), 7.0f);
+    EXPECT_FALSE(probe().flag.currentValue());
 }
 
 TEST_F(Pins, AnInputStreamStartWhileStreamingOnlyMarksItUpdated) {
@@ -186,26 +222,26 @@ TEST_F(Pins, AnInputStreamStartWhileStreamingOnlyMarksItUpdated) {
         harness.run(8, events.head());
         ASSERT_EQ(harness.records(ProbeRecord::NOTIFY).size(), 1u);
         EXPECT_TRUE(harness.records(ProbeRecord::NOTIFY)[0].signalUpdated);
-        EXPECT_EQ(probe().streamingCount, 1);
+        EXPECT_EQ(MpTestAccess::streamingCount(probe()), 1);
     }
-    EXPECT_FALSE(probe().signal.updated);
+    EXPECT_FALSE(probe().signal.updatedNow());
 }
 
 TEST_F(Pins, DeclareStreamingReportsEveryCallAndCountsOnlyChanges) {
     harness.host.sleepCountdown = 40;
-    probe().blockOffset = 6;
+    MpTestAccess::setBlockPosition(probe(), 6);
     probe().offsets.declareStreaming(false, -1);
     harness.host.sleepCountdown = 90;  // the second call hands the countdown over again
     probe().offsets.declareStreaming(false, -1);
-    EXPECT_EQ(probe().streamingCount, 0);
-    EXPECT_EQ(probe().samplesBeforeSleep, 90);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 0);
+    EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 90);
     probe().offsets.declareStreaming(true, -7);  // only exactly -1 means blockOffset
     probe().offsets.declareStreaming(true, -1);
-    EXPECT_EQ(probe().streamingCount, 1);
-    EXPECT_TRUE(probe().activeRoutine == probe().moduleRoutine);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 1);
+    EXPECT_TRUE(MpTestAccess::routesDirect(probe()));
     probe().offsets.declareStreaming(false, 20);
-    EXPECT_EQ(probe().streamingCount, 0);
-    EXPECT_TRUE(probe().activeRoutine == &MpBase2::sleepAwareRoutine);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 0);
+    EXPECT_TRUE(MpTestAccess::routesThroughWrapper(probe()));
 
     const std::vector<Call> expected = {
         {HostCall::GetSleepCountdown, 0, -1, 40},
@@ -222,7 +258,7 @@ TEST_F(Pins, DeclareStreamingReportsEveryCallAndCountsOnlyChanges) {
 
 TEST_F(Pins, ValueAtReadsAtBlockOffsetForAnyNegativePosition) {
     for (int32_t i = 0; i < 16; ++i) harness.signal.block()[i] = 0.5f * static_cast<float>(i);
-    probe().blockOffset = 5;
+    MpTestAccess::setBlockPosition(probe(), 5);
     EXPECT_EQ(probe().signal.valueAt(-1), 2.5f);
     EXPECT_EQ(probe().signal.valueAt(-7), 2.5f);
     EXPECT_EQ(probe().signal.valueAt(), 2.5f);
@@ -232,7 +268,7 @@ TEST_F(Pins, ValueAtReadsAtBlockOffsetForAnyNegativePosition) {
 
 TEST_F(Pins, SendRawValueReplacesOnlyMinusOneByTheBlockOffset) {
     const float value = 0.25f;
-    probe().blockOffset = 12;
+    MpTestAccess::setBlockPosition(probe(), 12);
     EXPECT_EQ(probe().echo.sendRawValue(4, &value, -1), RESULT_OK);
     probe().echo.sendRawValue(4, &value, -7);
     probe().echo.sendRawValue(1, &value, 30);
@@ -251,7 +287,7 @@ TEST_F(Pins, GraphStartSendsEveryOutputsInitialValueInIdOrder) {
                                         {HostCall::SendPinStreaming, 9, PROBE_COUNTS, 1},
                                         {HostCall::SendPinValue, 9, PROBE_ECHO, 4}};
     EXPECT_EQ(calls(harness.host.trace), expected);
-    EXPECT_EQ(probe().streamingCount, 2);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 2);
 }
 
 // Inputs only: graph start has nothing to send.
@@ -262,7 +298,7 @@ public:
         registerPin(gate);
     }
     AudioInPin in;
-    MpControlPin<bool, 0, 4> gate;
+    BoolInPin gate;
 };
 
 TEST(GraphStart, AModuleWithoutOutputsSendsNothing) {
@@ -290,7 +326,7 @@ struct CustomCallSeen {
 class OverridesSecondForm : public ProbeModule {
 public:
     int32_t customCall(intptr_t a, intptr_t b, void* c) noexcept override {
-        seen = {seen.calls + 1, a, b, c, forwardingGuard};
+        seen = {seen.calls + 1, a, b, c, MpTestAccess::forwardingGuard(*this)};
         return 7;
     }
     CustomCallSeen seen;
@@ -299,7 +335,7 @@ public:
 class OverridesFirstForm : public ProbeModule {
 public:
     int32_t customCallV1(intptr_t a, intptr_t b, void* c) noexcept override {
-        seen = {seen.calls + 1, a, b, c, forwardingGuard};
+        seen = {seen.calls + 1, a, b, c, MpTestAccess::forwardingGuard(*this)};
         return 7;
     }
     CustomCallSeen seen;
@@ -319,7 +355,7 @@ void expectForwardedOnce(bool throughFirstView, bool overrideIsFirstForm) {
     EXPECT_EQ(module.seen.c, &token);
     // Reached through the other view, the override runs inside the forwarding step.
     EXPECT_EQ(module.seen.guardDuringCall, throughFirstView != overrideIsFirstForm);
-    EXPECT_FALSE(module.forwardingGuard);
+    EXPECT_FALSE(MpTestAccess::forwardingGuard(module));
 }
 
 TEST(CustomCall, AnOverrideIsReachedOnceThroughEitherView) {
@@ -333,9 +369,9 @@ TEST(CustomCall, AnOverrideIsReachedOnceThroughEitherView) {
 TEST(CustomCall, WithoutAnOverrideEitherViewReturnsOkAndClearsTheGuard) {
     ProbeModule module;
     EXPECT_EQ(static_cast<IMpPlugin&>(module).customCallV1(1, 2, nullptr), RESULT_OK);
-    EXPECT_FALSE(module.forwardingGuard);
+    EXPECT_FALSE(MpTestAccess::forwardingGuard(module));
     EXPECT_EQ(static_cast<IMpPlugin2&>(module).customCall(1, 2, nullptr), RESULT_OK);
-    EXPECT_FALSE(module.forwardingGuard);
+    EXPECT_FALSE(MpTestAccess::forwardingGuard(module));
 }
 
 }  // namespace

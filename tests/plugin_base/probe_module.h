@@ -1,6 +1,8 @@
 // ProbeModule: a small module built on the plug-in base exactly as any module is (pins as
 // members, registered in the constructor, onPinChanges, an installed routine), which leaves a
-// record of what the base made it see: every sub-block call and every pin notification.
+// record of what the base made it see: every sub-block call and every pin notification. What a
+// module cannot see through its own API (sleep permission, streaming count) it reads through
+// MpTestAccess.
 #pragma once
 
 #include <array>
@@ -25,7 +27,10 @@ enum ProbePin : int32_t {
                          // this sample of a block, if they are constant; negative (the
                          // initial -1): never
     PROBE_ECHO = 5,      // float out (control): reports its value at graph start
-    PROBE_PIN_COUNT = 6
+    PROBE_STOP_AT = 6,   // float in: the routine declares both outputs constant when it reaches
+                         // this sample of a block, whatever their state (so the host stores a
+                         // new countdown in the middle of a wrapped call); negative: never
+    PROBE_PIN_COUNT = 7
 };
 
 inline constexpr char16_t PROBE_MODULE_ID[] = u"KVX PROBE";
@@ -61,10 +66,11 @@ public:
 
     AudioInPin signal;
     AudioOutPin offsets;
-    MpControlPin<bool, 0, 4> flag;
+    BoolInPin flag;
     AudioOutPin counts;
-    MpControlPin<float, 0, 6> startAt;
-    MpControlPin<float, 1, 6> echo;
+    FloatInPin startAt;
+    FloatOutPin echo;
+    FloatInPin stopAt;
 
     // Fixed capacity, so that recording never allocates; records past it are dropped.
     std::array<ProbeRecord, 256> records{};

@@ -10,6 +10,7 @@
 
 #include "host/event_list.h"
 #include "tests/plugin_base/probe_harness.h"
+#include "tests/support/mp_test_access.h"
 
 namespace kvx::test {
 namespace {
@@ -40,7 +41,7 @@ TEST_F(Sleep, AFreshModuleAsksToSleepAtOnce) {
     harness.run(64, nullptr);
     EXPECT_TRUE(harness.host.sleepRequested);
     expectWritten({}, 64);
-    EXPECT_EQ(probe().blockOffset, 0);
+    EXPECT_EQ(MpTestAccess::blockPosition(probe()), 0);
 }
 
 struct CountdownCase {
@@ -70,8 +71,8 @@ TEST_P(Countdown, RunsForTheCountdownAcrossBlocksThenSleeps) {
         left -= processed;
         expectWritten(processed > 0 ? std::vector<Stretch>{{0, processed, true}} : std::vector<Stretch>{}, n);
         EXPECT_EQ(harness.host.sleepRequested, left <= 0);
-        EXPECT_EQ(probe().samplesBeforeSleep, left);
-        EXPECT_EQ(probe().blockOffset, 0);
+        EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), left);
+        EXPECT_EQ(MpTestAccess::blockPosition(probe()), 0);
     }
 }
 
@@ -90,7 +91,7 @@ TEST_F(Sleep, AStretchEndingAtAnEventIsProcessedWhole) {
     harness.run(64, events.head());
     expectWritten({{0, 10, false}}, 64);
     EXPECT_TRUE(harness.host.sleepRequested);
-    EXPECT_EQ(probe().samplesBeforeSleep, 0);
+    EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 0);
 }
 
 TEST_F(Sleep, ACountdownRunningOutBeforeAnEventStillReachesTheEvent) {
@@ -110,7 +111,7 @@ TEST_F(Sleep, AnInputThatStopsStreamingGetsAtLeastOneMoreSample) {
     harness.run(64, events.head());
     expectWritten({{0, 64, true}}, 64);
     EXPECT_FALSE(harness.host.sleepRequested);
-    ASSERT_EQ(probe().samplesBeforeSleep, 0);
+    ASSERT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 0);
 
     // Samples 0-9 run directly; the stop makes the module sleep-aware with a countdown of 1, so
     // sample 10 runs alone and the rest of the block is left for sleep.
@@ -119,7 +120,7 @@ TEST_F(Sleep, AnInputThatStopsStreamingGetsAtLeastOneMoreSample) {
     harness.run(64, events.head());
     expectWritten({{0, 10, false}, {10, 1, true}}, 64);
     EXPECT_TRUE(harness.host.sleepRequested);
-    EXPECT_EQ(probe().streamingCount, 0);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 0);
 }
 
 TEST_F(Sleep, AStopForAStillInputKeepsALongerCountdown) {
@@ -132,7 +133,7 @@ TEST_F(Sleep, AStopForAStillInputKeepsALongerCountdown) {
     EXPECT_TRUE(notified[0].signalUpdated);
     EXPECT_EQ(notified[0].streamingCount, 0);
     expectWritten({{0, 64, true}}, 64);
-    EXPECT_EQ(probe().samplesBeforeSleep, 500 - 64 - 64);
+    EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 500 - 64 - 64);
     EXPECT_FALSE(harness.host.sleepRequested);
 }
 
@@ -143,8 +144,8 @@ TEST_F(Sleep, AnInputStartingBetweenStretchesSwitchesToDirectProcessing) {
     harness.run(64, events.head());
     expectWritten({{0, 20, false}, {20, 44, true}}, 64);
     // Only the sleep-aware stretch counted down.
-    EXPECT_EQ(probe().samplesBeforeSleep, 100 - 64 - 20);
-    EXPECT_TRUE(probe().activeRoutine == probe().moduleRoutine);
+    EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 100 - 64 - 20);
+    EXPECT_TRUE(MpTestAccess::routesDirect(probe()));
 }
 
 TEST_F(Sleep, StreamingThatStartsInsideAWrappedCallFinishesTheStretchInOneCall) {
@@ -155,13 +156,28 @@ TEST_F(Sleep, StreamingThatStartsInsideAWrappedCallFinishesTheStretchInOneCall) 
     harness.run(64, events.head());
     expectWritten({{0, 20, true}, {20, 44, true}}, 64);
     EXPECT_FALSE(harness.host.sleepRequested);
-    EXPECT_TRUE(probe().activeRoutine == probe().moduleRoutine);
+    EXPECT_TRUE(MpTestAccess::routesDirect(probe()));
     EXPECT_EQ(harness.host.streamState(PROBE_OFFSETS).timestamp, 3);
     EXPECT_TRUE(harness.host.streamState(PROBE_OFFSETS).streaming);
 
     harness.run(64, nullptr);
     expectWritten({{0, 64, true}}, 64);
     EXPECT_FALSE(harness.host.sleepRequested);
+}
+
+TEST_F(Sleep, ACountdownStoredDuringAWrappedCallReplacesTheLoweredOne) {
+    // The outputs go constant at 0: countdown 20. The wrapper lowers it to 0 and runs samples
+    // 0-19, during which the routine declares the outputs constant again (at 5) and the host
+    // stores 20 anew: samples 20-39 run as well before the module asks to sleep. Lowering after
+    // the call would have overwritten the new countdown and slept at 20.
+    harness.host.sleepCountdown = 20;
+    events.addBool(0, PROBE_FLAG, false);
+    events.addFloat(0, PROBE_STOP_AT, 5.0f);
+    harness.run(64, events.head());
+    expectWritten({{0, 20, true}, {20, 20, true}}, 64);
+    EXPECT_TRUE(harness.host.sleepRequested);
+    EXPECT_EQ(MpTestAccess::samplesBeforeSleep(probe()), 0);
+    EXPECT_EQ(harness.host.streamState(PROBE_OFFSETS).timestamp, 5);
 }
 
 TEST_F(Sleep, AStreamingInputKeepsTheModuleAwakeWhileTheOutputsAreStill) {
@@ -174,22 +190,67 @@ TEST_F(Sleep, AStreamingInputKeepsTheModuleAwakeWhileTheOutputsAreStill) {
         EXPECT_FALSE(harness.host.sleepRequested);
         harness.run(64, nullptr);
     }
-    EXPECT_EQ(probe().streamingCount, 1);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 1);
 }
 
 TEST_F(Sleep, GraphStartWakesAndStillOutputsLetTheModuleSleepAgain) {
     harness.host.sleepCountdown = 8;
     events.add(0, EV_GRAPH_BEGIN);
     harness.run(32, events.head());
-    EXPECT_EQ(probe().streamingCount, 2);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 2);
     expectWritten({{0, 32, true}}, 32);
 
     events.clear();
     events.addBool(4, PROBE_FLAG, false);
     harness.run(32, events.head());
-    EXPECT_EQ(probe().streamingCount, 0);
+    EXPECT_EQ(MpTestAccess::streamingCount(probe()), 0);
     expectWritten({{0, 4, false}, {4, 8, true}}, 32);
     EXPECT_TRUE(harness.host.sleepRequested);
+}
+
+// WhenNothingStreams sleeps while nothing streams, Always whatever streams, any other value
+// never. Whatever the policy, the wrapper goes back in front when the count returns to 0; under
+// a policy that forbids sleep it hands over to the routine at its first call.
+TEST(SleepPolicy, DecidesWhenTheModuleMaySleep) {
+    struct Case {
+        const char* name;
+        SleepPolicy policy;
+        std::vector<Stretch> whileStreaming;
+        std::vector<Stretch> afterTheStop;
+        bool sleeps;
+    };
+    const std::vector<Stretch> whole{{0, 64, true}};
+    const std::vector<Stretch> stopAtTen{{0, 10, false}, {10, 1, true}};  // then the countdown of 1 runs out
+    const std::vector<Stretch> handedOver{{0, 10, false}, {10, 54, true}};
+    const Case cases[] = {
+        {"WhenNothingStreams", SleepPolicy::WhenNothingStreams, whole, stopAtTen, true},
+        {"Always", SleepPolicy::Always, {}, stopAtTen, true},
+        {"Never", SleepPolicy::Never, whole, handedOver, false},
+        {"7", static_cast<SleepPolicy>(7), whole, handedOver, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProbeHarness harness;
+        host::EventList events;
+        harness.host.sleepCountdown = 0;
+        MpTestAccess::setSleepPolicy(harness.probe(), c.policy);
+        events.add(0, EV_STREAM_BEGIN, PROBE_SIGNAL);
+        harness.run(64, events.head());
+        EXPECT_EQ(harness.stretches(), c.whileStreaming);
+        EXPECT_EQ(harness.host.sleepRequested, c.whileStreaming.empty());
+
+        events.clear();
+        events.add(10, EV_STREAM_END, PROBE_SIGNAL);
+        harness.run(64, events.head());
+        EXPECT_EQ(harness.stretches(), c.afterTheStop);
+        EXPECT_EQ(harness.host.sleepRequested, c.sleeps);
+
+        // Outside process: an output that streams and stops again puts the wrapper in front.
+        harness.probe().offsets.declareStreaming(true, 0);
+        EXPECT_EQ(MpTestAccess::routesDirect(harness.probe()), c.policy != SleepPolicy::Always);
+        harness.probe().offsets.declareStreaming(false, 0);
+        EXPECT_TRUE(MpTestAccess::routesThroughWrapper(harness.probe()));
+    }
 }
 
 }  // namespace

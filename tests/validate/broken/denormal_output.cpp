@@ -6,9 +6,10 @@ class DenormalOutput : public kvx::adsr::Adsr {
 public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
-        if (output.buffer == nullptr) return;
+        const kvx::AudioOutPin& out = kvx::MpTestAccess::output(*this);
+        if (out.boundBuffer() == nullptr) return;
         for (int32_t i = 0; i < sampleCount; ++i)
-            if (output.buffer[i] == 0.0f) output.buffer[i] = 1e-40f;
+            if (out.boundBuffer()[i] == 0.0f) out.boundBuffer()[i] = 1e-40f;
     }
 };
 }  // namespace

@@ -8,8 +8,9 @@ class DriftsWhileConstant : public kvx::adsr::Adsr {
 public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
-        if (sampleCount > 0 && !output.streaming && output.buffer != nullptr) {
-            float& last = output.buffer[sampleCount - 1];
+        const kvx::AudioOutPin& out = kvx::MpTestAccess::output(*this);
+        if (sampleCount > 0 && !out.isStreaming() && out.boundBuffer() != nullptr) {
+            float& last = out.boundBuffer()[sampleCount - 1];
             if (std::isfinite(last)) last += 0.001f;
         }
     }

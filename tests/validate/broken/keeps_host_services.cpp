@@ -4,7 +4,7 @@
 namespace {
 class KeepsHostServices : public kvx::adsr::Adsr {
 public:
-    ~KeepsHostServices() override { hostServices = nullptr; }
+    ~KeepsHostServices() override { kvx::MpTestAccess::hostServices(*this) = nullptr; }
 };
 }  // namespace
 

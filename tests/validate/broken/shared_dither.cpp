@@ -9,10 +9,11 @@ class SharedDither : public kvx::adsr::Adsr {
 public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
-        if (!output.streaming || output.buffer == nullptr) return;
+        const kvx::AudioOutPin& out = kvx::MpTestAccess::output(*this);
+        if (!out.isStreaming() || out.boundBuffer() == nullptr) return;
         for (int32_t i = 0; i < sampleCount; ++i) {
             sharedNoise = sharedNoise * 1664525u + 1013904223u;
-            output.buffer[i] += static_cast<float>(sharedNoise >> 8) * 1e-12f;
+            out.boundBuffer()[i] += static_cast<float>(sharedNoise >> 8) * 1e-12f;
         }
     }
 };

@@ -6,7 +6,9 @@ class SleepsWhileStreaming : public kvx::adsr::Adsr {
 public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
-        if (output.streaming && hostServices != nullptr) hostServices->requestSleep();
+        const kvx::AudioOutPin& out = kvx::MpTestAccess::output(*this);
+        kvx::IMpHostServices* host = kvx::MpTestAccess::hostServices(*this);
+        if (out.isStreaming() && host != nullptr) host->requestSleep();
     }
 };
 }  // namespace

@@ -6,7 +6,8 @@ class WritesPastBlock : public kvx::adsr::Adsr {
 public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
-        if (sampleCount >= 0 && output.buffer != nullptr) output.buffer[sampleCount] = 0.25f;
+        const kvx::AudioOutPin& out = kvx::MpTestAccess::output(*this);
+        if (sampleCount >= 0 && out.boundBuffer() != nullptr) out.boundBuffer()[sampleCount] = 0.25f;
     }
 };
 }  // namespace
