@@ -59,8 +59,11 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
     options->path = defaultPluginPath();
     CLI::App* command =
         app.add_subcommand("validate", "Check that a module library honours the binary contract");
-    command->add_option("plugin", options->path, "Module library (.kvx)")->capture_default_str();
-    command->add_option("--id", options->id, "Module id")->capture_default_str();
+    command
+        ->add_option("plugin", options->path,
+                     "Module library (.kvx), or a module's symbol or id from kvx list")
+        ->capture_default_str();
+    CLI::Option* idOption = command->add_option("--id", options->id, "Module id")->capture_default_str();
     command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();
     command->add_option("--seeds", options->seeds, "Random sessions per randomised check")
         ->capture_default_str();
@@ -69,7 +72,17 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
     command->add_option("--timeout", options->timeout, "Seconds a check may run before it counts as hung")
         ->capture_default_str();
     command->add_flag("--json", options->json, "Machine-readable report");
-    command->callback([options, &exitStatus] { exitStatus = runValidate(*options); });
+    command->callback([options, idOption, &exitStatus] {
+        const bool idGiven = idOption->count() > 0;
+        ValidateOptions chosen = *options;
+        const ModuleArgument named = resolveModuleArgument(chosen.path);
+        chosen.path = named.library;
+        if (!named.id.empty() && !idGiven) {
+            chosen.id = named.id;
+            chosen.subtype = named.subtype;
+        }
+        exitStatus = runValidate(chosen);
+    });
 }
 
 }  // namespace kvx::cli
