@@ -146,6 +146,7 @@ int run(RenderOptions options, std::ostream& out) {
         data.samples = &result.output();
         data.rate = plan.rate;
         data.gates = gates;
+        data.hasGate = gate != RenderModule::NONE;
         data.marks = result.marks;
         data.sleeping = result.sleeping;
         data.segments = labels.changes;
