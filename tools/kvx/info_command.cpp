@@ -148,10 +148,9 @@ void addInfoCommand(CLI::App& app, int& exitStatus) {
     options->path = defaultPluginPath();
     CLI::App* command = app.add_subcommand(
         "info", "Show a library's build info, whether a module can be created, and its pins");
-    command
-        ->add_option("plugin", options->path,
-                     "Module library (.kvx), or a module's symbol or id from kvx list")
-        ->capture_default_str();
+    command->add_option(
+        "plugin", options->path,
+        "Module library (.kvx), or a module's symbol or id from kvx list (default: the envelope, ADSR.kvx)");
     command->add_option("--id", options->id,
                         "Module id (default: the description's module, else \"KV ADSR4\")");
     command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();

@@ -5,7 +5,7 @@
 #include "tools/kvx/commands.h"
 
 int main(int argc, char** argv) {
-    CLI::App app{"kvx: list, inspect, render and validate .kvx module libraries"};
+    CLI::App app{"kvx: list, inspect, render and validate .kvx module libraries", "kvx"};
     app.set_version_flag("--version", "kvx " KVX_VERSION_STRING);
     app.require_subcommand(1);
     int exitStatus = 0;

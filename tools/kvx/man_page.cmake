@@ -18,7 +18,7 @@ endforeach()
 file(WRITE ${generated} "${text}")
 execute_process(
   COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section=1
-          --name=list, inspect, render and validate .kvx module libraries
+          "--name=list, inspect, render and validate .kvx module libraries"
           --include=${generated} --include=${INCLUDE} --output=${OUT} ${KVX}
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

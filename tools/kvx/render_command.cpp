@@ -32,10 +32,9 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
     options->plugin = defaultPluginPath();
     CLI::App* command = app.add_subcommand(
         "render", "Render a module to WAV, CSV and a plot (default: out/SYMBOL.wav, .csv, .png)");
-    command
-        ->add_option("plugin", options->plugin,
-                     "Module library (.kvx), or a module's symbol or id from kvx list")
-        ->capture_default_str();
+    command->add_option(
+        "plugin", options->plugin,
+        "Module library (.kvx), or a module's symbol or id from kvx list (default: the envelope, ADSR.kvx)");
     command->add_option("--id", options->id,
                         "Module id (default: the description's module, else \"KV ADSR4\")");
     command->add_option("--subtype", options->subtype, "Module subtype (with --id)")->capture_default_str();

@@ -59,10 +59,9 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
     options->path = defaultPluginPath();
     CLI::App* command =
         app.add_subcommand("validate", "Check that a module library honours the binary contract");
-    command
-        ->add_option("plugin", options->path,
-                     "Module library (.kvx), or a module's symbol or id from kvx list")
-        ->capture_default_str();
+    command->add_option(
+        "plugin", options->path,
+        "Module library (.kvx), or a module's symbol or id from kvx list (default: the envelope, ADSR.kvx)");
     CLI::Option* idOption = command->add_option("--id", options->id, "Module id")->capture_default_str();
     command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();
     command->add_option("--seeds", options->seeds, "Random sessions per randomised check")
