@@ -1,5 +1,5 @@
 # The front door. `make demo` renders the default envelope; `make test` runs every test.
-.PHONY: all demo test test-sanitize test-clang bench deps build clean
+.PHONY: all demo test test-sanitize test-clang bench deps build package clean
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -56,6 +56,13 @@ fuzz: deps
 	mkdir -p build-fuzz/corpus build-fuzz/artifacts
 	build-fuzz/fuzz/kvx_session_fuzzer build-fuzz/corpus fuzz/corpus -max_total_time=$(FUZZ_SECONDS) \
 	  -timeout=10 -artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1
+
+# The Debian package, build-package/kvx_<version>_amd64.deb, checked by lintian (no errors).
+package: deps
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
+	cpack --preset package
+	lintian --fail-on error build-package/kvx_*_amd64.deb
 
 clean:
 	rm -rf build build-*

@@ -10,8 +10,10 @@ set(KVX_URI_BASE "${KVX_HOMEPAGE}/modules/")
 set(KVX_COPYRIGHT_YEARS "2026")
 set(KVX_LICENSE "MIT")
 set(KVX_SUMMARY "module libraries for modular audio hosts: base, host library and tool")
+# Lines of at most 79 characters (the Debian package's extended description).
 set(KVX_DESCRIPTION
-    "kvx builds and checks plug-in module libraries (.kvx) for modular audio hosts. It ships the
-kvx tool (list, info, render and validate modules), the exponential ADSR envelope
-module, the static plug-in base and host library with their headers, and the CMake
-package that builds a module library from a few lines.")
+    "kvx builds and checks plug-in module libraries (.kvx) for modular audio hosts.
+It ships the kvx tool, which lists, inspects, renders and validates modules,
+the exponential ADSR envelope module, the static plug-in base and host library
+with their headers, and the CMake package that builds a module library from a
+few lines of a module author's own project.")
