@@ -3,15 +3,19 @@
 
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
+#include "tools/describe/description_reader.h"
 #include "tools/render/audio_input.h"
 #include "tools/render/csv.h"
+#include "tools/render/error.h"
 #include "tools/render/module.h"
 #include "tools/render/pending_files.h"
 #include "tools/render/plan.h"
@@ -89,7 +93,17 @@ int run(RenderOptions options, std::ostream& out) {
     const RenderPlan plan = resolvePlan(score, sampleRate(options, score, files), module, files);
 
     host::PluginLibrary library(options.plugin);
-    host::PluginInstance instance(library, host::toUtf16(module.description.id), module.description.subtype);
+    std::optional<host::PluginInstance> created;
+    try {
+        created.emplace(library, host::toUtf16(module.description.id), module.description.subtype);
+    } catch (const host::HostError& error) {
+        if (module.source != "built in") throw;
+        throw RenderError(
+            std::string(error.what()) + "; without a description (" +
+            std::filesystem::path(describe::descriptionPathFor(options.plugin)).filename().string() +
+            ") only \"" + module.description.id + "\" can be rendered");
+    }
+    host::PluginInstance& instance = *created;
 
     if (defaultOutputs) std::filesystem::create_directories("out");
     PendingFiles pending;
