@@ -80,17 +80,27 @@ private:
         bool keyed = false;
         std::string key;
     };
-    bool value() {
+    // A value starts: the next element of an array.
+    void starts() {
         if (!frames.empty() && frames.back().array) ++frames.back().count;
+    }
+    // A value is complete: in an object, a mistake after it is the object's, not the key's.
+    void ends() {
+        if (!frames.empty() && !frames.back().array) frames.back().keyed = false;
+    }
+    bool value() {
+        starts();
+        ends();
         return true;
     }
     bool open(bool array) {
-        value();
+        starts();
         frames.push_back(Frame{array, 0, false, {}});
         return true;
     }
     bool close() {
         frames.pop_back();
+        ends();
         return true;
     }
     std::vector<Frame> frames;
