@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/plugin_library.h"
+#include "tools/describe/description_reader.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/tool_paths.h"
 #include "tools/validate/checks/groups.h"
@@ -79,6 +80,18 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
         if (!named.id.empty() && !idGiven) {
             chosen.id = named.id;
             chosen.subtype = named.subtype;
+        } else if (!idGiven) {
+            // The module of the description beside the library, when it describes one.
+            try {
+                const describe::Description description =
+                    describe::loadDescription(describe::descriptionPathFor(chosen.path));
+                if (description.modules.size() == 1) {
+                    chosen.id = description.modules.front().id;
+                    chosen.subtype = description.modules.front().subtype;
+                }
+            } catch (const describe::DescriptionError&) {
+                // No usable description: the envelope's id, as without one.
+            }
         }
         exitStatus = runValidate(chosen);
     });
