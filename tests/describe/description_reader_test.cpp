@@ -139,6 +139,9 @@ TEST(Descriptions, SyntaxErrorsGiveThePathLineAndColumn) {
                   "d.json: $.modules[0].id (line 4, column 15): malformed JSON"},
              Case{"", "d.json: $ (line 1, column 1): malformed JSON"},
              Case{"{\"a b\": [1, 2", "d.json: $[\"a b\"][1] (line 1, column 14): malformed JSON"},
+             // A number too large for a double: refused where it stands, not thrown past the reader.
+             Case{"{\"format\": 1, \"modules\": [{\"pins\": [{\"maximum\": 1e400}]}]}",
+                  "d.json: $.modules[0].pins[0].maximum: malformed JSON: number overflow parsing '1e400'"},
          }) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(errorOf(c.text).rfind(c.start, 0), 0u) << errorOf(c.text);

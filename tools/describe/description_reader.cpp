@@ -147,7 +147,8 @@ public:
     void object(const json& value, const JsonPath& at, std::initializer_list<const char*> allowed,
                 std::initializer_list<const char*> required) const {
         if (!value.is_object()) fail(at, "an object", value);
-        for (const auto& [key, item] : value.items()) {
+        for (const auto& item : value.items()) {
+            const std::string& key = item.key();
             if (std::find_if(allowed.begin(), allowed.end(), [&](const char* k) { return key == k; }) ==
                 allowed.end()) {
                 std::string names;
@@ -173,7 +174,8 @@ public:
     }
 
     double number(const json& value, const JsonPath& at) const {
-        if (!value.is_number()) fail(at, "a number", value);
+        // A literal beyond the range of a double reads as infinity: no use for a pin.
+        if (!value.is_number() || !std::isfinite(value.get<double>())) fail(at, "a finite number", value);
         return value.get<double>();
     }
 
@@ -403,16 +405,23 @@ Description parseDescription(std::string_view text, const std::string& source) {
     json root;
     try {
         root = json::parse(text);
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) {
+        // A syntax error (parse_error), or a number beyond the range of a double (out_of_range).
         PathTracker tracker;
         json::sax_parse(text, &tracker);
-        // "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ..." without
-        // the tag and the position, which come first in our words.
         std::string message = error.what();
-        const size_t colon = message.find(": ");
-        if (colon != std::string::npos) message = message.substr(colon + 2);
-        throw DescriptionError(source + ": " + tracker.path().str() + " (" + position(text, error.byte) +
-                               "): malformed JSON: " + message);
+        std::string where = tracker.path().str();
+        if (const auto* syntax = dynamic_cast<const json::parse_error*>(&error)) {
+            // "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ..."
+            // without the tag and the position, which come first in our words.
+            const size_t colon = message.find(": ");
+            if (colon != std::string::npos) message = message.substr(colon + 2);
+            where += " (" + position(text, syntax->byte) + ")";
+        } else {
+            const size_t tagEnd = message.find("] ");
+            if (tagEnd != std::string::npos) message = message.substr(tagEnd + 2);
+        }
+        throw DescriptionError(source + ": " + where + ": malformed JSON: " + message);
     }
     return Reader(source).read(root);
 }
