@@ -1,9 +1,9 @@
 # What `cmake --install` puts where for module authors and hosts: the plug-in base and the host
 # library (static) with their headers under include/kvx/, the entry point source and version
 # script that kvx_add_module_library compiles into each module, the CMake package (targets,
-# version, kvx_add_module_library), the description schema and a pkg-config file for the host
-# library. The tool, its man page and completion are installed by tools/kvx, the envelope module
-# by modules/adsr.
+# version, kvx_add_module_library), the description schema, the example module and a pkg-config
+# file for the host library. The tool, its man page and completion are installed by tools/kvx,
+# the envelope module by modules/adsr.
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
 
@@ -19,6 +19,9 @@ install(DIRECTORY ${KVX_STAGED_INCLUDE_DIR}/kvx DESTINATION ${CMAKE_INSTALL_INCL
 install(FILES ${KVX_STAGED_MODULE_DIR}/entry_point.cpp ${KVX_MODULE_EXPORT_MAP}
         DESTINATION ${KVX_INSTALL_MODULE_SOURCE_DIR})
 install(EXPORT kvxTargets NAMESPACE kvx:: DESTINATION ${KVX_INSTALL_CMAKE_DIR})
+# The example module, to copy as the start of one's own (docs/writing-a-module.md).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/vca DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+        PATTERN "build*" EXCLUDE)
 # The description format, for module authors and their editors.
 install(FILES ${PROJECT_SOURCE_DIR}/schema/kvx-description-1.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/kvx/schema)
 
