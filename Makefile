@@ -1,8 +1,9 @@
 # The front door. `make demo` renders the default envelope; `make test` runs every test.
-.PHONY: all demo test test-sanitize test-clang bench deps build clean
+.PHONY: all demo test test-sanitize test-clang bench deps build package clean
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+FUZZ_PARSER_SECONDS ?= 30
 
 all: build
 
@@ -47,15 +48,29 @@ test-tsan: deps
 test-valgrind: build
 	scripts/memcheck-tests build
 
-# libFuzzer on the session target for FUZZ_SECONDS. New inputs go to build-fuzz/corpus, crashes
-# to build-fuzz/artifacts (replay one with build-fuzz/fuzz/kvx_session_replay FILE; once fixed,
-# add it to fuzz/corpus).
+# libFuzzer for FUZZ_SECONDS on the session target, then on the score and description parsers
+# (FUZZ_PARSER_SECONDS each). New inputs go to build-fuzz/corpus*, crashes to
+# build-fuzz/artifacts (replay one with build-fuzz/fuzz/kvx_session_replay FILE, or the score or
+# description replay; once fixed, add it to the target's corpus under fuzz/).
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
-	mkdir -p build-fuzz/corpus build-fuzz/artifacts
+	mkdir -p build-fuzz/corpus build-fuzz/corpus-score build-fuzz/corpus-description build-fuzz/artifacts
 	build-fuzz/fuzz/kvx_session_fuzzer build-fuzz/corpus fuzz/corpus -max_total_time=$(FUZZ_SECONDS) \
 	  -timeout=10 -artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1
+	build-fuzz/fuzz/kvx_score_fuzzer build-fuzz/corpus-score fuzz/score_corpus -dict=fuzz/json.dict \
+	  -max_total_time=$(FUZZ_PARSER_SECONDS) -timeout=10 -artifact_prefix=build-fuzz/artifacts/score- \
+	  -print_final_stats=1
+	build-fuzz/fuzz/kvx_description_fuzzer build-fuzz/corpus-description fuzz/description_corpus \
+	  -dict=fuzz/json.dict -max_total_time=$(FUZZ_PARSER_SECONDS) -timeout=10 \
+	  -artifact_prefix=build-fuzz/artifacts/description- -print_final_stats=1
+
+# The Debian package, build-package/kvx_<version>_amd64.deb, checked by lintian (no errors).
+package: deps
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
+	cpack --preset package
+	lintian --fail-on error build-package/kvx_*_amd64.deb
 
 clean:
 	rm -rf build build-*

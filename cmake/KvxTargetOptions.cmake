@@ -2,11 +2,15 @@
 # so that a project embedding kvx keeps its own flags.
 #   -Wall -Wextra -Wpedantic   no warnings in our code
 #   -ffp-contract=off          bit-exact envelopes: a fused multiply-add changes the last bits
-#   -O2 in optimised builds    what the benchmarks measure (the later -O wins over CMake's -O3)
+#   -O2 unless Debug/MinSizeRel what the benchmarks measure (the later -O wins over CMake's -O3);
+#                              also with no build type, so that a module built with a bare
+#                              `cmake -S . -B b` is real-time code, not an unoptimised one
 #   -fno-gnu-unique (g++)      unique symbols would pin a module library in memory after dlclose
+include_guard(GLOBAL)
+
 function(kvx_target_options target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -ffp-contract=off
-    $<$<CONFIG:Release,RelWithDebInfo>:-O2>
+    $<$<NOT:$<CONFIG:Debug,MinSizeRel>>:-O2>
     $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
 endfunction()

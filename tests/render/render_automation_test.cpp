@@ -2,7 +2,7 @@
 // segment is set up, and the host tells the pins when a ramp starts and stops.
 #include <gtest/gtest.h>
 
-#include "tests/render/render_tool_runner.h"
+#include "tests/support/tool_runner.h"
 
 namespace kvx::test {
 namespace {

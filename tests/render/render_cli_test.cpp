@@ -12,7 +12,7 @@
 #include "host/sleeping_runner.h"
 #include "modules/adsr/adsr_pins.h"
 #include "modules/adsr/segment_math.h"
-#include "tests/render/render_tool_runner.h"
+#include "tests/support/tool_runner.h"
 #include "tests/support/test_paths.h"
 
 namespace kvx::test {

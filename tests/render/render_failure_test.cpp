@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "tests/render/render_tool_runner.h"
+#include "tests/support/tool_runner.h"
 
 namespace kvx::test {
 namespace {

@@ -9,6 +9,7 @@
 #include "interfaces/host_event.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tools/render/error.h"
+#include "tools/render/module.h"
 #include "tools/render/plan.h"
 #include "tools/render/schedule.h"
 #include "tools/render/score.h"
@@ -16,13 +17,16 @@
 namespace kvx::render {
 namespace {
 
+const RenderModule ENVELOPE = renderModule(builtInEnvelopeDescription().modules.front(), "built in");
+
 // Every parameter constant; release 0.75 is a 1 s full-scale release.
 const std::string CONSTANT_PARAMETERS =
     R"("parameters": {"attack": 0.5, "decay": 0.5, "sustain": 0.5, "release": 0.75,
                       "attack-curve": 0, "decay-curve": 0, "release-curve": 0})";
 
 RenderPlan planOf(const std::string& items, int32_t rate = 1000) {
-    return resolvePlan(parseScore("{" + CONSTANT_PARAMETERS + ", " + items + "}", "s.json"), rate);
+    return resolvePlan(parseScore("{" + CONSTANT_PARAMETERS + ", " + items + "}", "s.json", ENVELOPE), rate,
+                       ENVELOPE);
 }
 
 std::string planError(const std::string& items) {
@@ -55,7 +59,7 @@ void expectEvents(const std::vector<ScheduledEvent>& got, const std::vector<Sche
 TEST(RenderSchedule, NotesAndResetsLandOnTheirSamples) {
     const RenderPlan plan =
         planOf(R"("length": "1s", "notes": [{"on": "100smp", "off": 0.25}], "resets": ["300ms"])");
-    const std::vector<ScheduledEvent> events = scheduleEvents(plan);
+    const std::vector<ScheduledEvent> events = scheduleEvents(plan, ENVELOPE);
     ASSERT_FALSE(events.empty());
     expectEvents({events.front()}, {{0, EV_GRAPH_BEGIN, -1, 0.0f}});
     // 3 initial values and 7 constant inputs at sample 0, then the note and the reset.
@@ -74,7 +78,7 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
         "release": [[0, 0.5], ["50smp", 0.75]],
         "attack": [[0, 0.5], ["200smp", 0.5]],
         "attack-curve": [[0, 0], ["1000smp", 1]]})");
-    const std::vector<ScheduledEvent> events = scheduleEvents(plan);
+    const std::vector<ScheduledEvent> events = scheduleEvents(plan, ENVELOPE);
     // A ramp: constant at first, streaming from its first to its last breakpoint.
     expectEvents(eventsFor(events, adsr::PIN_DECAY_TIME), {{0, EV_STREAM_END, adsr::PIN_DECAY_TIME, 0.0f},
                                                            {100, EV_STREAM_BEGIN, adsr::PIN_DECAY_TIME, 0.0f},
@@ -93,19 +97,20 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
     expectEvents(eventsFor(events, adsr::PIN_ATTACK_CURVE),
                  {{0, EV_STREAM_BEGIN, adsr::PIN_ATTACK_CURVE, 0.0f}});
 
-    const ParameterTrack& decay = plan.tracks[parameterIndex("decay")];
+    const InputTrack& decay = plan.tracks[ENVELOPE.inputIndex("decay")];
     EXPECT_EQ(decay.valueAt(99), 0.2f);
     EXPECT_FLOAT_EQ(decay.valueAt(200), 0.4f);  // halfway
     EXPECT_EQ(decay.valueAt(300), 0.6f);
     EXPECT_EQ(decay.valueAt(999), 0.6f);
-    const ParameterTrack& sustain = plan.tracks[parameterIndex("sustain")];
+    const InputTrack& sustain = plan.tracks[ENVELOPE.inputIndex("sustain")];
     EXPECT_EQ(sustain.valueAt(499), 0.2f);
     EXPECT_EQ(sustain.valueAt(500), 0.8f) << "the later of two breakpoints at one sample wins";
 
     // Whatever the host declared constant must hold still in the input buffer.
-    for (size_t p = 0; p < PARAMETER_COUNT; ++p) {
-        const ParameterTrack& track = plan.tracks[p];
-        const std::vector<ScheduledEvent> own = eventsFor(events, PARAMETERS[p].pin);
+    for (size_t p = 0; p < ENVELOPE.inputs.size(); ++p) {
+        if (!ENVELOPE.inputs[p].isAudio()) continue;
+        const InputTrack& track = plan.tracks[p];
+        const std::vector<ScheduledEvent> own = eventsFor(events, ENVELOPE.inputs[p].id);
         bool streaming = false, streamingBefore = false;
         size_t next = 0;
         for (int64_t s = 0; s < plan.length; ++s) {
@@ -113,7 +118,7 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
             for (; next < own.size() && own[next].sample == s; ++next)
                 streaming = own[next].type == EV_STREAM_BEGIN;
             if (s > 0 && !streaming && !streamingBefore) {
-                ASSERT_EQ(track.valueAt(s), track.valueAt(s - 1)) << PARAMETERS[p].name << " at " << s;
+                ASSERT_EQ(track.valueAt(s), track.valueAt(s - 1)) << ENVELOPE.inputName(p) << " at " << s;
             }
         }
     }
@@ -124,7 +129,7 @@ TEST(RenderSchedule, EventsAtOneSampleComeInHostOrder) {
     // before the new note so that the note retriggers, and the gate stays on throughout.
     const RenderPlan plan = planOf(R"("length": "250smp", "notes": [[0.1, 0.2], [0.2, 0.25]], "resets": [0.2],
         "automation": {"decay": [[0.2, 0.3], [0.22, 0.4]]})");
-    const std::vector<ScheduledEvent> events = scheduleEvents(plan);
+    const std::vector<ScheduledEvent> events = scheduleEvents(plan, ENVELOPE);
     std::vector<ScheduledEvent> at200;
     for (const ScheduledEvent& event : events)
         if (event.sample == 200) at200.push_back(event);
@@ -134,7 +139,7 @@ TEST(RenderSchedule, EventsAtOneSampleComeInHostOrder) {
                          {200, EV_PIN_VALUE, adsr::PIN_TRIGGER, 1.0f},
                          {200, EV_PIN_VALUE, adsr::PIN_GATE, 1.0f}});
     EXPECT_EQ(events.back().sample, 220) << "the gate-off at the render's end is not sent";
-    const std::vector<StreamSpan> gates = gateSpans(events, plan.length);
+    const std::vector<StreamSpan> gates = gateSpans(events, plan.length, adsr::PIN_GATE);
     ASSERT_EQ(gates.size(), 1u);
     EXPECT_EQ(gates[0].begin, 100);
     EXPECT_EQ(gates[0].end, 250);

@@ -6,14 +6,17 @@
 #include <string>
 
 #include "tools/render/error.h"
+#include "tools/render/module.h"
 #include "tools/render/score.h"
 
 namespace kvx::render {
 namespace {
 
+const RenderModule ENVELOPE = renderModule(builtInEnvelopeDescription().modules.front(), "built in");
+
 std::string errorOf(const std::string& text) {
     try {
-        parseScore(text, "my.json");
+        parseScore(text, "my.json", ENVELOPE);
     } catch (const RenderError& error) {
         return error.what();
     }
@@ -26,20 +29,21 @@ TEST(RenderScore, KeepsEveryItemAsWrittenWithItsPath) {
         "notes": [{"on": 0, "off": "0.6s"}, ["800ms"]],
         "resets": ["4000smp"],
         "automation": {"decay": [["0.1s", "300ms"], {"at": 0.2, "value": 0.4}]}})",
-                                   "my.json");
+                                   "my.json", ENVELOPE);
     EXPECT_EQ(score.source, "my.json");
     ASSERT_TRUE(score.length && score.rate);
     EXPECT_EQ(score.length->amount, 1.5);
     EXPECT_EQ(*score.rate, 44100.0);
 
-    const size_t attack = parameterIndex("attack"), sustain = parameterIndex("sustain");
+    const size_t attack = ENVELOPE.inputIndex("attack"), sustain = ENVELOPE.inputIndex("sustain");
     ASSERT_TRUE(score.parameters[attack] && score.parameters[sustain]);
-    EXPECT_TRUE(score.parameters[attack]->isDuration);
+    EXPECT_TRUE(score.parameters[attack]->isDuration());
     EXPECT_EQ(score.parameters[attack]->duration.amount, 30.0);
     EXPECT_EQ(score.parameters[attack]->duration.unit, TimeUnit::Milliseconds);
-    EXPECT_FALSE(score.parameters[sustain]->isDuration);
+    EXPECT_FALSE(score.parameters[sustain]->isDuration());
     EXPECT_EQ(score.parameters[sustain]->raw, 0.6);
-    EXPECT_FALSE(score.parameters[parameterIndex("release")]) << "left out: taken from the default later";
+    EXPECT_FALSE(score.parameters[ENVELOPE.inputIndex("release")])
+        << "left out: taken from the default later";
 
     ASSERT_EQ(score.notes.size(), 2u);
     EXPECT_EQ(score.notes[0].on.amount, 0.0);
@@ -52,9 +56,9 @@ TEST(RenderScore, KeepsEveryItemAsWrittenWithItsPath) {
     EXPECT_EQ(score.resets[0].at.unit, TimeUnit::Samples);
     EXPECT_EQ(score.resets[0].at.amount, 4000.0);
 
-    const auto& decay = score.automation[parameterIndex("decay")];
+    const auto& decay = score.automation[ENVELOPE.inputIndex("decay")];
     ASSERT_EQ(decay.size(), 2u);
-    EXPECT_TRUE(decay[0].value.isDuration);
+    EXPECT_TRUE(decay[0].value.isDuration());
     EXPECT_EQ(decay[1].at.amount, 0.2);
     EXPECT_EQ(decay[1].value.raw, 0.4);
     EXPECT_EQ(decay[1].field, "automation.decay[1]");

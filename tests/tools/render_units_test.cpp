@@ -1,11 +1,15 @@
-// kvx::render units: times as typed, their sample positions, and parameter settings turned into
-// pin values through the module's documented time mapping (0 -> 1 ms, 0.5 -> 100 ms,
-// 0.75 -> 1 s, 1 -> 10 s for a full-scale transition).
+// kvx::render units: times as typed, their sample positions, and input settings turned into
+// pin values through the pin's description: for the envelope's times its documented time
+// mapping (0 -> 1 ms, 0.5 -> 100 ms, 0.75 -> 1 s, 1 -> 10 s for a full-scale transition).
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <string>
 
+#include "modules/adsr/segment_math.h"
 #include "tools/render/error.h"
+#include "tools/render/module.h"
 #include "tools/render/units.h"
 
 namespace kvx::render {
@@ -20,6 +24,10 @@ std::string errorOf(Parse parse) {
         return error.what();
     }
     return "";
+}
+
+const describe::PinDescription& envelopePin(const char* symbol) {
+    return *builtInEnvelopeDescription().modules.front().pinBySymbol(symbol);
 }
 
 TEST(RenderUnits, TimesGoToTheNearestSampleAtTheRate) {
@@ -71,19 +79,25 @@ TEST(RenderUnits, DurationsBecomePinValuesThroughTheTimeMapping) {
                           Case{"4800smp", 48000, 0.5f},                        // 100 ms at 48 kHz
                           Case{"4800smp", 4800, 0.75f}}) {                     // 1 s at 4.8 kHz
         SCOPED_TRACE(std::string(c.text) + " at " + std::to_string(c.rate));
-        EXPECT_FLOAT_EQ(pinValue(parseParameter(c.text, ParameterKind::Time, "--attack"), c.rate), c.pin);
+        EXPECT_FLOAT_EQ(pinValue(parseParameter(c.text, envelopePin("attack"), "--attack"),
+                                 envelopePin("attack"), c.rate),
+                        c.pin);
     }
 }
 
 TEST(RenderUnits, LevelsAndCurvesArePlainNumbers) {
-    EXPECT_EQ(pinValue(parseParameter("0.3", ParameterKind::Level, "--sustain"), 48000), 0.3f);
-    EXPECT_EQ(pinValue(parseParameter("-0.2", ParameterKind::Curve, "--decay-curve"), 48000), -0.2f);
+    EXPECT_EQ(
+        pinValue(parseParameter("0.3", envelopePin("sustain"), "--sustain"), envelopePin("sustain"), 48000),
+        0.3f);
+    EXPECT_EQ(pinValue(parseParameter("-0.2", envelopePin("decay_curve"), "--decay-curve"),
+                       envelopePin("decay_curve"), 48000),
+              -0.2f);
     EXPECT_EQ(errorOf([] {
-                  parseParameter("50ms", ParameterKind::Level, "--sustain");
+                  parseParameter("50ms", envelopePin("sustain"), "--sustain");
               }).rfind("--sustain: expected a plain number", 0),
               0u);
     EXPECT_EQ(errorOf([] {
-                  parseParameter("1s", ParameterKind::Curve, "--attack-curve");
+                  parseParameter("1s", envelopePin("attack_curve"), "--attack-curve");
               }).rfind("--attack-curve: expected a plain number", 0),
               0u);
 }
@@ -92,12 +106,75 @@ TEST(RenderUnits, DurationsMustBePositive) {
     for (const char* text : {"0ms", "-5ms", "0smp", "-1s"}) {
         SCOPED_TRACE(text);
         EXPECT_NE(errorOf([&] {
-                      parseParameter(text, ParameterKind::Time, "--release");
+                      parseParameter(text, envelopePin("release"), "--release");
                   }).find("--release: a duration must be positive"),
                   std::string::npos);
     }
     // A bare negative number is a pin value, which the module clamps itself.
-    EXPECT_EQ(pinValue(parseParameter("-1", ParameterKind::Time, "--release"), 48000), -1.0f);
+    EXPECT_EQ(
+        pinValue(parseParameter("-1", envelopePin("release"), "--release"), envelopePin("release"), 48000),
+        -1.0f);
+}
+
+TEST(RenderUnits, DescribedTimesGiveTheEnvelopesOwnTimeValuesBitForBit) {
+    // The description's logarithmic mapping (0.25 * log10(s) + 0.75) is the module's time mapping
+    // inverted ((log10(s) + 3) / 4): one float for every duration, as renders before descriptions.
+    const describe::PinDescription& attack = envelopePin("attack");
+    for (double seconds = 1e-5; seconds < 2e5; seconds *= 1.0371) {
+        SCOPED_TRACE(seconds);
+        ParameterSpec given;
+        given.unit = ValueUnit::Time;
+        given.duration = TimeSpec{seconds, TimeUnit::Seconds, true};
+        const float described = pinValue(given, attack, 48000);
+        const float own = static_cast<float>(adsr::secondsToTimeValue(seconds));
+        ASSERT_EQ(std::memcmp(&described, &own, sizeof own), 0) << described << " vs " << own;
+    }
+}
+
+TEST(RenderUnits, UnitsFollowThePinsDescription) {
+    describe::PinDescription level;
+    level.symbol = "level";
+    level.datatype = describe::Datatype::Float;
+    level.unit = describe::Unit::Decibels;
+    EXPECT_EQ(pinValue(parseParameter("-6dB", level, "--set level"), level, 48000), -6.0f);
+    EXPECT_EQ(pinValue(parseParameter(" -6 dB ", level, "--set level"), level, 48000), -6.0f);
+    EXPECT_EQ(pinValue(parseParameter("-6", level, "--set level"), level, 48000), -6.0f)
+        << "plain: the pin value";
+    EXPECT_EQ(errorOf([&] {
+                  parseParameter("100ms", level, "--set level");
+              }).rfind("--set level: expected a number or a level such as -6dB, got '100ms'", 0),
+              0u);
+
+    // A percentage the pin receives as a fraction: the mapping applies to user values only.
+    describe::PinDescription mix = level;
+    mix.unit = describe::Unit::Percent;
+    mix.mapping = describe::Mapping{describe::Mapping::Kind::Linear, 10, 0.01, 0.0};
+    EXPECT_EQ(pinValue(parseParameter("50%", mix, "--set mix"), mix, 48000), 0.5f);
+    EXPECT_EQ(pinValue(parseParameter("0.25", mix, "--set mix"), mix, 48000), 0.25f);
+
+    describe::PinDescription cutoff = level;
+    cutoff.unit = describe::Unit::Hertz;
+    cutoff.mapping = describe::Mapping{describe::Mapping::Kind::Logarithmic, 2, 1.0, 0.0};
+    EXPECT_EQ(pinValue(parseParameter("1.024kHz", cutoff, "--set cutoff"), cutoff, 48000), 10.0f);
+    EXPECT_EQ(pinValue(parseParameter("8Hz", cutoff, "--set cutoff"), cutoff, 48000), 3.0f);
+
+    // A time pin in milliseconds takes seconds too.
+    describe::PinDescription hold = level;
+    hold.unit = describe::Unit::Milliseconds;
+    EXPECT_EQ(pinValue(parseParameter("1.5s", hold, "--set hold"), hold, 48000), 1500.0f);
+    EXPECT_EQ(pinValue(parseParameter("480smp", hold, "--set hold"), hold, 48000), 10.0f);
+}
+
+TEST(RenderUnits, BoolPinsTakeWordsAndNumbers) {
+    const describe::PinDescription& gate = envelopePin("gate");
+    for (const char* on : {"on", "true", "yes", "1", "-2"})
+        EXPECT_EQ(pinValue(parseParameter(on, gate, "--set gate"), gate, 48000), 1.0f) << on;
+    for (const char* off : {"off", "false", "no", "0"})
+        EXPECT_EQ(pinValue(parseParameter(off, gate, "--set gate"), gate, 48000), 0.0f) << off;
+    EXPECT_EQ(errorOf([&] {
+                  parseParameter("maybe", gate, "--set gate");
+              }).rfind("--set gate: expected true or false", 0),
+              0u);
 }
 
 }  // namespace

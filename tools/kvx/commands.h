@@ -6,6 +6,7 @@
 
 namespace kvx::cli {
 
+void addListCommand(CLI::App& app, int& exitStatus);
 void addInfoCommand(CLI::App& app, int& exitStatus);
 void addRenderCommand(CLI::App& app, int& exitStatus);
 void addValidateCommand(CLI::App& app, int& exitStatus);

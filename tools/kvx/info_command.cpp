@@ -1,10 +1,19 @@
-// kvx info: what a module library's factory reports, and whether a module can be created.
+// kvx info: what a module library's factory reports, whether a module can be created, and its
+// pins: as its description gives them, next to the pin ids the instance itself accepts.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
+#include "tools/describe/description_reader.h"
+#include "tools/describe/user_value.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/tool_paths.h"
 
@@ -12,13 +21,90 @@ namespace kvx::cli {
 
 namespace {
 
+// Pin ids above this are not probed; the validator probes as far.
+constexpr int32_t PROBED_PIN_IDS = 1024;
+
 struct InfoOptions {
     std::string path;
-    std::string id = "KV ADSR4";
+    std::string id;  // empty: the description's only module, else "KV ADSR4"
     int subtype = 0;
+    std::string describe;
 };
 
+// The ids bindPinBuffer accepts, 0 .. PROBED_PIN_IDS - 1: what the library itself tells a host.
+std::vector<int32_t> bindablePins(host::PluginInstance& instance) {
+    static float probe[8];
+    std::vector<int32_t> found;
+    for (int32_t pin = 0; pin < PROBED_PIN_IDS; ++pin)
+        if (instance.plugin()->bindPinBuffer(pin, probe) == 0) found.push_back(pin);
+    return found;
+}
+
+std::string rangeText(const describe::PinDescription& pin) {
+    if (!pin.minimum || !pin.maximum) return "";
+    char text[96];
+    std::snprintf(text, sizeof text, "%.6g .. %.6g%s%s", *pin.minimum, *pin.maximum,
+                  pin.unit == describe::Unit::None ? "" : " ",
+                  pin.unit == describe::Unit::None ? "" : describe::unitName(pin.unit));
+    return std::string(text) + (pin.scale == describe::Scale::Logarithmic ? ", log" : "");
+}
+
+std::string defaultText(const describe::PinDescription& pin) {
+    if (!pin.defaultValue) return "";
+    if (pin.datatype == describe::Datatype::Bool) return *pin.defaultValue != 0.0 ? "true" : "false";
+    return describe::formatUserValue(pin, *pin.defaultValue);
+}
+
+std::string column(const std::string& text, size_t width) {
+    return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+}
+
+void printPins(const describe::ModuleDescription* module, const std::vector<int32_t>& bindable) {
+    std::cout << "pins:       " << bindable.size() << " accepted by bindPinBuffer";
+    if (module) std::cout << ", " << module->pins.size() << " described";
+    std::cout << "\n";
+    if (!module) {
+        std::cout << "            ids:";
+        for (int32_t id : bindable) std::cout << " " << id;
+        std::cout << "\n";
+        return;
+    }
+    std::cout << "  " << column("id", 5) << column("symbol", 16) << column("datatype", 10) << column("dir", 5)
+              << column("role", 11) << column("default", 11) << column("range", 26) << "bindable\n";
+    for (const describe::PinDescription& pin : module->pins) {
+        const bool accepted = std::find(bindable.begin(), bindable.end(), pin.id) != bindable.end();
+        std::cout << "  " << column(std::to_string(pin.id), 5) << column(pin.symbol, 16)
+                  << column(describe::datatypeName(pin.datatype), 10)
+                  << column(describe::directionName(pin.direction), 5)
+                  << column(describe::roleName(pin.role), 11) << column(defaultText(pin), 11)
+                  << column(rangeText(pin), 26) << (accepted ? "yes" : "NO") << "\n";
+    }
+    std::string undescribed;
+    for (int32_t id : bindable)
+        if (module->pinById(id) == nullptr) undescribed += " " + std::to_string(id);
+    if (!undescribed.empty()) std::cout << "  accepted but not described:" << undescribed << "\n";
+}
+
 int runInfo(const InfoOptions& options) {
+    // The description: --describe, else the one beside the library.
+    std::optional<describe::Description> description;
+    std::string descriptionPath = options.describe;
+    std::error_code error;
+    if (descriptionPath.empty() &&
+        std::filesystem::is_regular_file(describe::descriptionPathFor(options.path), error))
+        descriptionPath = describe::descriptionPathFor(options.path);
+    if (!descriptionPath.empty()) {
+        try {
+            description = describe::loadDescription(descriptionPath);
+        } catch (const describe::DescriptionError& problem) {
+            std::cerr << "kvx info: " << problem.what() << "\n";
+            return 1;
+        }
+    }
+    std::string id = options.id;
+    if (id.empty())
+        id = description && description->modules.size() == 1 ? description->modules.front().id : "KV ADSR4";
+
     try {
         host::PluginLibrary library(options.path);
         const host::BuildInfo info = library.buildInfo();
@@ -26,19 +112,31 @@ int runInfo(const InfoOptions& options) {
                   << "factory:    " << (library.factory2() ? "IMpFactory2" : "IMpFactory") << "\n"
                   << "version:    " << info.version << "\n"
                   << "build text: " << host::toUtf8(info.text) << "\n";
+        std::optional<host::PluginInstance> instance;
         try {
-            host::PluginInstance instance(library, host::toUtf16(options.id), options.subtype);
-            std::cout << "module:     \"" << options.id << "\" subtype " << options.subtype
-                      << ": can be created\n";
-            return 0;
-        } catch (const host::HostError& error) {
-            std::cout << "module:     \"" << options.id << "\" subtype " << options.subtype
+            instance.emplace(library, host::toUtf16(id), options.subtype);
+        } catch (const host::HostError& problem) {
+            std::cout << "module:     \"" << id << "\" subtype " << options.subtype
                       << ": cannot be created\n";
-            std::cerr << "kvx info: " << error.what() << "\n";
+            std::cerr << "kvx info: " << problem.what() << "\n";
             return 2;
         }
-    } catch (const host::HostError& error) {
-        std::cerr << "kvx info: " << error.what() << "\n";
+        std::cout << "module:     \"" << id << "\" subtype " << options.subtype << ": can be created\n";
+        const describe::ModuleDescription* module =
+            description ? description->find(id, options.subtype) : nullptr;
+        if (!description)
+            std::cout << "described:  no (no "
+                      << std::filesystem::path(describe::descriptionPathFor(options.path)).filename().string()
+                      << " beside the library)\n";
+        else if (!module)
+            std::cout << "described:  no (" << descriptionPath << " does not describe this module)\n";
+        else
+            std::cout << "described:  " << descriptionPath << ": " << module->name << " (symbol "
+                      << module->symbol << ")\n";
+        printPins(module, bindablePins(*instance));
+        return 0;
+    } catch (const host::HostError& problem) {
+        std::cerr << "kvx info: " << problem.what() << "\n";
         return 1;
     }
 }
@@ -48,12 +146,25 @@ int runInfo(const InfoOptions& options) {
 void addInfoCommand(CLI::App& app, int& exitStatus) {
     auto options = std::make_shared<InfoOptions>();
     options->path = defaultPluginPath();
-    CLI::App* command =
-        app.add_subcommand("info", "Show a library's build info and whether a module can be created");
-    command->add_option("plugin", options->path, "Module library (.kvx)")->capture_default_str();
-    command->add_option("--id", options->id, "Module id")->capture_default_str();
+    CLI::App* command = app.add_subcommand(
+        "info", "Show a library's build info, whether a module can be created, and its pins");
+    command->add_option(
+        "plugin", options->path,
+        "Module library (.kvx), or a module's symbol or id from kvx list (default: the envelope, ADSR.kvx)");
+    command->add_option("--id", options->id,
+                        "Module id (default: the description's module, else \"KV ADSR4\")");
     command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();
-    command->callback([options, &exitStatus] { exitStatus = runInfo(*options); });
+    command->add_option("--describe", options->describe, "Description to use instead of PLUGIN.json");
+    command->callback([options, &exitStatus] {
+        InfoOptions chosen = *options;
+        const ModuleArgument named = resolveModuleArgument(chosen.path);
+        chosen.path = named.library;
+        if (chosen.id.empty() && !named.id.empty()) {
+            chosen.id = named.id;
+            chosen.subtype = named.subtype;
+        }
+        exitStatus = runInfo(chosen);
+    });
 }
 
 }  // namespace kvx::cli

@@ -1,12 +1,15 @@
-// kvx: inspect, render and validate module libraries without their usual host.
+// kvx: list, inspect, render and validate module libraries without their usual host.
 #include <iostream>
 
+#include "kvx/version.h"
 #include "tools/kvx/commands.h"
 
 int main(int argc, char** argv) {
-    CLI::App app{"kvx: render and validate .kvx module libraries"};
+    CLI::App app{"kvx: list, inspect, render and validate .kvx module libraries", "kvx"};
+    app.set_version_flag("--version", "kvx " KVX_VERSION_STRING);
     app.require_subcommand(1);
     int exitStatus = 0;
+    kvx::cli::addListCommand(app, exitStatus);
     kvx::cli::addInfoCommand(app, exitStatus);
     kvx::cli::addRenderCommand(app, exitStatus);
     kvx::cli::addValidateCommand(app, exitStatus);
@@ -16,6 +19,8 @@ int main(int argc, char** argv) {
         return app.exit(help);
     } catch (const CLI::CallForAllHelp& help) {
         return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
     } catch (const CLI::ParseError& error) {
         // One clear line for a wrong command line.
         std::cerr << "kvx: " << error.what() << " (see kvx --help)\n";

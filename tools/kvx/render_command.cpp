@@ -4,6 +4,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "host/host_error.h"
 #include "tools/kvx/commands.h"
@@ -17,16 +18,11 @@ namespace kvx::cli {
 
 namespace {
 
-const char* parameterHelp(render::ParameterKind kind) {
-    switch (kind) {
-        case render::ParameterKind::Time:
-            return "Pin value (plain number) or full-scale duration (120ms, 1.5s)";
-        case render::ParameterKind::Level:
-            return "Sustain level (1.0 full scale)";
-        case render::ParameterKind::Curve:
-            break;
-    }
-    return "Curve (>0 decelerating, <0 accelerating)";
+const char* envelopeFlagHelp(std::string_view name) {
+    if (name == "sustain") return "Envelope: sustain level (1.0 full scale); same as --set sustain=...";
+    if (name.find("curve") != std::string_view::npos)
+        return "Envelope: curve (>0 decelerating, <0 accelerating); same as --set NAME=...";
+    return "Envelope: pin value (plain number) or full-scale duration (120ms, 1.5s); same as --set NAME=...";
 }
 
 }  // namespace
@@ -35,33 +31,64 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
     auto options = std::make_shared<render::RenderOptions>();
     options->plugin = defaultPluginPath();
     CLI::App* command = app.add_subcommand(
-        "render", "Render the envelope to WAV, CSV and a plot (default: out/adsr.wav, .csv, .png)");
-    command->add_option("plugin", options->plugin, "Module library (.kvx)")->capture_default_str();
-    command->add_option("--out", options->out, "WAV file to write");
-    command->add_option("--csv", options->csv, "CSV file to write: sample,time_s,level,gate,segment");
-    command->add_option("--plot", options->plot, "Figure to write (.png or .svg)");
+        "render", "Render a module to WAV, CSV and a plot (default: out/SYMBOL.wav, .csv, .png)");
+    command->add_option(
+        "plugin", options->plugin,
+        "Module library (.kvx), or a module's symbol or id from kvx list (default: the envelope, ADSR.kvx)");
+    command->add_option("--id", options->id,
+                        "Module id (default: the description's module, else \"KV ADSR4\")");
+    command->add_option("--subtype", options->subtype, "Module subtype (with --id)")->capture_default_str();
+    command->add_option("--describe", options->describe, "Description to use instead of PLUGIN.json");
+    command->add_option("--out", options->out,
+                        "WAV file to write, one channel per output ('-': standard output)");
+    command->add_option("--csv", options->csv,
+                        "CSV file to write: sample,time_s,outputs... ('-': standard output; the envelope's: "
+                        "sample,time_s,level,gate,segment)");
+    command->add_option("--plot", options->plot, "Figure of the first output to write (.png or .svg)");
     command->add_option("--format", options->format, "WAV samples: float, pcm16 or pcm24")
         ->capture_default_str();
-    command->add_option("--score", options->score, "JSON score: notes, resets, parameters, automation");
-    for (size_t i = 0; i < render::PARAMETER_COUNT; ++i) {
-        const render::ParameterInfo& info = render::PARAMETERS[i];
-        command->add_option("--" + std::string(info.name), options->parameters[i], parameterHelp(info.kind));
-    }
-    command->add_option("--note", options->notes, "ON:OFF gate times (repeatable), units s, ms or smp")
+    command->add_option("--score", options->score,
+                        "JSON score: parameters, automation, inputs, events, notes, resets");
+    command
+        ->add_option("--set", options->settings,
+                     "NAME=VALUE: an input's value, plain (the pin value) or with the pin's unit "
+                     "(attack=120ms, level=-6dB, gate=on); repeatable")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command
+        ->add_option("--input", options->inputs,
+                     "NAME=FILE: feed an audio input from a WAV file (first channel)")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    for (size_t i = 0; i < render::ENVELOPE_FLAGS.size(); ++i)
+        command->add_option("--" + std::string(render::ENVELOPE_FLAGS[i]), options->envelopeFlags[i],
+                            envelopeFlagHelp(render::ENVELOPE_FLAGS[i]));
+    command
+        ->add_option("--note", options->notes,
+                     "ON:OFF gate times (repeatable), units s, ms or smp: trigger and gate on, then gate off")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     command->add_option("--reset", options->resets, "Reset time (repeatable)")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     command->add_option("--length", options->length, "Render length (default: the score's)");
-    command->add_option("--rate", options->rate, "Sample rate in Hz (default 48000)");
+    command->add_option("--rate", options->rate, "Sample rate in Hz (default 48000, or the input files')");
     command->add_option("--block", options->block, "Block size, or 'random' for 1..512")
         ->capture_default_str();
     command->add_option("--seed", options->seed, "Seed for --block random")->capture_default_str();
-    command->footer(std::string("Default score:\n") + render::defaultScoreText());
+    command->footer(std::string("The envelope's default score:\n") + render::defaultScoreText());
     command->callback([options, &exitStatus] {
+        // With data on standard output, the report goes to standard error.
+        std::ostream& report = options->out == "-" || options->csv == "-" ? std::cerr : std::cout;
         try {
-            exitStatus = render::run(*options, std::cout);
+            render::RenderOptions chosen = *options;
+            const ModuleArgument named = resolveModuleArgument(chosen.plugin);
+            chosen.plugin = named.library;
+            if (chosen.id.empty() && !named.id.empty()) {
+                chosen.id = named.id;
+                chosen.subtype = named.subtype;
+            }
+            exitStatus = render::run(chosen, report);
         } catch (const render::RenderError& error) {
             std::cerr << "kvx render: " << error.what() << "\n";
             exitStatus = 1;

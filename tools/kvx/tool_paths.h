@@ -1,11 +1,31 @@
-// Where the tool finds things: the module library built next to it.
+// Where the tool finds things: the envelope library and the module path, relative to the tool's
+// own location (a build tree keeps them beside the tool; an installed tool finds its module
+// folder from its bin folder), and the modules a person names by symbol or id.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "tools/describe/module_listing.h"
 
 namespace kvx::cli {
 
-// The ADSR.kvx in the tool's own folder (the top of the build tree).
+// ADSR.kvx in the tool's folder (a build tree), else in the installed module folder.
 std::string defaultPluginPath();
+
+// Folders searched for modules, in order: each entry of KVX_PATH (colon-separated),
+// ~/.local/lib/kvx, the installed module folder (<prefix>/<libdir>/kvx next to <prefix>/bin),
+// and the tool's own folder when it holds module descriptions (a build tree).
+std::vector<describe::ModuleFolder> modulePath();
+
+// A library named on the command line: a path as given, or a module's symbol or id found along
+// the module path (then `id` and `subtype` name the module).
+struct ModuleArgument {
+    std::string library;
+    std::string id;  // empty unless found along the module path
+    int32_t subtype = 0;
+};
+ModuleArgument resolveModuleArgument(const std::string& text);
 
 }  // namespace kvx::cli

@@ -1,11 +1,13 @@
 // kvx validate: loads any module library of the family and checks, group by group in child
 // processes, that it honours the binary contract and survives a hostile host.
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "host/plugin_library.h"
+#include "tools/describe/description_reader.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/tool_paths.h"
 #include "tools/validate/checks/groups.h"
@@ -24,6 +26,7 @@ struct ValidateOptions {
     unsigned long long seed = 1;
     bool json = false;
     unsigned timeout = 120;
+    std::string describe;  // the description to check; empty: NAME.kvx.json beside the library, if any
 };
 
 int runValidate(const ValidateOptions& options) {
@@ -33,10 +36,12 @@ int runValidate(const ValidateOptions& options) {
     context.subtype = options.subtype;
     context.seeds = options.seeds < 1 ? 1 : options.seeds;
     context.seed = options.seed;
+    context.description = options.describe;
 
     validate::Report report;
     report.library = options.path;
     report.module = options.id;
+    report.description = options.describe;
     report.subtype = options.subtype;
     const auto began = std::chrono::steady_clock::now();
     for (const validate::Group& group : validate::allGroups()) {
@@ -57,10 +62,14 @@ int runValidate(const ValidateOptions& options) {
 void addValidateCommand(CLI::App& app, int& exitStatus) {
     auto options = std::make_shared<ValidateOptions>();
     options->path = defaultPluginPath();
-    CLI::App* command =
-        app.add_subcommand("validate", "Check that a module library honours the binary contract");
-    command->add_option("plugin", options->path, "Module library (.kvx)")->capture_default_str();
-    command->add_option("--id", options->id, "Module id")->capture_default_str();
+    CLI::App* command = app.add_subcommand(
+        "validate",
+        "Check that a module library honours the binary contract and agrees with its description");
+    command->add_option(
+        "plugin", options->path,
+        "Module library (.kvx), or a module's symbol or id from kvx list (default: the envelope, ADSR.kvx)");
+    CLI::Option* idOption = command->add_option(
+        "--id", options->id, "Module id (default: the description's module, else \"KV ADSR4\")");
     command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();
     command->add_option("--seeds", options->seeds, "Random sessions per randomised check")
         ->capture_default_str();
@@ -68,8 +77,36 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
         ->capture_default_str();
     command->add_option("--timeout", options->timeout, "Seconds a check may run before it counts as hung")
         ->capture_default_str();
+    command->add_option("--describe", options->describe,
+                        "Description to check against the library (default: PLUGIN.json when it exists)");
     command->add_flag("--json", options->json, "Machine-readable report");
-    command->callback([options, &exitStatus] { exitStatus = runValidate(*options); });
+    command->callback([options, idOption, &exitStatus] {
+        const bool idGiven = idOption->count() > 0;
+        ValidateOptions chosen = *options;
+        const ModuleArgument named = resolveModuleArgument(chosen.path);
+        chosen.path = named.library;
+        if (!named.id.empty() && !idGiven) {
+            chosen.id = named.id;
+            chosen.subtype = named.subtype;
+        }
+        std::error_code error;
+        if (chosen.describe.empty() &&
+            std::filesystem::is_regular_file(describe::descriptionPathFor(chosen.path), error))
+            chosen.describe = describe::descriptionPathFor(chosen.path);
+        if (!idGiven && named.id.empty() && !chosen.describe.empty()) {
+            // The description's module, when it describes one (a malformed description is the
+            // description check's failure; the envelope's id stands meanwhile).
+            try {
+                const describe::Description description = describe::loadDescription(chosen.describe);
+                if (description.modules.size() == 1) {
+                    chosen.id = description.modules.front().id;
+                    chosen.subtype = description.modules.front().subtype;
+                }
+            } catch (const describe::DescriptionError&) {
+            }
+        }
+        exitStatus = runValidate(chosen);
+    });
 }
 
 }  // namespace kvx::cli

@@ -1,10 +1,11 @@
-// Writes the rendered envelope as CSV, one row per sample:
+// Writes a render as CSV, one row per sample: sample,time_s, one column per output (printed so
+// that it reads back as the same 32-bit float), then the gate as the host sent it (0/1) and the
+// envelope's segment named from the host trace, where those apply. The envelope's table is
 //   sample,time_s,level,gate,segment
-// with the level printed so that it reads back as the same 32-bit float, the gate as the host
-// sent it (0/1) and the segment named from the host trace.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,18 @@
 
 namespace kvx::render {
 
-void writeCsv(const std::string& path, const std::vector<float>& samples, int32_t rate,
-              const std::vector<StreamSpan>& gates, const std::vector<SegmentChange>& segments,
+struct CsvTable {
+    std::vector<std::string> names;                            // one per output column
+    const std::vector<std::vector<float>>* outputs = nullptr;  // as many as names, equally long
+    int32_t rate = 48000;
+    std::optional<std::vector<StreamSpan>> gates;        // a gate column when set
+    std::optional<std::vector<SegmentChange>> segments;  // a segment column when set
+};
+
+// "sample,time_s,level,gate,segment"
+std::string csvHeader(const CsvTable& table);
+
+void writeCsv(const std::string& path, const CsvTable& table,
               const std::function<void(int64_t done, int64_t total)>& progress = nullptr);
 
 }  // namespace kvx::render

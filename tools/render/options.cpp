@@ -1,8 +1,11 @@
 // Flags laid over the score, block sizes and the sample rate.
 #include "tools/render/options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
+#include <utility>
 
 #include "tools/render/error.h"
 #include "tools/render/units.h"
@@ -44,23 +47,76 @@ BlockSizing blockSizing(const RenderOptions& options) {
     return sizing;
 }
 
-Score buildScore(const RenderOptions& options) {
-    const Score fallback = defaultScore();
-    Score score = options.score.empty() ? fallback : loadScore(options.score);
-    for (size_t i = 0; i < PARAMETER_COUNT; ++i) {
-        if (!options.parameters[i].empty()) {
-            const std::string flag = "--" + std::string(PARAMETERS[i].name);
-            score.parameters[i] = parseParameter(options.parameters[i], PARAMETERS[i].kind, flag);
-            score.automation[i].clear();
-        } else if (!score.parameters[i] && score.automation[i].empty()) {
-            score.parameters[i] = fallback.parameters[i];
-        }
+namespace {
+
+// "NAME=VALUE" of --set and --input.
+std::pair<std::string, std::string> nameAndValue(const std::string& text, const std::string& flag,
+                                                 const char* what) {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
+        throw RenderError(flag + " " + text + ": expected NAME=" + what);
+    return {text.substr(0, equals), text.substr(equals + 1)};
+}
+
+size_t namedInput(const RenderModule& module, const std::string& name, const std::string& flag) {
+    const size_t index = module.inputIndex(name);
+    if (index == RenderModule::NONE)
+        throw RenderError(flag + ": \"" + module.description.id + "\" has no input \"" + name +
+                          "\" (its inputs: " + module.inputNames() + ")");
+    return index;
+}
+
+}  // namespace
+
+Score buildScore(const RenderOptions& options, const RenderModule& module) {
+    const Score fallback = defaultScore(module);
+    Score score = options.score.empty() ? fallback : loadScore(options.score, module);
+
+    // The envelope's flags, then --set, each naming one input once.
+    std::vector<std::pair<std::string, std::string>> settings;  // flag as written, value
+    std::vector<size_t> setInputs;
+    for (size_t i = 0; i < ENVELOPE_FLAGS.size(); ++i)
+        if (!options.envelopeFlags[i].empty())
+            settings.emplace_back("--" + std::string(ENVELOPE_FLAGS[i]), options.envelopeFlags[i]);
+    for (const std::string& text : options.settings) settings.emplace_back("--set " + text, text);
+    for (const auto& [flag, text] : settings) {
+        std::string name = flag.substr(2), value = text;
+        if (flag.rfind("--set ", 0) == 0) std::tie(name, value) = nameAndValue(text, "--set", "VALUE");
+        const size_t index = namedInput(module, name, flag);
+        if (std::find(setInputs.begin(), setInputs.end(), index) != setInputs.end())
+            throw RenderError(flag + ": \"" + module.inputName(index) + "\" is set twice");
+        setInputs.push_back(index);
+        score.parameters[index] = parseParameter(value, module.inputs[index], flag);
+        score.automation[index].clear();
+        score.files[index].reset();
     }
+    for (const std::string& text : options.inputs) {
+        const std::string flag = "--input " + text;
+        const auto [name, file] = nameAndValue(text, "--input", "FILE");
+        const size_t index = namedInput(module, name, flag);
+        if (!module.inputs[index].isAudio())
+            throw RenderError(flag + ": \"" + name + "\" is a control input, not an audio input");
+        if (std::find(setInputs.begin(), setInputs.end(), index) != setInputs.end())
+            throw RenderError(flag + ": \"" + module.inputName(index) + "\" is set twice");
+        setInputs.push_back(index);
+        score.files[index] = ScoreInputFile{file, flag};
+        score.parameters[index].reset();
+        score.automation[index].clear();
+    }
+    for (size_t i = 0; i < module.inputs.size(); ++i)
+        if (!score.parameters[i] && score.automation[i].empty() && !score.files[i])
+            score.parameters[i] =
+                fallback.parameters[i] ? *fallback.parameters[i] : describedDefault(module.inputs[i]);
+
     if (!options.notes.empty()) {
+        if (module.roleIndex(describe::Role::Gate) == RenderModule::NONE)
+            throw RenderError("--note: \"" + module.description.id + "\" has no gate input");
         score.notes.clear();
         for (const std::string& text : options.notes) score.notes.push_back(noteFlag(text));
     }
     if (!options.resets.empty()) {
+        if (module.roleIndex(describe::Role::Reset) == RenderModule::NONE)
+            throw RenderError("--reset: \"" + module.description.id + "\" has no reset input");
         score.resets.clear();
         for (const std::string& text : options.resets)
             score.resets.push_back(ScoreReset{parseTime(text, "--reset " + text), "--reset " + text});
@@ -72,13 +128,16 @@ Score buildScore(const RenderOptions& options) {
     return score;
 }
 
-int32_t sampleRate(const RenderOptions& options, const Score& score) {
+int32_t sampleRate(const RenderOptions& options, const Score& score, const AudioInputs& files) {
     if (!options.rate.empty()) return static_cast<int32_t>(wholeNumber(options.rate, 1, MAX_RATE, "--rate"));
     if (score.rate) {
         char text[32];
         std::snprintf(text, sizeof text, "%.17g", *score.rate);
         return static_cast<int32_t>(wholeNumber(text, 1, MAX_RATE, score.source + ": rate"));
     }
+    for (const auto& file : files)
+        if (file)
+            return static_cast<int32_t>(wholeNumber(std::to_string(file->rate), 1, MAX_RATE, file->field));
     return 48000;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "tools/render/error.h"
 
@@ -35,6 +36,19 @@ void forgetForSignal(const std::string& name) {
         if (signalUsed[i].load() && name == signalNames[i].data()) signalUsed[i].store(false);
 }
 
+const std::string STANDARD_OUTPUT = "-";
+
+bool copyToStandardOutput(const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) return false;
+    std::fflush(stdout);
+    char buffer[1 << 16];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+        if (std::fwrite(buffer, 1, got, stdout) != got) return false;
+    return !std::ferror(file.get()) && std::fflush(stdout) == 0;
+}
+
 }  // namespace
 
 void removePendingTemporariesFromSignal() noexcept {
@@ -49,8 +63,17 @@ std::string PendingFiles::add(const std::string& finalPath) {
     const fs::path target(finalPath);
     std::error_code error;
     for (const Entry& entry : entries)
-        if (fs::weakly_canonical(entry.finalPath, error) == fs::weakly_canonical(target, error))
+        if (entry.finalPath == finalPath ||
+            (finalPath != STANDARD_OUTPUT && entry.finalPath != STANDARD_OUTPUT &&
+             fs::weakly_canonical(entry.finalPath, error) == fs::weakly_canonical(target, error)))
             throw RenderError("'" + finalPath + "' is named for two outputs");
+    if (finalPath == STANDARD_OUTPUT) {
+        const std::string temporary =
+            (fs::temp_directory_path() / ("kvx-stdout.partial-" + std::to_string(getpid()))).string();
+        entries.push_back(Entry{finalPath, temporary});
+        rememberForSignal(temporary);
+        return temporary;
+    }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, error))
         throw RenderError("cannot write '" + finalPath + "': no folder '" + folder.string() + "'");
@@ -66,7 +89,14 @@ std::string PendingFiles::add(const std::string& finalPath) {
 void PendingFiles::commit() {
     while (!entries.empty()) {
         const Entry entry = entries.front();
-        if (std::rename(entry.temporary.c_str(), entry.finalPath.c_str()) != 0) {
+        if (entry.finalPath == STANDARD_OUTPUT) {
+            if (!copyToStandardOutput(entry.temporary)) {
+                const std::string reason = std::strerror(errno);
+                discard();
+                throw RenderError("cannot write to standard output: " + reason);
+            }
+            unlink(entry.temporary.c_str());
+        } else if (std::rename(entry.temporary.c_str(), entry.finalPath.c_str()) != 0) {
             const std::string reason = std::strerror(errno);
             discard();
             throw RenderError("cannot write '" + entry.finalPath + "': " + reason);

@@ -1,6 +1,7 @@
 // Output files that appear whole or not at all: each is written to a temporary next to its final
 // name and renamed into place only when everything succeeded; anything left uncommitted is
-// removed, so a failed render leaves no partial file behind.
+// removed, so a failed render leaves no partial file behind. The name "-" is standard output:
+// its temporary (in the system's temporary folder) is copied there on commit.
 #pragma once
 
 #include <string>
@@ -15,11 +16,12 @@ public:
     PendingFiles(const PendingFiles&) = delete;
     PendingFiles& operator=(const PendingFiles&) = delete;
 
-    // Registers `finalPath` and returns the temporary to write instead. Throws RenderError when
-    // the folder does not exist or the same path was registered twice.
+    // Registers `finalPath` ("-": standard output) and returns the temporary to write instead.
+    // Throws RenderError when the folder does not exist or the same path was registered twice.
     std::string add(const std::string& finalPath);
-    // Renames every temporary to its final name. Throws RenderError if a rename fails (the
-    // temporaries not yet renamed are then removed).
+    // Renames every temporary to its final name (copies and removes the one for standard
+    // output). Throws RenderError if a rename or the copy fails (the temporaries not yet
+    // committed are then removed).
     void commit();
     // Removes every temporary now.
     void discard() noexcept;

@@ -1,14 +1,16 @@
-// A render plan: the score resolved at a sample rate into sample positions and pin values,
-// checked for sense (positive length, ordered breakpoints, notes that end after they start).
+// A render plan: the score resolved at a sample rate into sample positions and pin values for
+// each input of the module, checked for sense (positive length, ordered breakpoints, notes that
+// end after they start).
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "tools/render/parameters.h"
+#include "tools/render/audio_input.h"
+#include "tools/render/module.h"
 #include "tools/render/score.h"
 
 namespace kvx::render {
@@ -19,13 +21,17 @@ struct RampPoint {
     float value;
 };
 
-struct ParameterTrack {
-    std::vector<RampPoint> points;  // at least one; in time order
-    std::string text;               // the setting as written, e.g. "0.5 (100ms)"
+// What one input pin receives over the render: for an audio input its signal (ramps between
+// breakpoints, or a file), for a control input its value at the start.
+struct InputTrack {
+    std::vector<RampPoint> points;           // at least one unless `file`; in time order
+    std::shared_ptr<const AudioInput> file;  // fed from a file: its samples, then silence
+    std::string text;                        // the setting as written, e.g. "0.5 (100ms)"
 
-    bool constant() const { return points.size() == 1; }
-    // The input sample at `sample`: the first value before the first point, the last after the
-    // last, and the straight line between two points (the later point wins where two coincide).
+    bool constant() const { return !file && points.size() == 1; }
+    // The input sample at `sample`: a file's sample (0 after its end); else the first value before
+    // the first point, the last after the last, and the straight line between two points (the
+    // later point wins where two coincide).
     float valueAt(int64_t sample) const;
 };
 
@@ -35,20 +41,30 @@ struct NotePlan {
 };
 inline constexpr int64_t NO_OFF = std::numeric_limits<int64_t>::max();
 
+// A control input's new value at a sample.
+struct ValueChange {
+    int64_t sample;
+    size_t input;  // index into RenderModule::inputs
+    float value;
+};
+
 // Renders longer than this many samples are refused: the whole output is kept in memory.
 inline constexpr int64_t MAX_LENGTH_SAMPLES = 50'000'000;
 
 struct RenderPlan {
     int32_t rate = 48000;
-    int64_t length = 0;         // samples
-    bool lengthChosen = false;  // false: derived from the last event and the release time
-    std::array<ParameterTrack, PARAMETER_COUNT> tracks;
+    int64_t length = 0;              // samples
+    bool lengthChosen = false;       // false: derived from the events, the release time or the input files
+    std::vector<InputTrack> tracks;  // per module input
     std::vector<NotePlan> notes;
     std::vector<int64_t> resets;
+    std::vector<ValueChange> changes;  // in time order
 };
 
-// Resolves `score` at `rate` (already checked: a whole number of samples per second).
-// Throws RenderError naming the score and field of any value that makes no sense.
-RenderPlan resolvePlan(const Score& score, int32_t rate);
+// Resolves `score` for `module` at `rate` (already checked: a whole number of samples per
+// second), with the files the score names already read. Throws RenderError naming the score and
+// field of any value that makes no sense.
+RenderPlan resolvePlan(const Score& score, int32_t rate, const RenderModule& module,
+                       const AudioInputs& files = {});
 
 }  // namespace kvx::render

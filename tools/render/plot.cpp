@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <numbers>
+#include <vector>
 
 #include "tools/render/error.h"
 
@@ -282,11 +283,12 @@ private:
             int kind;
             std::string label;
         };
-        const Item items[] = {{0, "output"},
-                              {1, "gate on"},
-                              {2, "module asleep"},
-                              {3, "streaming starts"},
-                              {4, "streaming stops"}};
+        std::vector<Item> items = {{0, "output"},
+                                   {1, "gate on"},
+                                   {2, "module asleep"},
+                                   {3, "streaming starts"},
+                                   {4, "streaming stops"}};
+        if (!data.hasGate) items.erase(items.begin() + 1);
         double widthSum = 0.0;
         for (const Item& item : items) widthSum += 26 + textWidth(cr, item.label, 11) + 16;
         double px = LEFT + plotW - widthSum + 16;

@@ -16,6 +16,7 @@ struct PlotData {
     const std::vector<float>* samples = nullptr;
     int32_t rate = 48000;
     std::vector<StreamSpan> gates;
+    bool hasGate = true;  // the module has a gate input (else no gate in the legend)
     std::vector<StreamMark> marks;
     std::vector<StreamSpan> sleeping;
     std::vector<SegmentChange> segments;

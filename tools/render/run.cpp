@@ -3,13 +3,20 @@
 
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
-#include "modules/adsr/adsr_pins.h"
+#include "tools/describe/description_reader.h"
+#include "tools/render/audio_input.h"
 #include "tools/render/csv.h"
+#include "tools/render/error.h"
+#include "tools/render/module.h"
 #include "tools/render/pending_files.h"
 #include "tools/render/plan.h"
 #include "tools/render/plot.h"
@@ -29,22 +36,40 @@ void removeTemporariesAndDie(int signalNumber) {
     std::raise(signalNumber);
 }
 
-// The figure's first line: the four envelope settings.
-std::string settingsTitle(const RenderPlan& plan) {
-    std::string title = "KV ADSR4";
-    for (size_t i = 0; i < 4; ++i)
-        title += "  \xC2\xB7  " + std::string(PARAMETERS[i].name) + " " + plan.tracks[i].text;
-    return title;
+// The inputs a person sets, in id order: audio inputs and parameters, not a note's parts.
+std::vector<size_t> shownInputs(const RenderModule& module) {
+    std::vector<size_t> shown;
+    for (size_t i = 0; i < module.inputs.size(); ++i)
+        if (module.inputs[i].isAudio() || module.inputs[i].role == describe::Role::Parameter)
+            shown.push_back(i);
+    return shown;
 }
 
-// The figure's second line: curves, rate, blocks and where the score came from.
-std::string sessionLine(const RenderPlan& plan, const BlockSizing& sizing, const Score& score) {
-    std::string line = "curves: attack " + plan.tracks[4].text + ", decay " + plan.tracks[5].text +
-                       ", release " + plan.tracks[6].text;
-    line += "  \xC2\xB7  " + std::to_string(plan.rate) + " Hz, " + describeBlocks(sizing) + "  \xC2\xB7  " +
-            (score.source == "default score" ? std::string("default score")
-                                             : std::filesystem::path(score.source).filename().string());
-    return line;
+std::string shownPath(const std::string& path) { return path == "-" ? "standard output" : path; }
+
+std::string scoreName(const Score& score) {
+    return score.source == "default score" ? std::string("default score")
+                                           : std::filesystem::path(score.source).filename().string();
+}
+
+// The figure's two lines: the settings, then the session. The envelope shows its four main
+// settings first and its curves on the second line.
+std::pair<std::string, std::string> figureTitles(const RenderModule& module, const RenderPlan& plan,
+                                                 const BlockSizing& sizing, const Score& score) {
+    const std::string dot = "  \xC2\xB7  ";
+    const std::string session =
+        std::to_string(plan.rate) + " Hz, " + describeBlocks(sizing) + dot + scoreName(score);
+    auto setting = [&](const char* name) { return plan.tracks[module.inputIndex(name)].text; };
+    if (module.envelope) {
+        std::string title = "KV ADSR4";
+        for (const char* name : {"attack", "decay", "sustain", "release"})
+            title += dot + std::string(name) + " " + setting(name);
+        return {title, "curves: attack " + setting("attack-curve") + ", decay " + setting("decay-curve") +
+                           ", release " + setting("release-curve") + dot + session};
+    }
+    std::string title = module.description.name;
+    for (size_t i : shownInputs(module)) title += dot + module.inputName(i) + " " + plan.tracks[i].text;
+    return {title, "\"" + module.description.id + "\"" + dot + session};
 }
 
 }  // namespace
@@ -52,71 +77,107 @@ std::string sessionLine(const RenderPlan& plan, const BlockSizing& sizing, const
 int run(RenderOptions options, std::ostream& out) {
     const BlockSizing sizing = blockSizing(options);
     const SampleFormat format = parseSampleFormat(options.format);
+    const RenderModule module =
+        moduleForRender(options.plugin, options.describe, options.id, options.subtype);
     const bool defaultOutputs = options.out.empty() && options.csv.empty() && options.plot.empty();
     if (defaultOutputs) {
-        options.out = "out/adsr.wav";
-        options.csv = "out/adsr.csv";
-        options.plot = "out/adsr.png";
+        const std::string stem = "out/" + module.description.symbol;
+        options.out = stem + ".wav";
+        options.csv = stem + ".csv";
+        options.plot = stem + ".png";
     }
     const PlotFormat plotFormat = options.plot.empty() ? PlotFormat::Png : plotFormatFor(options.plot);
 
-    const Score score = buildScore(options);
-    const RenderPlan plan = resolvePlan(score, sampleRate(options, score));
+    const Score score = buildScore(options, module);
+    const AudioInputs files = readAudioInputs(score);
+    const RenderPlan plan = resolvePlan(score, sampleRate(options, score, files), module, files);
 
     host::PluginLibrary library(options.plugin);
-    host::PluginInstance instance(library, adsr::MODULE_ID, adsr::MODULE_SUBTYPE);
+    std::optional<host::PluginInstance> created;
+    try {
+        created.emplace(library, host::toUtf16(module.description.id), module.description.subtype);
+    } catch (const host::HostError& error) {
+        if (module.source != "built in") throw;
+        throw RenderError(
+            std::string(error.what()) + "; without a description (" +
+            std::filesystem::path(describe::descriptionPathFor(options.plugin)).filename().string() +
+            ") only \"" + module.description.id + "\" can be rendered");
+    }
+    host::PluginInstance& instance = *created;
 
     if (defaultOutputs) std::filesystem::create_directories("out");
-    PendingFiles files;
-    const std::string wavTemp = options.out.empty() ? "" : files.add(options.out);
-    const std::string csvTemp = options.csv.empty() ? "" : files.add(options.csv);
-    const std::string plotTemp = options.plot.empty() ? "" : files.add(options.plot);
+    PendingFiles pending;
+    const std::string wavTemp = options.out.empty() ? "" : pending.add(options.out);
+    const std::string csvTemp = options.csv.empty() ? "" : pending.add(options.csv);
+    const std::string plotTemp = options.plot.empty() ? "" : pending.add(options.plot);
     std::signal(SIGINT, removeTemporariesAndDie);
     std::signal(SIGTERM, removeTemporariesAndDie);
 
-    out << "plug-in        " << options.plugin << "\nscore          " << score.source << "\n";
-    for (size_t i = 0; i < PARAMETER_COUNT; ++i)
-        out << std::string(PARAMETERS[i].name) << std::string(15 - PARAMETERS[i].name.size(), ' ')
-            << plan.tracks[i].text << "\n";
+    out << "plug-in        " << options.plugin << "\n"
+        << "module         \"" << module.description.id << "\" subtype " << module.description.subtype << ", "
+        << (module.source == "built in" ? std::string("built-in description") : module.source) << "\n"
+        << "score          " << score.source << "\n";
+    for (size_t i : shownInputs(module)) {
+        const std::string name = module.inputName(i);
+        out << name << std::string(name.size() < 15 ? 15 - name.size() : 1, ' ') << plan.tracks[i].text
+            << "\n";
+    }
     out << "length         " << plan.length << " samples"
-        << (plan.lengthChosen ? "" : " (last event + release)") << "\n";
+        << (plan.lengthChosen ? ""
+            : module.envelope ? " (last event + release)"
+                              : " (inputs and events)")
+        << "\n";
     out.flush();
 
-    const std::vector<ScheduledEvent> events = scheduleEvents(plan);
+    const std::vector<ScheduledEvent> events = scheduleEvents(plan, module);
     ProgressBar bar;
     const SessionResult result =
-        runSession(instance, plan, events, sizing, [&bar](int64_t done, int64_t total) {
+        runSession(instance, module, plan, events, sizing, [&bar](int64_t done, int64_t total) {
             bar.update("rendering", done, total);
             return true;
         });
-    const SegmentLabels labels = labelSegments(events, result.marks);
-    const std::vector<StreamSpan> gates = gateSpans(events, plan.length);
+    const size_t gate = module.roleIndex(describe::Role::Gate);
+    const std::vector<StreamSpan> gates =
+        gateSpans(events, plan.length, gate == RenderModule::NONE ? -1 : module.inputs[gate].id);
+    SegmentLabels labels;
+    if (module.envelope) labels = labelSegments(events, result.marks);
 
-    if (!wavTemp.empty()) writeWav(wavTemp, result.output, plan.rate, format);
+    if (!wavTemp.empty()) writeWav(wavTemp, result.outputs, plan.rate, format);
+    // The envelope's table: sample,time_s,level,gate,segment; others: one column per output.
+    CsvTable table;
+    table.outputs = &result.outputs;
+    table.rate = plan.rate;
+    for (const describe::PinDescription& pin : module.outputs) table.names.push_back(pin.symbol);
+    if (module.envelope) {
+        table.names = {"level"};
+        table.segments = labels.changes;
+    }
+    if (gate != RenderModule::NONE) table.gates = gates;
     if (!csvTemp.empty())
-        writeCsv(csvTemp, result.output, plan.rate, gates, labels.changes,
-                 [&bar](int64_t done, int64_t total) { bar.update("CSV", done, total); });
+        writeCsv(csvTemp, table, [&bar](int64_t done, int64_t total) { bar.update("CSV", done, total); });
     if (!plotTemp.empty()) {
         PlotData data;
-        data.samples = &result.output;
+        data.samples = &result.output();
         data.rate = plan.rate;
         data.gates = gates;
+        data.hasGate = gate != RenderModule::NONE;
         data.marks = result.marks;
         data.sleeping = result.sleeping;
         data.segments = labels.changes;
-        data.title = settingsTitle(plan);
-        data.subtitle = sessionLine(plan, sizing, score);
+        std::tie(data.title, data.subtitle) = figureTitles(module, plan, sizing, score);
         writePlot(plotTemp, plotFormat, data);
     }
     bar.finish();
-    files.commit();
+    pending.commit();
 
-    printSummary(out, plan, result, labels, sizing);
+    printSummary(out, plan, result, module.envelope ? &labels : nullptr, sizing);
+    const std::string channels =
+        result.outputs.size() == 1 ? "mono" : std::to_string(result.outputs.size()) + " channels";
     if (!options.out.empty())
-        out << "wrote          " << options.out << " (" << formatName(format) << " WAV, mono, " << plan.rate
-            << " Hz)\n";
+        out << "wrote          " << shownPath(options.out) << " (" << formatName(format) << " WAV, "
+            << channels << ", " << plan.rate << " Hz)\n";
     if (!options.csv.empty())
-        out << "wrote          " << options.csv << " (sample,time_s,level,gate,segment)\n";
+        out << "wrote          " << shownPath(options.csv) << " (" << csvHeader(table) << ")\n";
     if (!options.plot.empty()) out << "wrote          " << options.plot << "\n";
     return 0;
 }

@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "interfaces/host_event.h"
-#include "modules/adsr/adsr_pins.h"
 
 namespace kvx::render {
 
@@ -15,6 +14,7 @@ enum Rank {
     GRAPH,
     INITIAL,
     STREAM,
+    CHANGE,
     RESET,
     GATE_OFF,
     NOTE_ON
@@ -27,8 +27,13 @@ struct Ranked {
 
 }  // namespace
 
-std::vector<StreamSpan> streamSpans(const ParameterTrack& track) {
+std::vector<StreamSpan> streamSpans(const InputTrack& track) {
     std::vector<StreamSpan> spans;
+    if (track.file) {
+        if (!track.file->samples.empty())
+            spans.push_back(StreamSpan{0, static_cast<int64_t>(track.file->samples.size())});
+        return spans;
+    }
     for (size_t i = 1; i < track.points.size(); ++i) {
         const RampPoint& a = track.points[i - 1];
         const RampPoint& b = track.points[i];
@@ -42,17 +47,18 @@ std::vector<StreamSpan> streamSpans(const ParameterTrack& track) {
     return spans;
 }
 
-std::vector<ScheduledEvent> scheduleEvents(const RenderPlan& plan) {
+std::vector<ScheduledEvent> scheduleEvents(const RenderPlan& plan, const RenderModule& module) {
     std::vector<Ranked> ranked;
     auto add = [&](int64_t sample, int32_t type, int32_t pin, float value, Rank rank) {
         if (sample < plan.length) ranked.push_back(Ranked{ScheduledEvent{sample, type, pin, value}, rank});
     };
     add(0, EV_GRAPH_BEGIN, -1, 0.0f, GRAPH);
-    add(0, EV_PIN_VALUE, adsr::PIN_TRIGGER, 0.0f, INITIAL);
-    add(0, EV_PIN_VALUE, adsr::PIN_GATE, 0.0f, INITIAL);
-    add(0, EV_PIN_VALUE, adsr::PIN_RESET, 0.0f, INITIAL);
-    for (size_t i = 0; i < PARAMETER_COUNT; ++i) {
-        const int32_t pin = PARAMETERS[i].pin;
+    for (size_t i = 0; i < module.inputs.size(); ++i)
+        if (!module.inputs[i].isAudio())
+            add(0, EV_PIN_VALUE, module.inputs[i].id, plan.tracks[i].points.front().value, INITIAL);
+    for (size_t i = 0; i < module.inputs.size(); ++i) {
+        if (!module.inputs[i].isAudio()) continue;
+        const int32_t pin = module.inputs[i].id;
         const std::vector<StreamSpan> spans = streamSpans(plan.tracks[i]);
         // Every input learns its state at the start: constant unless a ramp starts right there.
         if (spans.empty() || spans.front().begin > 0) add(0, EV_STREAM_END, pin, 0.0f, INITIAL);
@@ -61,11 +67,20 @@ std::vector<ScheduledEvent> scheduleEvents(const RenderPlan& plan) {
             add(span.end, EV_STREAM_END, pin, 0.0f, STREAM);
         }
     }
-    for (int64_t reset : plan.resets) add(reset, EV_PIN_VALUE, adsr::PIN_RESET, 1.0f, RESET);
-    for (const NotePlan& note : plan.notes) {
-        add(note.on, EV_PIN_VALUE, adsr::PIN_TRIGGER, 1.0f, NOTE_ON);
-        add(note.on, EV_PIN_VALUE, adsr::PIN_GATE, 1.0f, NOTE_ON);
-        if (note.off != NO_OFF) add(note.off, EV_PIN_VALUE, adsr::PIN_GATE, 0.0f, GATE_OFF);
+    for (const ValueChange& change : plan.changes)
+        add(change.sample, EV_PIN_VALUE, module.inputs[change.input].id, change.value, CHANGE);
+    const size_t reset = module.roleIndex(describe::Role::Reset);
+    if (reset != RenderModule::NONE)
+        for (int64_t at : plan.resets) add(at, EV_PIN_VALUE, module.inputs[reset].id, 1.0f, RESET);
+    const size_t trigger = module.roleIndex(describe::Role::Trigger);
+    const size_t gate = module.roleIndex(describe::Role::Gate);
+    if (gate != RenderModule::NONE) {
+        for (const NotePlan& note : plan.notes) {
+            if (trigger != RenderModule::NONE)
+                add(note.on, EV_PIN_VALUE, module.inputs[trigger].id, 1.0f, NOTE_ON);
+            add(note.on, EV_PIN_VALUE, module.inputs[gate].id, 1.0f, NOTE_ON);
+            if (note.off != NO_OFF) add(note.off, EV_PIN_VALUE, module.inputs[gate].id, 0.0f, GATE_OFF);
+        }
     }
     std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) {
         return a.event.sample != b.event.sample ? a.event.sample < b.event.sample : a.rank < b.rank;
@@ -76,8 +91,10 @@ std::vector<ScheduledEvent> scheduleEvents(const RenderPlan& plan) {
     return events;
 }
 
-std::vector<StreamSpan> gateSpans(const std::vector<ScheduledEvent>& events, int64_t length) {
+std::vector<StreamSpan> gateSpans(const std::vector<ScheduledEvent>& events, int64_t length,
+                                  int32_t gatePin) {
     std::vector<StreamSpan> spans;
+    if (gatePin < 0) return spans;
     bool gate = false;
     int64_t since = 0;
     size_t i = 0;
@@ -86,8 +103,7 @@ std::vector<StreamSpan> gateSpans(const std::vector<ScheduledEvent>& events, int
         const int64_t sample = events[i].sample;
         bool next = gate;
         for (; i < events.size() && events[i].sample == sample; ++i)
-            if (events[i].type == EV_PIN_VALUE && events[i].pin == adsr::PIN_GATE)
-                next = events[i].value != 0.0f;
+            if (events[i].type == EV_PIN_VALUE && events[i].pin == gatePin) next = events[i].value != 0.0f;
         if (next && !gate) since = sample;
         if (!next && gate) spans.push_back(StreamSpan{since, sample});
         gate = next;

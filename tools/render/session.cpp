@@ -4,13 +4,14 @@
 #include <algorithm>
 #include <array>
 #include <ctime>
+#include <limits>
 #include <random>
+#include <utility>
 
 #include "host/event_list.h"
 #include "host/host_error.h"
 #include "interfaces/host_event.h"
 #include "interfaces/result_codes.h"
-#include "modules/adsr/adsr_pins.h"
 
 namespace kvx::render {
 
@@ -22,9 +23,9 @@ double processCpuSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// Writes one block of a parameter input: a constant once over the whole buffer, ramps sample
-// by sample.
-void fillInput(float* buffer, size_t capacity, const ParameterTrack& track, int64_t start, int32_t count,
+// Writes one block of an audio input: a constant once over the whole buffer, ramps and files
+// sample by sample.
+void fillInput(float* buffer, size_t capacity, const InputTrack& track, int64_t start, int32_t count,
                bool first) {
     if (track.constant()) {
         if (first) std::fill(buffer, buffer + capacity, track.points.front().value);
@@ -35,7 +36,7 @@ void fillInput(float* buffer, size_t capacity, const ParameterTrack& track, int6
 
 }  // namespace
 
-SessionResult runSession(host::PluginInstance& instance, const RenderPlan& plan,
+SessionResult runSession(host::PluginInstance& instance, const RenderModule& module, const RenderPlan& plan,
                          const std::vector<ScheduledEvent>& events, const BlockSizing& sizing,
                          const ProgressCallback& progress) {
     SessionResult result;
@@ -44,19 +45,35 @@ SessionResult runSession(host::PluginInstance& instance, const RenderPlan& plan,
     host.reserveTrace(1 << 16);
 
     const size_t capacity = static_cast<size_t>(sizing.largest());
-    for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_OUTPUT; ++pin)
-        if (instance.bindBuffer(pin, capacity) != RESULT_OK)
-            throw host::HostError("the module refused a buffer for pin " + std::to_string(pin));
+    for (const describe::PinDescription& pin : module.description.pins)
+        if (pin.isAudio() && instance.bindBuffer(pin.id, capacity) != RESULT_OK)
+            throw host::HostError("the module refused a buffer for pin " + std::to_string(pin.id) + " (" +
+                                  pin.symbol + ")");
     instance.plugin()->openModule();
 
-    host::SleepingRunner runner(instance, adsr::PIN_OUTPUT);
+    const int32_t firstOutput = module.outputs.front().id;
+    host::SleepingRunner runner(instance, firstOutput);
+    if (module.outputs.size() > 1) {
+        runner.honourSleep = false;
+        runner.minimumCountdown = std::numeric_limits<int32_t>::max();
+    }
     std::mt19937 generator(sizing.seed);
     host::EventList list;
     list.reserve(64);
-    result.output.resize(static_cast<size_t>(plan.length));
-    float* const out = instance.buffer(adsr::PIN_OUTPUT);
-    std::array<float*, PARAMETER_COUNT> inputs{};
-    for (size_t i = 0; i < PARAMETER_COUNT; ++i) inputs[i] = instance.buffer(PARAMETERS[i].pin);
+    std::vector<float*> outs;
+    for (const describe::PinDescription& pin : module.outputs) {
+        result.outputs.emplace_back(static_cast<size_t>(plan.length));
+        outs.push_back(instance.buffer(pin.id));
+    }
+    std::vector<bool> boolPin;  // by pin id: value events carry a boolean word
+    for (const describe::PinDescription& pin : module.inputs) {
+        if (static_cast<size_t>(pin.id) >= boolPin.size()) boolPin.resize(static_cast<size_t>(pin.id) + 1);
+        boolPin[static_cast<size_t>(pin.id)] = pin.datatype == describe::Datatype::Bool;
+    }
+    std::vector<std::pair<float*, const InputTrack*>> inputs;
+    for (size_t i = 0; i < module.inputs.size(); ++i)
+        if (module.inputs[i].isAudio())
+            inputs.emplace_back(instance.buffer(module.inputs[i].id), &plan.tracks[i]);
 
     const double cpuStart = processCpuSeconds();
     size_t next = 0;
@@ -74,16 +91,17 @@ SessionResult runSession(host::PluginInstance& instance, const RenderPlan& plan,
             const int32_t offset = static_cast<int32_t>(event.sample - position);
             if (event.type != EV_PIN_VALUE)
                 list.add(offset, event.type, event.pin);
-            else if (event.pin == adsr::PIN_RESET)
-                list.addFloat(offset, event.pin, event.value);
-            else
+            else if (boolPin[static_cast<size_t>(event.pin)])
                 list.addBool(offset, event.pin, event.value != 0.0f);
+            else
+                list.addFloat(offset, event.pin, event.value);
         }
-        for (size_t i = 0; i < PARAMETER_COUNT; ++i)
-            fillInput(inputs[i], capacity, plan.tracks[i], position, count, position == 0);
+        for (const auto& [buffer, track] : inputs)
+            fillInput(buffer, capacity, *track, position, count, position == 0);
 
         const bool called = runner.runBlock(count, list.empty() ? nullptr : list.head());
-        std::copy(out, out + count, result.output.begin() + position);
+        for (size_t k = 0; k < outs.size(); ++k)
+            std::copy(outs[k], outs[k] + count, result.outputs[k].begin() + position);
         if (!called) {
             if (!result.sleeping.empty() && result.sleeping.back().end == position)
                 result.sleeping.back().end = end;
@@ -92,7 +110,7 @@ SessionResult runSession(host::PluginInstance& instance, const RenderPlan& plan,
         }
         // Drained every block, so the trace's fixed reserve never runs out on long renders.
         for (const host::TraceEntry& entry : host.trace)
-            if (entry.call == host::HostCall::SendPinStreaming && entry.pinId == adsr::PIN_OUTPUT)
+            if (entry.call == host::HostCall::SendPinStreaming && entry.pinId == firstOutput)
                 result.marks.push_back(StreamMark{entry.blockStart + entry.timestamp, entry.value != 0});
         host.trace.clear();
 

@@ -1,6 +1,6 @@
 // The render itself: drives one module instance through the host library block by block,
-// feeding the scheduled events and the parameter inputs, honouring sleep as a real host does,
-// and collecting the output, the output's streaming reports and where the module slept.
+// feeding the scheduled events and the audio inputs, honouring sleep as a real host does, and
+// collecting the outputs, the first output's streaming reports and where the module slept.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "host/plugin_instance.h"
 #include "host/sleeping_runner.h"
+#include "tools/render/module.h"
 #include "tools/render/plan.h"
 #include "tools/render/schedule.h"
 #include "tools/render/segments.h"
@@ -26,19 +27,23 @@ struct BlockSizing {
 };
 
 struct SessionResult {
-    std::vector<float> output;         // one sample per frame, plan.length of them
-    std::vector<StreamMark> marks;     // the output pin's streaming reports, in call order
-    std::vector<StreamSpan> sleeping;  // samples the module was not called for
+    std::vector<std::vector<float>> outputs;  // per audio output, plan.length samples each
+    std::vector<StreamMark> marks;            // the first output's streaming reports, in call order
+    std::vector<StreamSpan> sleeping;         // samples the module was not called for
     host::RunnerStats stats;
     double cpuSeconds = 0.0;  // process CPU time of the block loop
     bool stopped = false;     // the progress callback asked to stop
+
+    const std::vector<float>& output() const { return outputs.front(); }
 };
 
 // Called now and then with samples done; returning false stops the render.
 using ProgressCallback = std::function<bool(int64_t done, int64_t total)>;
 
-// Binds the buffers, tells the instance the rate and runs the whole plan.
-SessionResult runSession(host::PluginInstance& instance, const RenderPlan& plan,
+// Binds a buffer to every audio pin, tells the instance the rate and runs the whole plan. A
+// module with one audio output may sleep (the host holds that output meanwhile); with more,
+// the host hands it a countdown that never runs out, so every output is written every block.
+SessionResult runSession(host::PluginInstance& instance, const RenderModule& module, const RenderPlan& plan,
                          const std::vector<ScheduledEvent>& events, const BlockSizing& sizing,
                          const ProgressCallback& progress = nullptr);
 

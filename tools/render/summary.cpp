@@ -30,7 +30,7 @@ std::string describeBlocks(const BlockSizing& sizing) {
 }
 
 void printSummary(std::ostream& out, const RenderPlan& plan, const SessionResult& result,
-                  const SegmentLabels& labels, const BlockSizing& sizing) {
+                  const SegmentLabels* labels, const BlockSizing& sizing) {
     const double rate = plan.rate;
     const host::RunnerStats& stats = result.stats;
     const double audioSeconds = static_cast<double>(stats.samples) / rate;
@@ -41,18 +41,20 @@ void printSummary(std::ostream& out, const RenderPlan& plan, const SessionResult
         << format("module         called in %lld blocks, slept through %lld; %lld sleep requests\n",
                   static_cast<long long>(stats.blocksCalled), static_cast<long long>(stats.blocksSlept),
                   static_cast<long long>(stats.sleepRequests));
-    const Peak peak = findPeak(result.output);
+    const Peak peak = findPeak(result.output());
     out << format("peak           %.9g at %.6f s (sample %lld)\n", static_cast<double>(peak.level),
                   static_cast<double>(peak.sample) / rate, static_cast<long long>(peak.sample));
-    out << "segments      ";
-    for (size_t i = 0; i < labels.changes.size(); ++i) {
-        const SegmentChange& change = labels.changes[i];
-        out << (i == 0 ? " " : "               ")
-            << format("%10.6f s  sample %-9lld %s\n", static_cast<double>(change.sample) / rate,
-                      static_cast<long long>(change.sample), segmentName(change.segment));
+    if (labels != nullptr) {
+        out << "segments      ";
+        for (size_t i = 0; i < labels->changes.size(); ++i) {
+            const SegmentChange& change = labels->changes[i];
+            out << (i == 0 ? " " : "               ")
+                << format("%10.6f s  sample %-9lld %s\n", static_cast<double>(change.sample) / rate,
+                          static_cast<long long>(change.sample), segmentName(change.segment));
+        }
+        if (!labels->consistent)
+            out << "               (the module's streaming reports did not follow the envelope's segments)\n";
     }
-    if (!labels.consistent)
-        out << "               (the module's streaming reports did not follow the envelope's segments)\n";
     const double cpu = result.cpuSeconds;
     const double speed = cpu > 0 ? audioSeconds / cpu : 0.0;
     out << format(

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "modules/adsr/segment_math.h"
+#include "tools/describe/user_value.h"
 #include "tools/render/error.h"
 
 namespace kvx::render {
@@ -87,7 +87,7 @@ int64_t toSamples(const TimeSpec& time, double sampleRate) {
     return static_cast<int64_t>(samples > LIMIT ? LIMIT : (samples < -LIMIT ? -LIMIT : samples));
 }
 
-std::string describe(const TimeSpec& time) {
+std::string timeText(const TimeSpec& time) {
     char text[64];
     const char* unit =
         time.unit == TimeUnit::Samples ? "smp" : (time.unit == TimeUnit::Milliseconds ? "ms" : "s");
@@ -95,34 +95,153 @@ std::string describe(const TimeSpec& time) {
     return text;
 }
 
-ParameterSpec parseParameter(std::string_view text, ParameterKind kind, const std::string& what) {
+namespace {
+
+bool isTimePin(const describe::PinDescription& pin) {
+    return pin.unit == describe::Unit::Seconds || pin.unit == describe::Unit::Milliseconds;
+}
+
+// What a pin's unit lets a person write, for messages.
+std::string unitExamples(const describe::PinDescription& pin) {
+    switch (pin.unit) {
+        case describe::Unit::Seconds:
+        case describe::Unit::Milliseconds:
+            return " or a duration such as 120ms or 1.5s";
+        case describe::Unit::Decibels:
+            return " or a level such as -6dB";
+        case describe::Unit::Hertz:
+            return " or a frequency such as 440Hz or 1.5kHz";
+        case describe::Unit::Percent:
+            return " or a percentage such as 50%";
+        case describe::Unit::None:
+            break;
+    }
+    return "";
+}
+
+// Splits off the unit a pin in `unit` may be given in: "-6dB" -> "-6" and Decibels. Returns Pin
+// with the text untouched when it carries no such unit.
+ValueUnit splitValueUnit(std::string_view& text, describe::Unit unit, double& factor) {
+    factor = 1.0;
+    auto strip = [&](std::string_view suffix) {
+        if (!endsWith(text, suffix)) return false;
+        text = trim(text.substr(0, text.size() - suffix.size()));
+        return true;
+    };
+    switch (unit) {
+        case describe::Unit::Decibels:
+            return strip("dB") || strip("db") ? ValueUnit::Decibels : ValueUnit::Pin;
+        case describe::Unit::Hertz:
+            if (strip("kHz")) {
+                factor = 1000.0;
+                return ValueUnit::Hertz;
+            }
+            return strip("Hz") ? ValueUnit::Hertz : ValueUnit::Pin;
+        case describe::Unit::Percent:
+            return strip("%") ? ValueUnit::Percent : ValueUnit::Pin;
+        default:
+            return ValueUnit::Pin;
+    }
+}
+
+}  // namespace
+
+ParameterSpec parseParameter(std::string_view text, const describe::PinDescription& pin,
+                             const std::string& what) {
     ParameterSpec given;
-    std::string_view number;
-    TimeUnit unit;
-    bool written;
-    splitUnit(trim(text), number, unit, written);
-    if (!written) {
-        if (!parseNumber(number, given.raw))
-            throw RenderError(
-                what + ": expected a number" +
-                (kind == ParameterKind::Time ? std::string(" or a duration such as 120ms or 1.5s") : "") +
-                ", got " + quoted(text));
+    if (pin.datatype == describe::Datatype::Bool) {
+        const std::string_view word = trim(text);
+        if (word == "true" || word == "on" || word == "yes") {
+            given.raw = 1.0;
+        } else if (word == "false" || word == "off" || word == "no") {
+            given.raw = 0.0;
+        } else if (parseNumber(word, given.raw)) {
+            given.raw = given.raw != 0.0 ? 1.0 : 0.0;
+        } else {
+            throw RenderError(what + ": expected true or false (on/off, 1/0), got " + quoted(text));
+        }
         return given;
     }
-    if (kind != ParameterKind::Time)
-        throw RenderError(what + ": expected a plain number (" +
-                          (kind == ParameterKind::Level ? "a level, 1.0 full scale" : "a curve amount") +
-                          "), got " + quoted(text));
-    given.isDuration = true;
-    given.duration = parseTime(text, what);
-    if (!(given.duration.amount > 0.0))
-        throw RenderError(what + ": a duration must be positive, got " + quoted(text));
+    if (isTimePin(pin)) {
+        std::string_view number;
+        TimeUnit unit;
+        bool written;
+        splitUnit(trim(text), number, unit, written);
+        if (!written) {
+            if (!parseNumber(number, given.raw))
+                throw RenderError(what + ": expected a number" + unitExamples(pin) + ", got " + quoted(text));
+            return given;
+        }
+        given.unit = ValueUnit::Time;
+        given.duration = parseTime(text, what);
+        if (!(given.duration.amount > 0.0))
+            throw RenderError(what + ": a duration must be positive, got " + quoted(text));
+        return given;
+    }
+    std::string_view number = trim(text);
+    double factor = 1.0;
+    given.unit = splitValueUnit(number, pin.unit, factor);
+    if (!parseNumber(number, given.raw)) {
+        if (pin.unit == describe::Unit::None)
+            throw RenderError(what + ": expected a plain number (the pin value; the pin has no unit), got " +
+                              quoted(text));
+        throw RenderError(what + ": expected a number" + unitExamples(pin) + ", got " + quoted(text));
+    }
+    given.raw *= factor;
     return given;
 }
 
-float pinValue(const ParameterSpec& given, double sampleRate) {
-    if (!given.isDuration) return static_cast<float>(given.raw);
-    return static_cast<float>(adsr::secondsToTimeValue(toSeconds(given.duration, sampleRate)));
+float pinValue(const ParameterSpec& given, const describe::PinDescription& pin, double sampleRate) {
+    switch (given.unit) {
+        case ValueUnit::Pin:
+            return static_cast<float>(given.raw);
+        case ValueUnit::Time: {
+            const double seconds = toSeconds(given.duration, sampleRate);
+            return describe::pinValueFor(
+                pin, pin.unit == describe::Unit::Milliseconds ? seconds * 1000.0 : seconds);
+        }
+        case ValueUnit::Decibels:
+        case ValueUnit::Hertz:
+        case ValueUnit::Percent:
+        case ValueUnit::Described:
+            break;
+    }
+    return describe::pinValueFor(pin, given.raw);
+}
+
+ParameterSpec describedDefault(const describe::PinDescription& pin) {
+    ParameterSpec given;
+    if (!pin.defaultValue) return given;
+    given.raw = *pin.defaultValue;
+    if (pin.datatype != describe::Datatype::Bool) given.unit = ValueUnit::Described;
+    return given;
+}
+
+std::string settingText(const ParameterSpec& given, const describe::PinDescription& pin, float value) {
+    char text[96];
+    switch (given.unit) {
+        case ValueUnit::Pin:
+            std::snprintf(text, sizeof text, "%.6g", static_cast<double>(value));
+            return text;
+        case ValueUnit::Time:
+            std::snprintf(text, sizeof text, "%.6g (%s)", static_cast<double>(value),
+                          timeText(given.duration).c_str());
+            return text;
+        case ValueUnit::Decibels:
+            std::snprintf(text, sizeof text, "%.6g (%gdB)", static_cast<double>(value), given.raw);
+            return text;
+        case ValueUnit::Hertz:
+            std::snprintf(text, sizeof text, "%.6g (%gHz)", static_cast<double>(value), given.raw);
+            return text;
+        case ValueUnit::Percent:
+            std::snprintf(text, sizeof text, "%.6g (%g%%)", static_cast<double>(value), given.raw);
+            return text;
+        case ValueUnit::Described:
+            break;
+    }
+    std::snprintf(text, sizeof text, "%.6g (default %s)", static_cast<double>(value),
+                  describe::formatUserValue(pin, given.raw).c_str());
+    return text;
 }
 
 }  // namespace kvx::render

@@ -1,11 +1,13 @@
 // Quantities as a person types them for `kvx render`: positions and durations with s/ms/smp
-// units, and parameter values that are either raw pin values or durations turned into the
-// module's time values.
+// units, and input settings that are either raw pin values or user values with a unit, turned
+// into pin values through the pin's description.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "tools/describe/description.h"
 
 namespace kvx::render {
 
@@ -30,27 +32,39 @@ TimeSpec parseTime(std::string_view text, const std::string& what);
 int64_t toSamples(const TimeSpec& time, double sampleRate);
 double toSeconds(const TimeSpec& time, double sampleRate);
 // "120ms", "1.5s", "480smp" back as text.
-std::string describe(const TimeSpec& time);
+std::string timeText(const TimeSpec& time);
 
-// The kinds of parameter the envelope takes on its audio inputs.
-enum class ParameterKind {
-    Time,
-    Level,
-    Curve
+// A setting of an input pin as written: a plain number is the pin value a host sends; a number
+// with a unit is a user value (a duration, a level in dB, a frequency, a percentage) that becomes
+// the pin value through the pin's mapping once the sample rate is known. Bool pins take true/false,
+// on/off or a number (nonzero is true).
+enum class ValueUnit {
+    Pin,       // `raw` is the pin value itself
+    Time,      // `duration`, converted to the pin's unit (s or ms)
+    Decibels,  // `raw` in dB
+    Hertz,     // `raw` in Hz (kHz already multiplied out)
+    Percent,   // `raw` in %
+    Described  // `raw` is a user value in the pin's own unit (its description's default)
 };
 
-// A parameter setting: the raw pin value, or a duration for a full-scale transition that becomes
-// the pin value through the module's time mapping once the sample rate is known.
 struct ParameterSpec {
-    double raw = 0.0;  // used when !isDuration
-    bool isDuration = false;
+    ValueUnit unit = ValueUnit::Pin;
+    double raw = 0.0;
     TimeSpec duration;
+
+    bool isDuration() const { return unit == ValueUnit::Time; }
 };
 
-// Parses a plain number (raw pin value) or, for time parameters, a positive duration with a unit.
-ParameterSpec parseParameter(std::string_view text, ParameterKind kind, const std::string& what);
-// The pin value the setting stands for (a duration goes through the inverse time mapping).
-float pinValue(const ParameterSpec& given, double sampleRate);
+// Parses `text` for `pin`: units are accepted as the pin's unit allows (s/ms/smp for a pin in
+// s or ms, dB, Hz/kHz, %); durations must be positive. Throws RenderError naming `what`.
+ParameterSpec parseParameter(std::string_view text, const describe::PinDescription& pin,
+                             const std::string& what);
+// The pin value the setting stands for.
+float pinValue(const ParameterSpec& given, const describe::PinDescription& pin, double sampleRate);
+// "0.5 (100ms)" for a value with a unit, "0.6" for a plain one: the pin value and what was written.
+std::string settingText(const ParameterSpec& given, const describe::PinDescription& pin, float value);
+// The setting a pin has while nobody sets it: its description's default (0 without one).
+ParameterSpec describedDefault(const describe::PinDescription& pin);
 
 // A finite number filling all of `text` (blanks around it and a leading '+' allowed); false
 // otherwise, also for numbers beyond the range of double.

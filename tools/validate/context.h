@@ -18,6 +18,7 @@ struct Context {
     int32_t subtype = 0;
     int32_t seeds = 12;  // random sessions per randomised check
     uint64_t seed = 1;   // session k uses seed + k
+    std::string description;  // the module description to check against the library; empty: none
 };
 
 }  // namespace kvx::validate

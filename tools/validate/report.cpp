@@ -28,6 +28,7 @@ int Report::count(Status status) const {
 void printText(std::ostream& out, const Report& report) {
     out << "kvx validate " << report.library << "  module \"" << report.module << "\" subtype "
         << report.subtype << "\n";
+    if (!report.description.empty()) out << "described by " << report.description << "\n";
     std::string group;
     for (const CheckResult& result : report.results) {
         if (result.group != group) {
@@ -62,6 +63,7 @@ void printJson(std::ostream& out, const Report& report) {
     nlohmann::json document = {{"library", report.library},
                                {"module", report.module},
                                {"subtype", report.subtype},
+                               {"description", report.description},
                                {"checks", checks},
                                {"summary",
                                 {{"total", report.results.size()},

@@ -21,6 +21,7 @@ struct CheckResult {
 struct Report {
     std::string library;
     std::string module;
+    std::string description;  // the description checked, or empty
     int32_t subtype = 0;
     std::vector<CheckResult> results;
     double seconds = 0.0;

@@ -5,7 +5,7 @@ namespace kvx::validate {
 
 std::vector<Group> allGroups() {
     return {loadingChecks(),  factoryChecks(),  instanceChecks(), processingChecks(),
-            accuracyChecks(), realtimeChecks(), hostileChecks()};
+            accuracyChecks(), realtimeChecks(), hostileChecks(),  descriptionChecks()};
 }
 
 }  // namespace kvx::validate

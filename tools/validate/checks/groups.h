@@ -14,6 +14,8 @@ Group processingChecks();
 Group accuracyChecks();
 Group realtimeChecks();
 Group hostileChecks();
+// The module description against the library (skipped without one).
+Group descriptionChecks();
 
 // Every group above, in report order.
 std::vector<Group> allGroups();

@@ -1,5 +1,5 @@
-// Subprocess runs of kvx and read-back helpers.
-#include "tests/render/render_tool_runner.h"
+// Subprocess runs of kvx and other programs, and read-back helpers.
+#include "tests/support/tool_runner.h"
 
 #include <sndfile.h>
 #include <sys/wait.h>
@@ -31,10 +31,17 @@ std::string quote(const std::string& text) {
 
 }  // namespace
 
-ToolRun runKvx(const std::vector<std::string>& args) {
+ToolRun runKvx(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+    std::vector<std::string> command{buildDir() + "/kvx"};
+    command.insert(command.end(), args.begin(), args.end());
+    return runProgram(command, environment);
+}
+
+ToolRun runProgram(const std::vector<std::string>& program, const std::vector<std::string>& environment) {
     ScratchFolder streams;
-    std::string command = quote(buildDir() + "/kvx");
-    for (const std::string& arg : args) command += " " + quote(arg);
+    std::string command = "env";
+    for (const std::string& setting : environment) command += " " + quote(setting);
+    for (const std::string& arg : program) command += " " + quote(arg);
     command += " >" + quote(streams.path("out")) + " 2>" + quote(streams.path("err")) + " </dev/null";
     ToolRun run;
     const int raw = std::system(command.c_str());

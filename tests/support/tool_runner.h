@@ -1,4 +1,5 @@
-// Runs the built kvx tool as a subprocess and reads back what it wrote: for the render tests.
+// Runs the built kvx tool (or another program) as a subprocess and reads back what it wrote: for
+// the tests that use the tool as a person does.
 #pragma once
 
 #include <string>
@@ -12,8 +13,11 @@ struct ToolRun {
     std::string err;  // standard error
 };
 
-// Runs `<build dir>/kvx` with `args` (each passed as one argument).
-ToolRun runKvx(const std::vector<std::string>& args);
+// Runs `<build dir>/kvx` with `args` (each passed as one argument), with `environment`
+// ("NAME=VALUE" each) added to the tool's environment.
+ToolRun runKvx(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
+// Runs `command` (the program and its arguments) the same way.
+ToolRun runProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment = {});
 
 // A fresh folder, removed with everything in it when the object goes.
 class ScratchFolder {

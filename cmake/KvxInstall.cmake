@@ -1,0 +1,51 @@
+# What `cmake --install` puts where for module authors and hosts: the plug-in base and the host
+# library (static) with their headers under include/kvx/, the entry point source and version
+# script that kvx_add_module_library compiles into each module, the CMake package (targets,
+# version, kvx_add_module_library), the description schema, the example module and a pkg-config
+# file for the host library. The tool, its man page and completion are installed by tools/kvx,
+# the envelope module by modules/adsr.
+include_guard(GLOBAL)
+include(CMakePackageConfigHelpers)
+
+set(KVX_INSTALL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/kvx)
+set(KVX_INSTALL_MODULE_SOURCE_DIR ${CMAKE_INSTALL_DATADIR}/kvx/module)
+
+set_target_properties(kvx_interfaces PROPERTIES EXPORT_NAME interfaces)
+set_target_properties(kvx_plugin PROPERTIES EXPORT_NAME plugin)
+set_target_properties(kvx_host PROPERTIES EXPORT_NAME host)
+install(TARGETS kvx_interfaces kvx_plugin kvx_host EXPORT kvxTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(DIRECTORY ${KVX_STAGED_INCLUDE_DIR}/kvx DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${KVX_STAGED_MODULE_DIR}/entry_point.cpp ${KVX_MODULE_EXPORT_MAP}
+        DESTINATION ${KVX_INSTALL_MODULE_SOURCE_DIR})
+install(EXPORT kvxTargets NAMESPACE kvx:: DESTINATION ${KVX_INSTALL_CMAKE_DIR})
+# The example module, to copy as the start of one's own (docs/writing-a-module.md).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/vca DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
+        PATTERN "build*" EXCLUDE)
+# The description format, for module authors and their editors.
+install(FILES ${PROJECT_SOURCE_DIR}/schema/kvx-description-1.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/kvx/schema)
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/kvxConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/kvxConfig.cmake
+  INSTALL_DESTINATION ${KVX_INSTALL_CMAKE_DIR}
+  PATH_VARS KVX_INSTALL_MODULE_SOURCE_DIR)
+# 0.x releases may change the module author's API between minor versions.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/kvxConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/kvxConfig.cmake ${PROJECT_BINARY_DIR}/kvxConfigVersion.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/KvxModule.cmake ${CMAKE_CURRENT_LIST_DIR}/KvxTargetOptions.cmake
+        DESTINATION ${KVX_INSTALL_CMAKE_DIR})
+
+# pkg-config: the prefix is found from the .pc file's own folder, so the file works under any
+# prefix (the Debian package installs under /usr what was configured for /usr/local).
+cmake_path(RELATIVE_PATH CMAKE_INSTALL_PREFIX
+           BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig
+           OUTPUT_VARIABLE KVX_PC_PREFIX_FROM_PCFILEDIR)
+string(REGEX REPLACE "/$" "" KVX_PC_PREFIX_FROM_PCFILEDIR "${KVX_PC_PREFIX_FROM_PCFILEDIR}")
+set(CMAKE_DL_LIBS_FLAG "")
+foreach(library ${CMAKE_DL_LIBS})
+  string(APPEND CMAKE_DL_LIBS_FLAG " -l${library}")
+endforeach()
+string(STRIP "${CMAKE_DL_LIBS_FLAG}" CMAKE_DL_LIBS_FLAG)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kvx-host.pc.in ${PROJECT_BINARY_DIR}/kvx-host.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/kvx-host.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,59 @@
+# The Debian package kvx_<version>_amd64.deb (`make package`: the package preset, configured for
+# /usr so that GNUInstallDirs picks Debian's multiarch libdir, then cpack) of everything
+# `cmake --install` installs, with its dependencies found by dpkg-shlibdeps, the copyright file
+# (machine-readable, the MIT licence from LICENSE) and the changelog in /usr/share/doc/kvx.
+# Maintainer, home page and description: KvxProject.cmake.
+include_guard(GLOBAL)
+
+# /usr/share/doc/kvx/copyright: LICENSE's text, minus its title and copyright line, as a
+# machine-readable copyright file's licence paragraph (indented, blank lines as " .").
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
+set(KVX_LICENSE_TEXT "")
+foreach(line IN LISTS license_lines)
+  if(line MATCHES "^(MIT License|Copyright)")
+    continue()
+  endif()
+  if(line STREQUAL "")
+    string(APPEND KVX_LICENSE_TEXT " .\n")
+  else()
+    string(APPEND KVX_LICENSE_TEXT " ${line}\n")
+  endif()
+endforeach()
+string(REGEX REPLACE "^( \\.\n)+" "" KVX_LICENSE_TEXT "${KVX_LICENSE_TEXT}")
+string(REGEX REPLACE "\n$" "" KVX_LICENSE_TEXT "${KVX_LICENSE_TEXT}")
+configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/copyright.in ${PROJECT_BINARY_DIR}/packaging/copyright @ONLY)
+
+# /usr/share/doc/kvx/changelog.gz: the Debian changelog, whose newest entry must be this version.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/debian/changelog newest LIMIT_COUNT 1)
+if(NOT newest MATCHES "^kvx \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/debian/changelog starts with '${newest}': add an entry for ${PROJECT_VERSION}")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog ${PROJECT_BINARY_DIR}/packaging/changelog @ONLY)
+find_program(KVX_GZIP gzip REQUIRED)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+  COMMAND ${KVX_GZIP} -9nf -k ${PROJECT_BINARY_DIR}/packaging/changelog
+  DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog
+  COMMENT "Compressing the Debian changelog")
+add_custom_target(kvx_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kvx)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR ${KVX_MAINTAINER_NAME})
+set(CPACK_PACKAGE_CONTACT ${KVX_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${KVX_SUMMARY})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KVX_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${KVX_DESCRIPTION}")
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${KVX_HOMEPAGE})
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# What a module author builds with (the headers and the CMake package); the tool needs neither.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cmake (>= 3.25), g++ (>= 4:12) | clang (>= 1:14)")
+include(CPack)

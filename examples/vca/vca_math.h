@@ -1,0 +1,34 @@
+// The VCA's arithmetic, apart from pins and hosts: the level in dB as a linear gain, and one
+// output sample from an input sample and a control sample.
+#pragma once
+
+#include <cfloat>
+#include <cmath>
+
+namespace vca {
+
+// The level's range in dB: below the floor (or NaN, or -inf) the VCA is silent; above the
+// ceiling it stays at the ceiling's gain (about 15.85).
+constexpr double LEVEL_FLOOR_DB = -144.0;
+constexpr double LEVEL_CEILING_DB = 24.0;
+// Outputs are limited to this magnitude (+60 dB over full scale), so that huge inputs give huge
+// but finite samples, and NaN inputs give silence.
+constexpr double OUTPUT_LIMIT = 1000.0;
+
+inline double gainFromDecibels(float decibels) noexcept {
+    if (!(decibels > LEVEL_FLOOR_DB)) return 0.0;
+    const double db = decibels < LEVEL_CEILING_DB ? decibels : LEVEL_CEILING_DB;
+    return std::pow(10.0, db / 20.0);
+}
+
+// input x control x gain, in double precision (a float product of two huge inputs would be inf),
+// limited to +-OUTPUT_LIMIT, NaN as 0, and results too small for a normal float as 0 (a host's
+// later arithmetic on subnormals is slow).
+inline float amplify(float input, float control, double gain) noexcept {
+    double y = static_cast<double>(input) * static_cast<double>(control) * gain;
+    if (!(std::fabs(y) <= OUTPUT_LIMIT)) y = y > 0.0 ? OUTPUT_LIMIT : (y < 0.0 ? -OUTPUT_LIMIT : 0.0);
+    if (std::fabs(y) < static_cast<double>(FLT_MIN)) y = 0.0;
+    return static_cast<float>(y);
+}
+
+}  // namespace vca

@@ -1,0 +1,178 @@
+// kvx::describe: the shipped descriptions read back as their modules are built, every invalid
+// description of the corpus is refused at the JSON path its expected.txt names (with the file
+// first, on one line), syntax errors point at the place, and user values map to pin values as
+// the format defines.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "modules/adsr/adsr_pins.h"
+#include "modules/adsr/segment_math.h"
+#include "tools/describe/description_reader.h"
+#include "tools/describe/user_value.h"
+
+namespace kvx::describe {
+namespace {
+
+std::string errorOf(const std::string& text) {
+    try {
+        parseDescription(text, "d.json");
+    } catch (const DescriptionError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+TEST(Descriptions, TheEnvelopesMatchesItsPinIds) {
+    const Description description = loadDescription(KVX_SOURCE_DIR "/modules/adsr/ADSR.kvx.json");
+    ASSERT_EQ(description.modules.size(), 1u);
+    const ModuleDescription& module = description.modules[0];
+    EXPECT_EQ(module.id, "KV ADSR4");
+    EXPECT_EQ(module.subtype, adsr::MODULE_SUBTYPE);
+    ASSERT_EQ(module.pins.size(), static_cast<size_t>(adsr::PIN_COUNT));
+    const struct {
+        const char* symbol;
+        int32_t id;
+        Datatype datatype;
+        Direction direction;
+    } expected[] = {{"trigger", adsr::PIN_TRIGGER, Datatype::Bool, Direction::In},
+                    {"gate", adsr::PIN_GATE, Datatype::Bool, Direction::In},
+                    {"attack", adsr::PIN_ATTACK_TIME, Datatype::Audio, Direction::In},
+                    {"decay", adsr::PIN_DECAY_TIME, Datatype::Audio, Direction::In},
+                    {"sustain", adsr::PIN_SUSTAIN_LEVEL, Datatype::Audio, Direction::In},
+                    {"release", adsr::PIN_RELEASE_TIME, Datatype::Audio, Direction::In},
+                    {"attack_curve", adsr::PIN_ATTACK_CURVE, Datatype::Audio, Direction::In},
+                    {"decay_curve", adsr::PIN_DECAY_CURVE, Datatype::Audio, Direction::In},
+                    {"release_curve", adsr::PIN_RELEASE_CURVE, Datatype::Audio, Direction::In},
+                    {"output", adsr::PIN_OUTPUT, Datatype::Audio, Direction::Out},
+                    {"reset", adsr::PIN_RESET, Datatype::Float, Direction::In}};
+    for (const auto& pin : expected) {
+        SCOPED_TRACE(pin.symbol);
+        const PinDescription* described = module.pinBySymbol(pin.symbol);
+        ASSERT_NE(described, nullptr);
+        EXPECT_EQ(described->id, pin.id);
+        EXPECT_EQ(described->datatype, pin.datatype);
+        EXPECT_EQ(described->direction, pin.direction);
+    }
+    EXPECT_EQ(module.pinBySymbol("attack-curve"), module.pinBySymbol("attack_curve"));
+    EXPECT_EQ(module.inputWithRole(Role::Gate)->id, adsr::PIN_GATE);
+    EXPECT_EQ(module.inputWithRole(Role::Reset)->id, adsr::PIN_RESET);
+}
+
+TEST(Descriptions, TheEnvelopesTimeMappingIsTheModulesOwn) {
+    // seconds = 10^(4 * value - 3) in the module: 0 -> 1 ms, 0.5 -> 100 ms, 0.75 -> 1 s, 1 -> 10 s.
+    const ModuleDescription module = loadDescription(KVX_SOURCE_DIR "/modules/adsr/ADSR.kvx.json").modules[0];
+    for (const char* symbol : {"attack", "decay", "release"}) {
+        const PinDescription& pin = *module.pinBySymbol(symbol);
+        EXPECT_EQ(pin.unit, Unit::Seconds);
+        EXPECT_EQ(pin.scale, Scale::Logarithmic);
+        for (const auto& [seconds, value] :
+             {std::pair{0.001, 0.0f}, {0.1, 0.5f}, {1.0, 0.75f}, {10.0, 1.0f}}) {
+            EXPECT_EQ(pinValueFor(pin, seconds), value) << symbol << " " << seconds;
+            EXPECT_NEAR(adsr::timeValueToSeconds(pinValueFor(pin, seconds)), seconds, seconds * 1e-6);
+            EXPECT_NEAR(userValueFor(pin, value), seconds, seconds * 1e-12);
+        }
+        // Its range and default are durations the module can produce.
+        EXPECT_EQ(pinValueFor(pin, *pin.minimum), 0.0f);
+        EXPECT_EQ(pinValueFor(pin, *pin.maximum), 1.0f);
+    }
+}
+
+TEST(Descriptions, TheExampleDescribesTheVca) {
+    const Description description = loadDescription(KVX_SOURCE_DIR "/examples/vca/VCA.kvx.json");
+    const ModuleDescription* module = description.find("KV VCA", 0);
+    ASSERT_NE(module, nullptr);
+    const PinDescription& level = *module->pinBySymbol("level");
+    EXPECT_EQ(level.datatype, Datatype::Float);
+    EXPECT_EQ(level.unit, Unit::Decibels);
+    EXPECT_EQ(pinValueFor(level, -6.0), -6.0f) << "no mapping: the pin receives the user value";
+    EXPECT_EQ(formatUserValue(level, -6.0), "-6 dB");
+}
+
+// Every file of a corpus folder fails with "<file>: <path>: ..." or "<file>: <path> (...".
+void expectCorpusRefused(const std::string& folder) {
+    std::ifstream list(folder + "/expected.txt");
+    ASSERT_TRUE(list) << folder;
+    std::string line;
+    int cases = 0;
+    while (std::getline(list, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        std::string file, path;
+        fields >> file >> path;
+        SCOPED_TRACE(file);
+        const std::string where = folder + "/" + file;
+        std::string message;
+        try {
+            loadDescription(where);
+        } catch (const DescriptionError& error) {
+            message = error.what();
+        }
+        ASSERT_FALSE(message.empty()) << "accepted";
+        EXPECT_EQ(message.rfind(where + ": " + path + ": ", 0), 0u) << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        ++cases;
+    }
+    EXPECT_GT(cases, 5);
+}
+
+TEST(Descriptions, InvalidOnesAreRefusedWhereTheyGoWrong) {
+    expectCorpusRefused(KVX_DESCRIBE_CASES "/invalid");
+}
+
+TEST(Descriptions, WhatTheSchemaCannotSayIsRefusedToo) {
+    expectCorpusRefused(KVX_DESCRIBE_CASES "/beyond-schema");
+}
+
+TEST(Descriptions, SyntaxErrorsGiveThePathLineAndColumn) {
+    struct Case {
+        const char* text;
+        const char* start;
+    };
+    for (const Case& c : {
+             Case{"{\"format\": 1, \"modules\": [{\"id\": \"T\", \"pins\": [{\"id\": 0}, {\"id\": 1,}]}]}",
+                  "d.json: $.modules[0].pins[1] (line 1, column 68): malformed JSON: syntax error"},
+             Case{"{\n  \"format\": 1,\n  \"modules\": [\n    {\"id\": tru}\n  ]\n}",
+                  "d.json: $.modules[0].id (line 4, column 15): malformed JSON"},
+             Case{"", "d.json: $ (line 1, column 1): malformed JSON"},
+             Case{"{\"a b\": [1, 2", "d.json: $[\"a b\"][1] (line 1, column 14): malformed JSON"},
+             // A number too large for a double: refused where it stands, not thrown past the reader.
+             Case{"{\"format\": 1, \"modules\": [{\"pins\": [{\"maximum\": 1e400}]}]}",
+                  "d.json: $.modules[0].pins[0].maximum: malformed JSON: number overflow parsing '1e400'"},
+         }) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(errorOf(c.text).rfind(c.start, 0), 0u) << errorOf(c.text);
+    }
+}
+
+TEST(Descriptions, PinsComeOutInIdOrder) {
+    const Description description = parseDescription(R"({"format": 1, "modules": [{"id": "T", "subtype": -3,
+        "symbol": "t", "name": "T", "pins": [
+          {"id": 5, "symbol": "b", "name": "B", "datatype": "audio", "direction": "out", "role": "signal"},
+          {"id": 2, "symbol": "a", "name": "A", "datatype": "bool", "direction": "in", "role": "gate", "default": true}]}]})",
+                                                     "d.json");
+    const ModuleDescription& module = description.modules[0];
+    EXPECT_EQ(module.subtype, -3);
+    ASSERT_EQ(module.pins.size(), 2u);
+    EXPECT_EQ(module.pins[0].symbol, "a");
+    EXPECT_EQ(module.pins[0].defaultValue, 1.0);
+    EXPECT_EQ(module.pins[1].symbol, "b");
+    EXPECT_EQ(description.find("T", 0), nullptr);
+    EXPECT_EQ(description.find("T", -3), &module);
+}
+
+TEST(Descriptions, MappingsFollowTheFormatsDefinition) {
+    PinDescription pin;
+    pin.mapping = Mapping{Mapping::Kind::Linear, 10, 0.01, -0.5};
+    EXPECT_EQ(pinValueFor(pin, 75.0), 0.25f);
+    EXPECT_DOUBLE_EQ(userValueFor(pin, 0.25), 75.0);
+    pin.mapping = Mapping{Mapping::Kind::Logarithmic, 2, 12.0, -69.0};  // semitones from 2^(69/12) Hz
+    EXPECT_FLOAT_EQ(pinValueFor(pin, 440.0), static_cast<float>(12.0 * std::log2(440.0) - 69.0));
+    EXPECT_NEAR(userValueFor(pin, pinValueFor(pin, 440.0)), 440.0, 1e-3);
+}
+
+}  // namespace
+}  // namespace kvx::describe

@@ -1,0 +1,118 @@
+// kvx validate's description check on the example VCA: its own description agrees; descriptions
+// that contradict the library (a wrong direction, a pin it refuses, a pin it has left out, another
+// module) fail with the first contradiction as evidence; a malformed one fails with its JSON path;
+// without one the check is skipped and the rest of the report stands.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_paths.h"
+#include "tests/support/tool_runner.h"
+
+namespace kvx::test {
+namespace {
+
+std::string vcaPath() { return testModulePath("VCA"); }
+
+struct Verdict {
+    int exitStatus = -1;
+    std::string status;  // of description.pins
+    std::string detail;
+};
+
+Verdict validate(const std::vector<std::string>& extra) {
+    std::vector<std::string> args{"validate", vcaPath(), "--json", "--seeds", "1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const ToolRun run = runKvx(args);
+    Verdict verdict;
+    verdict.exitStatus = run.status;
+    const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+    if (!report.is_object()) return verdict;
+    for (const auto& check : report["checks"])
+        if (check["id"] == "description.pins") {
+            verdict.status = check["status"];
+            verdict.detail = check["detail"];
+        }
+    return verdict;
+}
+
+// The VCA's pins as a description, with pin `changed` replaced (or left out when empty).
+std::string description(const std::string& id = "KV VCA", int changed = -1,
+                        const std::string& replacement = "") {
+    const std::vector<std::string> pins{
+        R"({"id": 0, "symbol": "input", "name": "In", "datatype": "audio", "direction": "in", "role": "signal"})",
+        R"({"id": 1, "symbol": "control", "name": "C", "datatype": "audio", "direction": "in", "role": "signal"})",
+        R"({"id": 2, "symbol": "level", "name": "L", "datatype": "float", "direction": "in", "role": "parameter",
+            "unit": "dB", "default": 0, "minimum": -60, "maximum": 12})",
+        R"({"id": 3, "symbol": "output", "name": "O", "datatype": "audio", "direction": "out", "role": "signal"})"};
+    std::string list;
+    for (int i = 0; i < static_cast<int>(pins.size()); ++i) {
+        const std::string pin = i == changed ? replacement : pins[static_cast<size_t>(i)];
+        if (!pin.empty()) list += (list.empty() ? "" : ", ") + pin;
+    }
+    return R"({"format": 1, "modules": [{"id": ")" + id + R"(", "subtype": 0, "symbol": "vca", "name": "VCA",
+        "pins": [)" +
+           list + "]}]}";
+}
+
+TEST(ValidateDescription, TheExamplesOwnDescriptionAgrees) {
+    const Verdict verdict = validate({});
+    EXPECT_EQ(verdict.status, "PASS") << verdict.detail;
+    EXPECT_NE(verdict.detail.find("4 pins, 1 audio output"), std::string::npos) << verdict.detail;
+    EXPECT_EQ(verdict.exitStatus, 0);
+}
+
+TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* evidence;
+    };
+    const std::vector<Case> cases{
+        {"output described as an input",
+         description(
+             "KV VCA", 3,
+             R"({"id": 3, "symbol": "output", "name": "O", "datatype": "audio", "direction": "in", "role": "signal"})"),
+         "pin 3 (output): described as an audio input, but it acts as an audio output"},
+        {"input described as an output",
+         description(
+             "KV VCA", 1,
+             R"({"id": 1, "symbol": "control", "name": "C", "datatype": "audio", "direction": "out", "role": "signal"})"),
+         "pin 1 (control): described as an audio output, but after graph start it neither reported"},
+        {"a pin the library refuses",
+         description(
+             "KV VCA", 2,
+             R"({"id": 9, "symbol": "level", "name": "L", "datatype": "float", "direction": "in", "role": "parameter",
+                         "unit": "dB", "default": 0, "minimum": -60, "maximum": 12})"),
+         "pin 9 (level): described, but bindPinBuffer refuses it"},
+        {"a pin left out", description("KV VCA", 2, ""), "pin 2: bindPinBuffer accepts it, but"},
+        {"another module", description("KV AMP"), "does not describe \"KV VCA\" subtype 0"},
+        {"malformed",
+         R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": "zero", "symbol": "vca", "name": "VCA", "pins": []}]})",
+         ".json: $.modules[0].subtype: expected a whole number"},
+    };
+    ScratchFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(folder.path("d.json"), c.text);
+        const Verdict verdict = validate({"--id", "KV VCA", "--describe", folder.path("d.json")});
+        EXPECT_EQ(verdict.status, "FAIL") << verdict.detail;
+        EXPECT_NE(verdict.detail.find(c.evidence), std::string::npos) << verdict.detail;
+        EXPECT_EQ(verdict.exitStatus, 1);
+    }
+}
+
+TEST(ValidateDescription, WithoutOneTheCheckIsSkipped) {
+    ScratchFolder folder;
+    std::filesystem::copy_file(vcaPath(), folder.path("VCA.kvx"));
+    const ToolRun run = runKvx({"validate", folder.path("VCA.kvx"), "--id", "KV VCA", "--seeds", "1"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("SKIP  description.pins"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("no description: none beside the library"), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace kvx::test
