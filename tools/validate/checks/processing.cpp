@@ -1,6 +1,6 @@
 // Processing: null event lists, empty blocks, every sample rate and block size, and random
 // in-contract sessions checked for stray writes, finite output, sleep only while constant,
-// constancy while declared constant, and determinism.
+// constancy while declared constant, every owed sample written, and determinism.
 #include <algorithm>
 
 #include "tools/validate/checks/support.h"
@@ -42,12 +42,11 @@ Outcome zeroLength(const Context& context) {
     instance.process(0, events.front().bytes);
     instance.process(0, nullptr);
     for (size_t k = 0; k < buffers.size(); ++k) {
-        if (buffers[k].firstGuardHit() != 0)
+        if (buffers[k].firstGuardHit())
             return fail("pin " + std::to_string(subject.shape.pins[k]) + ": a guard zone was written");
-        for (int32_t i = 0; i < 64; ++i)
-            if (!sameBits(buffers[k].data()[i], unwrittenSample()))
-                return fail("a 0-sample block wrote sample " + std::to_string(i) + " of pin " +
-                            std::to_string(subject.shape.pins[k]));
+        if (const auto written = buffers[k].firstWrittenFrom(0))
+            return fail("a 0-sample block wrote sample " + std::to_string(*written) + " of pin " +
+                        std::to_string(subject.shape.pins[k]));
     }
     return pass();
 }
@@ -126,6 +125,30 @@ Outcome constantWhileDeclared(const Context& context) {
     return sessionProperty(context, &Rendering::notConstant, true);
 }
 
+// Random sessions under every countdown policy, asleep or called every block, in random blocks
+// and in blocks cut at every event (every stretch then ends at a block's end).
+Outcome owedSamplesWritten(const Context& context) {
+    Subject subject(context);
+    if (subject.shape.outputs.empty()) return skip("no audio output pin found");
+    Outcome outcome = overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
+        const Session session = randomSessionFor(subject.shape, seed, random);
+        HostPolicy policy;
+        policy.honourSleep = (seed % 2) == 0;
+        policy.countdown = randomCountdown(random);
+        std::string evidence = render(subject.library, context, subject.shape, session,
+                                      randomPartition(session.length, random, 4096), policy)
+                                   .unwrittenOwed;
+        if (!evidence.empty()) return evidence;
+        policy.honourSleep = !policy.honourSleep;
+        policy.countdown = randomCountdown(random);
+        return render(subject.library, context, subject.shape, session, eventEdgePartition(session), policy)
+            .unwrittenOwed;
+    });
+    if (outcome.status == Status::Pass)
+        outcome.detail += "; audio inputs " + describeIds(subject.shape.audioInputs);
+    return outcome;
+}
+
 Outcome determinism(const Context& context) {
     Subject subject(context);
     if (subject.shape.outputs.empty()) return skip("no audio output pin found");
@@ -163,19 +186,22 @@ Outcome viewsAgree(const Context& context) {
 }  // namespace
 
 Group processingChecks() {
-    return {"processing",
-            {{"null_events", "process with a null event list, through both views", nullEvents},
-             {"zero_length", "0-sample blocks write nothing, with or without events", zeroLength},
-             {"sample_rates", "8000..768000 Hz and 1234.5678 Hz: in-contract behaviour", sampleRates},
-             {"block_sizes", "blocks of 1, odd, 4096 and random samples: in-contract behaviour", blockSizes},
-             {"guard_zones", "random sessions: no write outside the block or into inputs", guardZones},
-             {"finite_output", "random sessions: every written sample is finite", finiteOutput},
-             {"no_sleep_while_streaming", "never asks to sleep while an output is declared streaming",
-              noSleepWhileStreaming},
-             {"constant_while_declared", "written samples stay constant while declared constant",
-              constantWhileDeclared},
-             {"determinism", "two instances, same session: bit-identical output", determinism},
-             {"views_agree", "both process views and both attach paths give the same output", viewsAgree}}};
+    return {
+        "processing",
+        {{"null_events", "process with a null event list, through both views", nullEvents},
+         {"zero_length", "0-sample blocks write nothing, with or without events", zeroLength},
+         {"sample_rates", "8000..768000 Hz and 1234.5678 Hz: in-contract behaviour", sampleRates},
+         {"block_sizes", "blocks of 1, odd, 4096 and random samples: in-contract behaviour", blockSizes},
+         {"guard_zones", "random sessions: no write outside the block or into inputs", guardZones},
+         {"finite_output", "random sessions: every written sample is finite", finiteOutput},
+         {"no_sleep_while_streaming", "never asks to sleep while an output is declared streaming",
+          noSleepWhileStreaming},
+         {"constant_while_declared", "written samples stay constant while declared constant",
+          constantWhileDeclared},
+         {"owed_samples_written",
+          "every sample the module owes is written, in every session any check renders", owedSamplesWritten},
+         {"determinism", "two instances, same session: bit-identical output", determinism},
+         {"views_agree", "both process views and both attach paths give the same output", viewsAgree}}};
 }
 
 }  // namespace kvx::validate

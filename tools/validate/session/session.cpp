@@ -49,15 +49,20 @@ Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate,
     }
 
     // Input signals: constant stretches joined by jumps and ramps, each announced by a stream
-    // begin at its first changing sample and a stream end at the first constant sample.
+    // begin at its first changing sample and a stream end at the first constant sample. One
+    // input in four is already moving when the graph starts.
     for (int32_t pin : shape.inputs) {
         std::vector<float>& signal = session.inputs[pin];
         signal.resize(static_cast<size_t>(length));
         float value = static_cast<float>(uniform(-0.1, 0.6));
         int64_t time = 0;
+        bool movingAtStart = below(4) == 0;
         while (time < length) {
             const int64_t change =
-                std::min<int64_t>(length, time + 500 + below(std::max<int64_t>(1, length / 3)));
+                movingAtStart
+                    ? 0
+                    : std::min<int64_t>(length, time + 500 + below(std::max<int64_t>(1, length / 3)));
+            movingAtStart = false;
             std::fill(signal.begin() + time, signal.begin() + change, value);
             if (change >= length) break;
             const float next = static_cast<float>(uniform(-0.1, 0.6));

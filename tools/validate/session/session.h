@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "tools/validate/raw/abi.h"
+#include "host/testkit/raw_abi.h"
 #include "tools/validate/session/shape.h"
 
 namespace kvx::validate {
