@@ -110,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"broken_sleeps_before_countdown", "processing.owed_samples_written", "left unwritten"},
         BrokenCase{"broken_sleeps_before_wrapped_countdown", "processing.owed_samples_written",
                    "left unwritten"},
-        BrokenCase{"broken_stale_active_routine", "processing.owed_samples_written", "left unwritten"}),
+        BrokenCase{"broken_stale_active_routine", "processing.owed_samples_written", "left unwritten"},
+        BrokenCase{"broken_silent_graph_start", "processing.graph_start", "output pin 9"}),
     [](const ::testing::TestParamInfo<BrokenCase>& info) {
         return std::string(info.param.library).substr(7);
     });

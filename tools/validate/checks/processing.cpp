@@ -51,6 +51,28 @@ Outcome zeroLength(const Context& context) {
     return pass();
 }
 
+// Graph start alone, at sample 17 of a fresh instance's first block: every output reports its
+// streaming state to the host at that sample.
+Outcome graphStart(const Context& context) {
+    Subject subject(context);
+    if (subject.shape.outputs.empty()) return skip("no audio output pin found");
+    RawHost host;
+    RawInstance instance(subject.library, context, host);
+    const std::vector<GuardedBuffer> buffers = bindUnwrittenBuffers(instance, subject.shape.pins, 64);
+    const RawEvent graph = makeEvent(17, event::GRAPH_BEGIN, -1);
+    host.beginBlock();
+    instance.process(64, graph.bytes);
+    for (int32_t pin : subject.shape.outputs) {
+        bool reported = false;
+        for (size_t c = 0; c < host.callCount; ++c)
+            reported |= host.calls[c].kind == ModuleCall::Streaming && host.calls[c].pin == pin &&
+                        host.calls[c].timestamp == 17;
+        if (!reported)
+            return fail("output pin " + std::to_string(pin) + " reported no state at the graph start");
+    }
+    return pass();
+}
+
 Outcome sampleRates(const Context& context) {
     Subject subject(context);
     std::string rates;
@@ -125,24 +147,21 @@ Outcome constantWhileDeclared(const Context& context) {
     return sessionProperty(context, &Rendering::notConstant, true);
 }
 
-// Random sessions under every countdown policy, asleep or called every block, in random blocks
-// and in blocks cut at every event (every stretch then ends at a block's end).
+// Random sessions, plain and wild, under every countdown policy, asleep or called every block.
 Outcome owedSamplesWritten(const Context& context) {
     Subject subject(context);
     if (subject.shape.outputs.empty()) return skip("no audio output pin found");
     Outcome outcome = overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
-        const Session session = randomSessionFor(subject.shape, seed, random);
-        HostPolicy policy;
-        policy.honourSleep = (seed % 2) == 0;
-        policy.countdown = randomCountdown(random);
-        std::string evidence = render(subject.library, context, subject.shape, session,
-                                      randomPartition(session.length, random, 4096), policy)
-                                   .unwrittenOwed;
-        if (!evidence.empty()) return evidence;
-        policy.honourSleep = !policy.honourSleep;
-        policy.countdown = randomCountdown(random);
-        return render(subject.library, context, subject.shape, session, eventEdgePartition(session), policy)
-            .unwrittenOwed;
+        for (bool wild : {false, true}) {
+            const Session session = randomSessionFor(subject.shape, seed, random, wild);
+            HostPolicy policy;
+            policy.honourSleep = (seed % 2) == (wild ? 1 : 0);
+            policy.countdown = randomCountdown(random);
+            const Rendering r = render(subject.library, context, subject.shape, session,
+                                       randomPartition(session.length, random, 4096), policy);
+            if (!r.unwrittenOwed.empty()) return (wild ? "wild session: " : "") + r.unwrittenOwed;
+        }
+        return "";
     });
     if (outcome.status == Status::Pass)
         outcome.detail += "; audio inputs " + describeIds(subject.shape.audioInputs);
@@ -190,6 +209,8 @@ Group processingChecks() {
         "processing",
         {{"null_events", "process with a null event list, through both views", nullEvents},
          {"zero_length", "0-sample blocks write nothing, with or without events", zeroLength},
+         {"graph_start", "at graph start every output reports its streaming state, at that sample",
+          graphStart},
          {"sample_rates", "8000..768000 Hz and 1234.5678 Hz: in-contract behaviour", sampleRates},
          {"block_sizes", "blocks of 1, odd, 4096 and random samples: in-contract behaviour", blockSizes},
          {"guard_zones", "random sessions: no write outside the block or into inputs", guardZones},

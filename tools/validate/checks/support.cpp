@@ -38,11 +38,11 @@ int32_t randomCountdown(std::mt19937_64& random) {
     return policies[std::uniform_int_distribution<size_t>(0, std::size(policies) - 1)(random)];
 }
 
-Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random) {
+Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random, bool wild) {
     const auto& rates = sweptSampleRates();
     const float rate = rates[std::uniform_int_distribution<size_t>(0, rates.size() - 1)(random)];
     const int64_t length = std::uniform_int_distribution<int64_t>(4000, 40000)(random);
-    return randomSession(shape, seed, rate, length);
+    return randomSession(shape, seed, rate, length, wild);
 }
 
 std::vector<int32_t> eventEdgePartition(const Session& session) {
