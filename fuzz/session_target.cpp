@@ -332,9 +332,7 @@ void runSession(const uint8_t* bytes, size_t size) {
         // nothing, and a host that dropped calls cannot tell what was declared: only finiteness
         // is judged then.
         const bool heard = !host.refuseServices && host.callsDropped == 0;
-        int32_t firstWritten = 0;
-        while (firstWritten < count && !session.output.written(static_cast<size_t>(firstWritten)))
-            ++firstWritten;
+        const int32_t firstWritten = session.output.firstWrittenBefore(count);
         OwedSpan owedSpan = owed.endBlock(host.calls.data(), host.callCount, firstWritten);
         if (!heard) owedSpan = OwedSpan{};
         monitor.readCalls(host.calls.data(), host.callCount, current);

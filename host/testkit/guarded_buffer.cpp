@@ -39,6 +39,12 @@ std::optional<int64_t> GuardedBuffer::firstGuardHit() const {
     return std::nullopt;
 }
 
+int32_t GuardedBuffer::firstWrittenBefore(int32_t end) const {
+    int32_t i = 0;
+    while (i < end && !written(static_cast<size_t>(i))) ++i;
+    return i;
+}
+
 std::optional<int64_t> GuardedBuffer::firstWrittenFrom(size_t from) const {
     for (size_t i = from; i < samples; ++i)
         if (written(i)) return static_cast<int64_t>(i);

@@ -31,6 +31,8 @@ public:
     // Marks the first `count` samples unwritten (all of them by default).
     void poison(size_t count = SIZE_MAX);
     bool written(size_t index) const { return !sameBits(data()[index], unwrittenSample()); }
+    // The first written sample before `end`, or `end` if there is none.
+    int32_t firstWrittenBefore(int32_t end) const;
     // Writes the guard pattern into both guard zones again.
     void armGuards();
 

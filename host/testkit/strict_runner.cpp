@@ -78,9 +78,7 @@ void StrictRunner::judge(const Block& block) {
         if (const auto outside = buffer.firstWriteOutside(static_cast<size_t>(block.length)))
             keep("output pin " + std::to_string(pin) + " written at index " + std::to_string(*outside) +
                  ", outside " + block.describe());
-        int32_t i = 0;
-        while (i < firstWritten && !buffer.written(static_cast<size_t>(i))) ++i;
-        firstWritten = i;
+        firstWritten = buffer.firstWrittenBefore(firstWritten);
     }
     const OwedSpan span = owed.endBlock(calls.data(), calls.size(), firstWritten);
     for (int32_t pin : outputs) {

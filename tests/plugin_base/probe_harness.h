@@ -124,9 +124,7 @@ private:
         ASSERT_LT(host.trace.size(), host.trace.capacity()) << "the trace is full: calls went unrecorded";
         calls.clear();
         testkit::appendModuleCalls(host.trace, traced, calls);
-        int32_t firstWritten = 0;
-        while (firstWritten < sampleCount && !offsets.written(static_cast<size_t>(firstWritten)))
-            ++firstWritten;
+        const int32_t firstWritten = offsets.firstWrittenBefore(sampleCount);
         const testkit::OwedSpan span = owed.endBlock(calls.data(), calls.size(), firstWritten);
         for (int32_t i = span.from; i < span.to; ++i) {
             ASSERT_TRUE(offsets.written(static_cast<size_t>(i)) && counts.written(static_cast<size_t>(i)))

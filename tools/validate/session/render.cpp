@@ -225,12 +225,7 @@ void SessionRenderer::checkBuffers(const Block& block) {
 // replaces the unwritten samples it may leave to the host with the held value.
 void SessionRenderer::followOutputs(const Block& block) {
     int32_t firstWritten = block.length;
-    for (int32_t pin : shape.outputs) {
-        const GuardedBuffer& buffer = buffers.at(pin);
-        int32_t i = 0;
-        while (i < firstWritten && !buffer.written(static_cast<size_t>(i))) ++i;
-        firstWritten = i;
-    }
+    for (int32_t pin : shape.outputs) firstWritten = buffers.at(pin).firstWrittenBefore(firstWritten);
     OwedSpan span = owed.endBlock(host.calls.data(), host.callCount, firstWritten);
     if (host.callsDropped > 0) span = OwedSpan{};  // calls the host could not record: judge nothing
     for (int32_t pin : shape.outputs) {
