@@ -9,11 +9,11 @@
 #include <cstring>
 #include <functional>
 
-#include "bench/allocation_counter.h"
 #include "bench/floor_loop.h"
 #include "bench/host_note.h"
 #include "bench/in_process_voice.h"
 #include "bench/peers.h"
+#include "host/testkit/heap_interposer.h"
 #include "modules/adsr/adsr_pins.h"
 
 namespace kvx::bench {
@@ -184,9 +184,9 @@ void guardPeriodicVoice() {
 }
 
 void guardMemory(GuardFigures& figures) {
-    startCountingAllocations();
+    testkit::startCounting();
     IMpUnknown* created = adsr::createAdsr();
-    const AllocationCount creation = stopCountingAllocations();
+    const testkit::HeapCounts creation = testkit::stopCounting();
     created->release();
     figures.instanceBytes = creation.usableBytes;
     figures.instanceRequestedBytes = creation.requestedBytes;
@@ -204,14 +204,14 @@ void guardMemory(GuardFigures& figures) {
     linkEvents(on);
     linkEvents(off);
     HostNote note(HostMode::SleepingRunner);
-    startCountingAllocations();
+    testkit::startCounting();
     voice.process(BLOCK, &graph);
     for (int repeat = 0; repeat < 3; ++repeat) {
         for (int64_t block = 0; block < noteSamples(SINGLE_NOTE) / BLOCK; ++block)
             voice.process(BLOCK, block == 0 ? on.data() : (block == 4000 ? off.data() : nullptr));
         note.render(nullptr);
     }
-    figures.allocationsAfterCreation = stopCountingAllocations().allocations;
+    figures.allocationsAfterCreation = testkit::stopCounting().allocations;
     check(figures.allocationsAfterCreation == 0,
           "no allocation after creation (3 notes, in process and through the host)");
 }

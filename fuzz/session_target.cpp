@@ -2,7 +2,8 @@
 // rate, attachment, countdown policy, block sizes, input samples, events of every kind, legal or
 // not) and aborts when the module breaks an invariant a host relies on: finite output, nothing
 // written outside the block or into input buffers, no sleep while the output streams, constant
-// output while declared constant, the host services released exactly once.
+// output while declared constant, every owed sample written, the host services released exactly
+// once. The host is the test kit's raw host, its buffers, output monitor and owed-sample rule.
 #include <algorithm>
 #include <cinttypes>
 #include <climits>
@@ -18,8 +19,11 @@
 
 #include "fuzz/byte_reader.h"
 #include "host/event_list.h"
-#include "host/host_services.h"
 #include "host/plugin_library.h"
+#include "host/testkit/guarded_buffer.h"
+#include "host/testkit/output_monitor.h"
+#include "host/testkit/owed_samples.h"
+#include "host/testkit/raw_host.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/plugin_interfaces.h"
 #include "interfaces/result_codes.h"
@@ -29,8 +33,12 @@ namespace kvx::fuzz {
 namespace {
 
 using host::EventList;
-using host::HostCall;
-using host::HostServices;
+using testkit::Block;
+using testkit::GuardedBuffer;
+using testkit::OutputMonitor;
+using testkit::OwedSamples;
+using testkit::OwedSpan;
+using testkit::RawHost;
 
 #define FUZZ_CHECK(condition, ...)                                      \
     do {                                                                \
@@ -45,20 +53,6 @@ using host::HostServices;
 constexpr int32_t MAX_BLOCK = 4096;
 constexpr int32_t MAX_BLOCKS = 400;
 constexpr int64_t MAX_SESSION_SAMPLES = 1 << 16;  // keeps one execution to a few milliseconds
-constexpr size_t GUARD = 32;                      // guard samples on each side of every buffer
-constexpr uint32_t GUARD_BITS = 0x7FA5A5A5u;      // a NaN no arithmetic produces
-constexpr uint32_t UNWRITTEN_BITS = 0x7FC0DEADu;  // fills the block before the module writes
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-float fromBits(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 const float NAN_F = std::numeric_limits<float>::quiet_NaN();
 const float INF_F = std::numeric_limits<float>::infinity();
@@ -70,35 +64,11 @@ const float INTERESTING_FLOATS[] = {0.0f,  0.25f,  0.5f,  0.75f,      1.0f,  2.0
                                     -1.0f, 10.0f,  1e-6f, DENORMAL_F, -0.0f, NAN_F,  INF_F, -INF_F,
                                     MAX_F, -MAX_F, 50.0f, -50.0f,     1e6f,  0.001f, 0.3f,  1.5f};
 
-// A float buffer with guard zones before and after the `capacity` samples the module sees.
-class GuardedBuffer {
-public:
-    explicit GuardedBuffer(int32_t capacity)
-        : samples(static_cast<size_t>(capacity) + 2 * GUARD, fromBits(GUARD_BITS)), capacity(capacity) {}
-    float* data() { return samples.data() + GUARD; }
-    std::vector<float>& raw() { return samples; }
-    // The guard zones, and everything from `from` to the end of the capacity, still hold the
-    // guard pattern. Returns the index (relative to data()) of the first changed sample, or none.
-    std::optional<int64_t> firstChangedOutside(int32_t from) const {
-        for (size_t i = 0; i < GUARD; ++i)
-            if (bitsOf(samples[i]) != GUARD_BITS)
-                return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
-        for (size_t i = GUARD + static_cast<size_t>(from); i < samples.size(); ++i)
-            if (bitsOf(samples[i]) != GUARD_BITS)
-                return static_cast<int64_t>(i) - static_cast<int64_t>(GUARD);
-        return std::nullopt;
-    }
-    int32_t size() const { return capacity; }
-
-private:
-    std::vector<float> samples;
-    int32_t capacity;
-};
-
 struct Session {
-    explicit Session(int32_t capacity) : output(capacity) {
+    explicit Session(int32_t capacity) : output(static_cast<size_t>(capacity)) {
+        inputs.reserve(adsr::PIN_RELEASE_CURVE - adsr::PIN_ATTACK_TIME + 1);
         for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin) {
-            inputs.emplace_back(capacity);
+            inputs.emplace_back(static_cast<size_t>(capacity));
             // Start from usable settings: a short envelope.
             std::fill(inputs.back().data(), inputs.back().data() + capacity, 0.25f);
         }
@@ -218,6 +188,13 @@ const host::PluginLibrary& adsrLibrary() {
 
 namespace {
 
+// The audio inputs whose stream ends raise the module's countdown.
+std::vector<int32_t> audioInputs() {
+    std::vector<int32_t> pins;
+    for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin) pins.push_back(pin);
+    return pins;
+}
+
 void runSession(const uint8_t* bytes, size_t size) {
     ByteReader reader(bytes, size);
     const host::PluginLibrary& library = adsrLibrary();
@@ -225,13 +202,13 @@ void runSession(const uint8_t* bytes, size_t size) {
     // --- The host ---
     static const float rates[] = {48000.0f, 44100.0f, 96000.0f,  8000.0f, 768000.0f, 1234.5678f, 22050.0f,
                                   1.0f,     0.0f,     -48000.0f, NAN_F,   INF_F,     MAX_F,      DENORMAL_F};
-    HostServices host;
+    RawHost host;
     const uint8_t rateChoice = reader.byte();
     host.sampleRate =
         rateChoice < 250 ? rates[rateChoice % (sizeof rates / sizeof rates[0])] : reader.rawFloat();
     const uint8_t flags = reader.byte();
-    host.answerHostServices = (flags & 0x07) != 0;  // one session in eight: a host without services
-    host.answerHostAux = (flags & 0x08) == 0;
+    host.refuseServices = (flags & 0x07) == 0;  // one session in eight: a host without services
+    host.refuseAux = (flags & 0x08) != 0;
     const bool honourSleep = (flags & 0x10) == 0;
     const bool keepFuzzOrder = (flags & 0xE0) == 0xE0;  // rarely: events as generated, out of order
     const bool throughFirstView = (reader.byte() & 0x03) == 0;
@@ -244,12 +221,15 @@ void runSession(const uint8_t* bytes, size_t size) {
     if (capacity == 0) capacity = 64;
 
     // --- Creation and attachment ---
+    // The raw host is a table of function pointers laid out as the contract says, so the
+    // library's C++ view of IMpUnknown reaches it.
+    auto* hostUnknown = static_cast<IMpUnknown*>(host.unknown());
     const uint8_t attachChoice = reader.byte() % 3;
     void* created = nullptr;
     int32_t result;
     if (attachChoice == 0)
-        result = library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE,
-                                                           host.asUnknown(), &created);
+        result = library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, hostUnknown,
+                                                           &created);
     else
         result = library.factory2()->createInstance(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, &created);
     FUZZ_CHECK(result == RESULT_OK && created != nullptr, "creation returned %d", result);
@@ -263,14 +243,14 @@ void runSession(const uint8_t* bytes, size_t size) {
     auto* plugin1 = static_cast<IMpPlugin*>(firstView);
     unknown->release();
     if (attachChoice == 1) {
-        const int32_t attached = plugin->attachHost(host.asUnknown());
-        FUZZ_CHECK(attached == (host.answerHostServices ? RESULT_OK : RESULT_UNSUPPORTED),
-                   "attachHost gave %d", attached);
+        const int32_t attached = plugin->attachHost(hostUnknown);
+        FUZZ_CHECK(attached == (host.refuseServices ? RESULT_UNSUPPORTED : RESULT_OK), "attachHost gave %d",
+                   attached);
     } else if (attachChoice == 2) {
         void* legacy = nullptr;
         FUZZ_CHECK(plugin->queryInterface(&IID_MP_LEGACY_INITIALIZATION, &legacy) == RESULT_OK,
                    "no legacy view");
-        static_cast<IMpLegacyInitialization*>(legacy)->attachHost(host.asUnknown());
+        static_cast<IMpLegacyInitialization*>(legacy)->attachHost(hostUnknown);
         static_cast<IMpLegacyInitialization*>(legacy)->release();
     }
 
@@ -287,10 +267,9 @@ void runSession(const uint8_t* bytes, size_t size) {
     EventList events;
     std::vector<std::unique_ptr<unsigned char[]>> heap;
     std::vector<std::vector<float>> inputCopies(session.inputs.size());
+    OutputMonitor monitor(adsr::PIN_OUTPUT, static_cast<size_t>(capacity));
+    OwedSamples owed(audioInputs());
     bool asleep = false;
-    // The output's value while declared constant, once a sample of the stretch has been seen.
-    bool constantSeen = false;
-    uint32_t constantBits = 0;
     int64_t samples = 0;
     for (int32_t block = 0; block < MAX_BLOCKS && !reader.empty() && samples < MAX_SESSION_SAMPLES; ++block) {
         static const int32_t blockSizes[] = {64,  64,  1,   2,   3,   7,    16,   31, 32,
@@ -305,6 +284,7 @@ void runSession(const uint8_t* bytes, size_t size) {
             blockSize = sizeChoice < 253 ? -1 : INT_MIN;  // negative counts process nothing
         blockSize = std::min(blockSize, capacity);
         const int32_t count = std::max(blockSize, 0);
+        const Block current{block, samples, count};
         samples += count;
 
         for (GuardedBuffer& input : session.inputs) fillInput(reader, input.data(), count);
@@ -318,83 +298,58 @@ void runSession(const uint8_t* bytes, size_t size) {
         if (!keepFuzzOrder) events.sortByTime();
 
         if (countdownPerBlock) countdown = countdowns[reader.byte() % 8];
-        host.sleepCountdown = countdownFollowsBlock ? std::max(count, 1) : countdown;
+        host.countdown = countdownFollowsBlock ? std::max(count, 1) : countdown;
 
         if (asleep && honourSleep && events.empty()) continue;  // a sleeping module is not called
 
-        // Before: the block holds the "unwritten" pattern, inputs are remembered.
-        float* out = session.output.data();
-        for (int32_t i = 0; i < count; ++i) out[i] = fromBits(UNWRITTEN_BITS);
-        for (size_t i = 0; i < session.inputs.size(); ++i) inputCopies[i] = session.inputs[i].raw();
-        const HostServices::PinStreamState before = host.streamState(adsr::PIN_OUTPUT);
-        host.trace.clear();
-        host.clearSleepRequest();
-        host.block = block;
-
+        // Before: the output is unwritten, inputs are remembered.
+        session.output.poison();
+        for (size_t i = 0; i < session.inputs.size(); ++i)
+            inputCopies[i].assign(session.inputs[i].data(), session.inputs[i].data() + capacity);
+        host.beginBlock();
         const HostEvent* head = events.empty() && (eventChoice & 1) ? nullptr : events.head();
+        owed.beginBlock(current.start, count, host.countdown);
+        for (const HostEvent* event = head; event != nullptr; event = event->next)
+            owed.event(event->timestamp, event->type, event->pinId);
+
         if (throughFirstView)
             plugin1->processV1(blockSize, head);
         else
             plugin->process(blockSize, head);
-        asleep = host.sleepRequested;
+        asleep = host.sleepRequestsThisBlock > 0;
 
         // Nothing outside the block, nothing in the inputs.
-        const std::optional<int64_t> outside = session.output.firstChangedOutside(count);
+        const std::optional<int64_t> outside = session.output.firstWriteOutside(static_cast<size_t>(count));
         FUZZ_CHECK(!outside, "block %d of %d samples: output sample %" PRId64 " written", block, count,
                    *outside);
         for (size_t i = 0; i < session.inputs.size(); ++i)
-            FUZZ_CHECK(std::memcmp(inputCopies[i].data(), session.inputs[i].raw().data(),
-                                   inputCopies[i].size() * sizeof(float)) == 0,
+            FUZZ_CHECK(!session.inputs[i].firstGuardHit() &&
+                           std::memcmp(inputCopies[i].data(), session.inputs[i].data(),
+                                       inputCopies[i].size() * sizeof(float)) == 0,
                        "block %d: input pin %zu written", block, i + 2);
 
-        // Replays the module's reports over the block: state per sample, sleep while streaming.
-        const bool traceComplete = host.trace.size() < host.trace.capacity();
-        bool streaming = before.known && before.streaming;
-        size_t next = 0;
-        for (int32_t i = 0; i < count; ++i) {
-            for (; next < host.trace.size(); ++next) {
-                const host::TraceEntry& entry = host.trace[next];
-                if (entry.call == HostCall::SendPinStreaming && entry.pinId == adsr::PIN_OUTPUT) {
-                    if (entry.timestamp > i) break;
-                    streaming = entry.value != 0;
-                    constantSeen = false;  // a new declaration starts a new stretch
-                } else if (entry.call == HostCall::RequestSleep) {
-                    FUZZ_CHECK(!streaming || !traceComplete,
-                               "block %d: sleep requested while the output streams", block);
-                }
-            }
-            const uint32_t bits = bitsOf(out[i]);
-            if (bits == UNWRITTEN_BITS) continue;
-            FUZZ_CHECK(std::isfinite(out[i]), "block %d sample %d: output %g", block, i, double(out[i]));
-            if (!streaming && host.answerHostServices && traceComplete) {
-                if (!constantSeen) {
-                    constantSeen = true;
-                    constantBits = bits;
-                }
-                // Compared as numbers: a held -0 may come out as +0, which sounds the same.
-                FUZZ_CHECK(fromBits(constantBits) == out[i],
-                           "block %d sample %d: output %.9g changed while declared constant (was %.9g)",
-                           block, i, double(out[i]), double(fromBits(constantBits)));
-            }
+        // The output as a strict host hears it. Without host services the module reports
+        // nothing, and a host that dropped calls cannot tell what was declared: only finiteness
+        // is judged then.
+        const bool heard = !host.refuseServices && host.callsDropped == 0;
+        const int32_t firstWritten = session.output.firstWrittenBefore(count);
+        OwedSpan owedSpan = owed.endBlock(host.calls.data(), host.callCount, firstWritten);
+        if (!heard) owedSpan = OwedSpan{};
+        monitor.readCalls(host.calls.data(), host.callCount, current);
+        monitor.follow(session.output.data(), current, owedSpan, &owed);
+        FUZZ_CHECK(monitor.nonFinite().empty(), "%s", monitor.nonFinite().c_str());
+        if (heard) {
+            FUZZ_CHECK(monitor.sleptWhileStreaming().empty(), "%s", monitor.sleptWhileStreaming().c_str());
+            FUZZ_CHECK(monitor.notConstant().empty(), "%s", monitor.notConstant().c_str());
+            FUZZ_CHECK(monitor.unwrittenOwed().empty(), "%s", monitor.unwrittenOwed().c_str());
         }
-        for (; next < host.trace.size(); ++next) {
-            const host::TraceEntry& entry = host.trace[next];
-            if (entry.call == HostCall::SendPinStreaming && entry.pinId == adsr::PIN_OUTPUT) {
-                streaming = entry.value != 0;
-                constantSeen = false;
-            } else if (entry.call == HostCall::RequestSleep) {
-                FUZZ_CHECK(!streaming || !traceComplete, "block %d: sleep requested while the output streams",
-                           block);
-            }
-        }
-        for (int32_t i = 0; i < count; ++i) out[i] = fromBits(GUARD_BITS);
     }
 
     // --- Release: every reference accounted for, the services released exactly once ---
     FUZZ_CHECK(plugin1->release() == 1, "views share one count");
     FUZZ_CHECK(plugin->release() == 0, "the instance outlived its last reference");
-    FUZZ_CHECK(host.releases == host.servicesHandedOut, "services handed out %d, released %d",
-               host.servicesHandedOut, host.releases);
+    FUZZ_CHECK(host.services.releases == host.services.handedOut, "services handed out %d, released %d",
+               host.services.handedOut, host.services.releases);
 }
 
 }  // namespace

@@ -298,7 +298,6 @@ INSTANTIATE_TEST_SUITE_P(Rates, ZeroRate,
 
 TEST(FreshInstance, OutputsZeroAndNeverMovesByItself) {
     AdsrSession session(48000.0f);
-    session.blocks().poisonOutput = true;
     session.event(0, RESET, 0.0f);  // any value event installs the envelope routine
     const std::vector<float>& out = session.render(10000, 512);
     for (float v : out) ASSERT_EQ(v, 0.0f);

@@ -58,7 +58,6 @@ std::vector<float> renderNote(const Note& note, int32_t blockSize, bool honourSl
     if (note.changingParams) setChangingParams(session, note.params);
     addEvents(session);
     session.blocks().runner().honourSleep = honourSleep;
-    session.blocks().poisonOutput = true;
     const std::vector<float> out = session.render(LENGTH, blockSize);
     *slept = session.blocks().runner().stats().blocksSlept;
     *reference = session.expected().output();
@@ -145,7 +144,6 @@ TEST(StreamingInputs, LeaveTheEnvelopeBitIdenticalAndKeepTheModuleAwake) {
             }
             session.streaming(50000, DECAY_TIME, false);  // a stop for an input that is still
             session.blocks().runner().honourSleep = honourSleep;
-            session.blocks().poisonOutput = true;
             const std::vector<float>& out = session.render(LENGTH, blockSize);
             EXPECT_EQ(firstDifference(out, session.expected().output()), -1);
             EXPECT_EQ(session.reports(), session.expected().reports());

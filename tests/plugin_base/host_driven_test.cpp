@@ -26,13 +26,13 @@ std::vector<Stretch> stretchesIn(const GuardedBuffer& offsets, const GuardedBuff
                                  int32_t sampleCount) {
     std::vector<Stretch> found;
     for (int32_t i = 0; i < sampleCount;) {
-        const float length = counts.at(i);
-        if (length == GuardedBuffer::SENTINEL) {
+        if (!counts.written(static_cast<size_t>(i))) {
             ++i;
             continue;
         }
+        const float length = counts.data()[i];
         const auto n = static_cast<int32_t>(std::fabs(length));
-        found.push_back({static_cast<int32_t>(offsets.at(i)), n, length > 0});
+        found.push_back({static_cast<int32_t>(offsets.data()[i]), n, length > 0});
         i += n > 0 ? n : 1;
     }
     return found;
@@ -45,16 +45,16 @@ protected:
           instance(library, PROBE_MODULE_ID, PROBE_SUBTYPE, GetParam()),
           offsets(64),
           counts(64) {
-        EXPECT_EQ(instance.plugin()->bindPinBuffer(PROBE_OFFSETS, offsets.block()), RESULT_OK);
-        EXPECT_EQ(instance.plugin()->bindPinBuffer(PROBE_COUNTS, counts.block()), RESULT_OK);
+        EXPECT_EQ(instance.plugin()->bindPinBuffer(PROBE_OFFSETS, offsets.data()), RESULT_OK);
+        EXPECT_EQ(instance.plugin()->bindPinBuffer(PROBE_COUNTS, counts.data()), RESULT_OK);
         EXPECT_EQ(instance.bindBuffer(PROBE_SIGNAL, 64), RESULT_OK);
     }
     void run(int32_t sampleCount, const HostEvent* events) {
-        offsets.refill();
-        counts.refill();
+        offsets.poison();
+        counts.poison();
         instance.process(sampleCount, events);
-        EXPECT_TRUE(offsets.untouchedOutside(sampleCount));
-        EXPECT_TRUE(counts.untouchedOutside(sampleCount));
+        EXPECT_TRUE(untouchedOutside(offsets, sampleCount));
+        EXPECT_TRUE(untouchedOutside(counts, sampleCount));
     }
     host::PluginLibrary library;
     host::PluginInstance instance;
@@ -147,8 +147,8 @@ TEST(NoHostServices, AnInstanceWithoutHostServicesProcessesWithoutCalls) {
     EXPECT_EQ(probe->echo.sendRawValue(4, &value, -1), RESULT_FAIL);
 
     GuardedBuffer offsets(64), counts(64);
-    probe->bindPinBuffer(PROBE_OFFSETS, offsets.block());
-    probe->bindPinBuffer(PROBE_COUNTS, counts.block());
+    probe->bindPinBuffer(PROBE_OFFSETS, offsets.data());
+    probe->bindPinBuffer(PROBE_COUNTS, counts.data());
     host::EventList events;
     for (int32_t block = 0; block < 40; ++block) {
         addEverything(events, block);
@@ -156,7 +156,7 @@ TEST(NoHostServices, AnInstanceWithoutHostServicesProcessesWithoutCalls) {
         static_cast<IMpPlugin2*>(probe)->process(64, nullptr);  // the sleep path, with no one to ask
     }
     EXPECT_GT(probe->recordCount, 0);
-    EXPECT_TRUE(offsets.untouchedOutside(64));
+    EXPECT_TRUE(untouchedOutside(offsets, 64));
     EXPECT_TRUE(host.trace.empty());
     EXPECT_EQ(static_cast<IMpPlugin*>(probe)->release(), 0);
     EXPECT_EQ(host.releases, 0);

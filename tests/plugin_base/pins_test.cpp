@@ -167,7 +167,7 @@ TEST_F(Pins, RegistrationNumbersThePinsInOrderAndBindingFindsThem) {
     EXPECT_EQ(harness.view2()->bindPinBuffer(PROBE_ECHO, unused), RESULT_OK);
     EXPECT_EQ(harness.view2()->bindPinBuffer(PROBE_PIN_COUNT, unused), RESULT_FAIL);
     EXPECT_EQ(harness.view2()->bindPinBuffer(-1, unused), RESULT_FAIL);
-    EXPECT_EQ(probe().signal.boundBuffer(), harness.signal.block());  // untouched by the failed binds
+    EXPECT_EQ(probe().signal.boundBuffer(), harness.signal.data());  // untouched by the failed binds
 }
 
 // A module whose pin enum and registration order disagree cannot be built: the registration
@@ -257,7 +257,7 @@ TEST_F(Pins, DeclareStreamingReportsEveryCallAndCountsOnlyChanges) {
 }
 
 TEST_F(Pins, ValueAtReadsAtBlockOffsetForAnyNegativePosition) {
-    for (int32_t i = 0; i < 16; ++i) harness.signal.block()[i] = 0.5f * static_cast<float>(i);
+    for (int32_t i = 0; i < 16; ++i) harness.signal.data()[i] = 0.5f * static_cast<float>(i);
     MpTestAccess::setBlockPosition(probe(), 5);
     EXPECT_EQ(probe().signal.valueAt(-1), 2.5f);
     EXPECT_EQ(probe().signal.valueAt(-7), 2.5f);

@@ -1,5 +1,6 @@
 // ProbeHarness: one in-process ProbeModule attached to our host's services, with its audio
-// buffers placed between guard zones so that any write outside the block shows up.
+// buffers placed between guard zones so that any write outside the block shows up, and held to
+// the strict host's rule: every sample the probe owes in a block must be written.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +11,9 @@
 #include <vector>
 
 #include "host/host_services.h"
+#include "host/testkit/guarded_buffer.h"
+#include "host/testkit/owed_samples.h"
+#include "host/testkit/strict_runner.h"
 #include "interfaces/interface_ids.h"
 #include "tests/plugin_base/probe_module.h"
 
@@ -27,41 +31,26 @@ inline std::ostream& operator<<(std::ostream& out, const Stretch& s) {
     return out << "{" << s.offset << ", " << s.count << (s.sleepAllowed ? ", sleep allowed}" : ", no sleep}");
 }
 
-// A host block buffer with GUARD samples on either side, all starting as SENTINEL.
-class GuardedBuffer {
-public:
-    static constexpr int32_t GUARD = 32;
-    static constexpr float SENTINEL = -7777.0f;
+using testkit::GuardedBuffer;
 
-    explicit GuardedBuffer(int32_t capacity)
-        : samples(static_cast<size_t>(capacity + 2 * GUARD), SENTINEL), capacity(capacity) {}
-    float* block() { return samples.data() + GUARD; }
-    float at(int32_t i) const { return samples[static_cast<size_t>(GUARD + i)]; }
-    void refill() { std::fill(samples.begin(), samples.end(), SENTINEL); }
-    // True when nothing before the block and nothing from `sampleCount` on was written.
-    bool untouchedOutside(int32_t sampleCount) const {
-        if (sampleCount < 0) sampleCount = 0;
-        for (int32_t i = -GUARD; i < 0; ++i)
-            if (at(i) != SENTINEL) return false;
-        for (int32_t i = sampleCount; i < capacity + GUARD; ++i)
-            if (at(i) != SENTINEL) return false;
-        return true;
-    }
-
-private:
-    std::vector<float> samples;
-    int32_t capacity;
-};
+// True when nothing outside the first `sampleCount` samples of the buffer was written.
+inline bool untouchedOutside(const GuardedBuffer& buffer, int32_t sampleCount) {
+    return !buffer.firstWriteOutside(static_cast<size_t>(sampleCount < 0 ? 0 : sampleCount));
+}
 
 class ProbeHarness {
 public:
-    explicit ProbeHarness(int32_t capacity = 512) : signal(capacity), offsets(capacity), counts(capacity) {
+    explicit ProbeHarness(int32_t capacity = 512)
+        : signal(static_cast<size_t>(capacity)),
+          offsets(static_cast<size_t>(capacity)),
+          counts(static_cast<size_t>(capacity)),
+          owed({PROBE_SIGNAL}) {
         // Created and attached the way the factory does it.
         module = new ProbeModule();
         attachResult = static_cast<IMpLegacyInitialization*>(module)->attachHost(host.asUnknown());
-        view2()->bindPinBuffer(PROBE_SIGNAL, signal.block());
-        view2()->bindPinBuffer(PROBE_OFFSETS, offsets.block());
-        view2()->bindPinBuffer(PROBE_COUNTS, counts.block());
+        view2()->bindPinBuffer(PROBE_SIGNAL, signal.data());
+        view2()->bindPinBuffer(PROBE_OFFSETS, offsets.data());
+        view2()->bindPinBuffer(PROBE_COUNTS, counts.data());
     }
     ~ProbeHarness() { view2()->release(); }
     ProbeHarness(const ProbeHarness&) = delete;
@@ -73,14 +62,21 @@ public:
     // One host block through the IMpPlugin2 view; records and buffers start afresh.
     void run(int32_t sampleCount, const HostEvent* events) {
         module->recordCount = 0;
-        offsets.refill();
-        counts.refill();
+        offsets.poison();
+        counts.poison();
         host.clearSleepRequest();
+        const int32_t n = sampleCount < 0 ? 0 : sampleCount;
+        owed.beginBlock(position, n, host.sleepCountdown);
+        for (const HostEvent* event = events; event != nullptr; event = event->next)
+            owed.event(event->timestamp, event->type, event->pinId);
+        const size_t traced = host.trace.size();
         view2()->process(sampleCount, events);
         ++host.block;
+        position += n;
         EXPECT_FALSE(module->recordsDropped);
-        EXPECT_TRUE(offsets.untouchedOutside(sampleCount)) << "output written outside the block";
-        EXPECT_TRUE(counts.untouchedOutside(sampleCount)) << "output written outside the block";
+        EXPECT_TRUE(untouchedOutside(offsets, sampleCount)) << "output written outside the block";
+        EXPECT_TRUE(untouchedOutside(counts, sampleCount)) << "output written outside the block";
+        expectOwedSamplesWritten(n, traced);
     }
 
     std::vector<ProbeRecord> records(ProbeRecord::Kind kind) const {
@@ -102,18 +98,19 @@ public:
             found.push_back({r.offset, r.count, r.sleepAllowed});
         return found;
     }
-    // Checks that the outputs hold exactly what the stretches wrote, and the sentinel elsewhere.
+    // Checks that the outputs hold exactly what the stretches wrote, and nothing elsewhere.
     void expectOutputsMatch(const std::vector<Stretch>& expected, int32_t sampleCount) const {
-        std::vector<float> wantOffsets(static_cast<size_t>(sampleCount), GuardedBuffer::SENTINEL);
+        const float unwritten = testkit::unwrittenSample();
+        std::vector<float> wantOffsets(static_cast<size_t>(sampleCount), unwritten);
         std::vector<float> wantCounts = wantOffsets;
         for (const Stretch& s : expected)
             for (int32_t i = s.offset; i < s.offset + s.count; ++i) {
                 wantOffsets[static_cast<size_t>(i)] = static_cast<float>(s.offset);
                 wantCounts[static_cast<size_t>(i)] = static_cast<float>(s.sleepAllowed ? s.count : -s.count);
             }
-        for (int32_t i = 0; i < sampleCount; ++i) {
-            ASSERT_EQ(offsets.at(i), wantOffsets[static_cast<size_t>(i)]) << "sample " << i;
-            ASSERT_EQ(counts.at(i), wantCounts[static_cast<size_t>(i)]) << "sample " << i;
+        for (size_t i = 0; i < static_cast<size_t>(sampleCount); ++i) {
+            ASSERT_TRUE(testkit::sameBits(offsets.data()[i], wantOffsets[i])) << "sample " << i;
+            ASSERT_TRUE(testkit::sameBits(counts.data()[i], wantCounts[i])) << "sample " << i;
         }
     }
 
@@ -122,7 +119,23 @@ public:
     int32_t attachResult = 0;
 
 private:
+    // The samples the probe owed in the block just run, by the strict host's rule, are written.
+    void expectOwedSamplesWritten(int32_t sampleCount, size_t traced) {
+        ASSERT_LT(host.trace.size(), host.trace.capacity()) << "the trace is full: calls went unrecorded";
+        calls.clear();
+        testkit::appendModuleCalls(host.trace, traced, calls);
+        const int32_t firstWritten = offsets.firstWrittenBefore(sampleCount);
+        const testkit::OwedSpan span = owed.endBlock(calls.data(), calls.size(), firstWritten);
+        for (int32_t i = span.from; i < span.to; ++i) {
+            ASSERT_TRUE(offsets.written(static_cast<size_t>(i)) && counts.written(static_cast<size_t>(i)))
+                << "owed sample " << i << " left unwritten: " << owed.reason();
+        }
+    }
+
     ProbeModule* module = nullptr;
+    testkit::OwedSamples owed;
+    std::vector<testkit::ModuleCall> calls;
+    int64_t position = 0;
 };
 
 }  // namespace kvx::test

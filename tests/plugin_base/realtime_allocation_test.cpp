@@ -1,13 +1,15 @@
 // Real-time safety: over thousands of blocks of every size with every kind of event, process()
 // and everything it calls (pins, sleep logic, the module's routine, the host services it calls)
-// make no heap allocation and free nothing, counted at operator new and malloc in this process.
-// Driven through our host, as a host would, for the envelope and for the probe.
+// make no heap allocation, free nothing and take no lock, counted by the test kit's
+// interposer at operator new, malloc and the pthread locks in this process. Driven through
+// our host, as a host would, for the envelope and for the probe.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,47 +17,58 @@
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
 #include "host/sleeping_runner.h"
+#include "host/testkit/heap_interposer.h"
 #include "interfaces/interface_ids.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/plugin_base/probe_module.h"
-#include "tests/support/allocation_counter.h"
 #include "tests/support/test_paths.h"
 
 namespace kvx::test {
 namespace {
 
+using testkit::HeapCounts;
+using testkit::mallocHooked;
+using testkit::startCounting;
+using testkit::stopCounting;
+
 constexpr int32_t MAX_BLOCK = 512;
 constexpr int32_t BLOCK_SIZES[] = {1, 7, 32, 64, 100, 256, 511, 512, 0};
 
-// The counter must see allocations, including those made inside a loaded module library,
-// or a count of zero would prove nothing.
+// The interposer must see allocations and locks, including those made inside the C library
+// and a loaded module library, or a count of zero would prove nothing.
 // Where test allocations escape to, so that the compiler cannot drop them.
 void* volatile escaped = nullptr;
 
-TEST(AllocationCounter, SeesAllocationsInThisProcessAndInLoadedLibraries) {
+TEST(Interposer, SeesHeapAndLockCallsInThisProcessAndInLoadedLibraries) {
     host::PluginLibrary library(adsrLibraryPath());
-    startCountingAllocations();
+    startCounting();
     escaped = new int(3);
     delete static_cast<int*>(escaped);
-    HeapCounts counts = stopCountingAllocations();
-    EXPECT_GE(counts.allocations, 1);
-    EXPECT_GE(counts.frees, 1);
+    HeapCounts counts = stopCounting();
+    EXPECT_EQ(counts.allocations, 1);
+    EXPECT_EQ(counts.frees, 1);
+    EXPECT_EQ(counts.requestedBytes, static_cast<int64_t>(sizeof(int)));
+    EXPECT_GE(counts.usableBytes, counts.requestedBytes);
 
     if (mallocHooked()) {
-        startCountingAllocations();
+        startCounting();
         escaped = std::malloc(24);
         std::free(escaped);
         escaped = strdup("inside the C library");
         std::free(escaped);
-        counts = stopCountingAllocations();
+        std::mutex mutex;
+        mutex.lock();
+        mutex.unlock();
+        counts = stopCounting();
         EXPECT_GE(counts.allocations, 2);
         EXPECT_GE(counts.frees, 2);
+        EXPECT_GE(counts.lockCalls, 1);
     }
 
     void* created = nullptr;
-    startCountingAllocations();
+    startCounting();
     ASSERT_EQ(library.factory2()->createInstance(adsr::MODULE_ID, 0, &created), 0);
-    counts = stopCountingAllocations();
+    counts = stopCounting();
     EXPECT_GE(counts.allocations, 1)
         << "the instance and its pin registry come from the library's heap calls";
     static_cast<IMpUnknown*>(created)->release();
@@ -151,16 +164,17 @@ TEST_P(RealTime, ProcessAllocatesNothingOverManyBlocksWithEvents) {
     for (host::EventList& list : session.lists) session.heads.push_back(list.head());
     host::SleepingRunner runner(instance, lib.outputPin);
 
-    startCountingAllocations();
+    startCounting();
     for (int32_t b = 0; b < BLOCKS; ++b) {
         if (b < BLOCKS / 2)
             instance.process(session.sizes[static_cast<size_t>(b)], session.heads[static_cast<size_t>(b)]);
         else
             runner.runBlock(session.sizes[static_cast<size_t>(b)], session.heads[static_cast<size_t>(b)]);
     }
-    const HeapCounts counts = stopCountingAllocations();
+    const HeapCounts counts = stopCounting();
     EXPECT_EQ(counts.allocations, 0);
     EXPECT_EQ(counts.frees, 0);
+    EXPECT_EQ(counts.lockCalls, 0);
 
     // The blocks did real work: the module reported streaming changes and asked to sleep.
     int64_t streamingReports = 0, sleepRequests = 0;

@@ -1,70 +1,21 @@
 // Out of memory during instance creation: the Nth operator new (N = 1, 2, ...) of a creation
 // through the factory of the loaded ADSR.kvx fails. The factory must answer -1 with a null
 // instance, free whatever it had allocated, hand back any host reference, and keep creating
-// working instances afterwards. This executable replaces the global operator new; the loaded
-// library's allocations resolve to it too.
+// working instances afterwards. The test kit's interposer fails the allocation and counts what
+// is allocated and freed meanwhile; the loaded library's allocations resolve to it too.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <new>
 
 #include "host/event_list.h"
 #include "host/host_services.h"
 #include "host/plugin_library.h"
+#include "host/testkit/heap_interposer.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/plugin_interfaces.h"
 #include "interfaces/result_codes.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/support/test_paths.h"
-
-namespace {
-
-// Injection state. Only touched by the test's own thread while armed.
-struct Injection {
-    bool armed = false;
-    int64_t failAt = 0;   // the allocation number (from 1) that fails
-    int64_t count = 0;    // allocations attempted while armed
-    int64_t live = 0;     // successful allocations minus deallocations while armed
-    bool failed = false;  // the failure was injected
-};
-Injection injection;
-
-void* allocate(std::size_t size, bool mayThrow) {
-    if (injection.armed) {
-        if (++injection.count == injection.failAt) {
-            injection.failed = true;
-            if (mayThrow) throw std::bad_alloc();
-            return nullptr;
-        }
-    }
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr) {
-        if (mayThrow) throw std::bad_alloc();
-        return nullptr;
-    }
-    if (injection.armed) ++injection.live;
-    return block;
-}
-
-void deallocate(void* block) noexcept {
-    if (block == nullptr) return;
-    if (injection.armed) --injection.live;
-    std::free(block);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return allocate(size, true); }
-void* operator new[](std::size_t size) { return allocate(size, true); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size, false); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size, false); }
-void operator delete(void* block) noexcept { deallocate(block); }
-void operator delete[](void* block) noexcept { deallocate(block); }
-void operator delete(void* block, std::size_t) noexcept { deallocate(block); }
-void operator delete[](void* block, std::size_t) noexcept { deallocate(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { deallocate(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { deallocate(block); }
 
 namespace {
 
@@ -77,16 +28,21 @@ enum class Creation {
 
 class AllocationFailure : public ::testing::TestWithParam<Creation> {
 protected:
-    // One creation with the Nth allocation failing; returns the factory's result.
+    // One creation with the Nth operator new failing; returns the factory's result and notes
+    // whether the failure happened and how many blocks the creation left allocated.
     int32_t createFailing(int64_t failAt, kvx::host::HostServices& host, void** out) {
-        injection = Injection{true, failAt, 0, 0, false};
+        kvx::testkit::startCounting();
+        kvx::testkit::failAllocation(failAt);
         int32_t result;
         if (GetParam() == Creation::Plain)
             result = library.factory2()->createInstance(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, out);
         else
             result = library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE,
                                                                host.asUnknown(), out);
-        injection.armed = false;
+        kvx::testkit::failAllocation(0);
+        const kvx::testkit::HeapCounts counts = kvx::testkit::stopCounting();
+        failed = kvx::testkit::allocationFailed();
+        live = counts.allocations - counts.frees;
         return result;
     }
 
@@ -116,6 +72,8 @@ protected:
     }
 
     kvx::host::PluginLibrary library{kvx::test::adsrLibraryPath()};
+    bool failed = false;  // the last createFailing's allocation did fail
+    int64_t live = 0;     // blocks the last createFailing allocated and did not free
 };
 
 TEST_P(AllocationFailure, EveryAllocationOfCreationFailsCleanly) {
@@ -125,7 +83,7 @@ TEST_P(AllocationFailure, EveryAllocationOfCreationFailsCleanly) {
         kvx::host::HostServices host;
         void* out = reinterpret_cast<void*>(1);
         const int32_t result = createFailing(failAt, host, &out);
-        if (!injection.failed) {
+        if (!failed) {
             // Fewer allocations than failAt: creation ran to completion.
             ASSERT_EQ(result, kvx::RESULT_OK);
             ASSERT_NE(out, nullptr);
@@ -135,7 +93,7 @@ TEST_P(AllocationFailure, EveryAllocationOfCreationFailsCleanly) {
         ++failurePoints;
         EXPECT_EQ(result, kvx::RESULT_FAIL);
         EXPECT_EQ(out, nullptr);
-        EXPECT_EQ(injection.live, 0) << "blocks leaked by the failed creation";
+        EXPECT_EQ(live, 0) << "blocks leaked by the failed creation";
         EXPECT_EQ(host.releases, host.servicesHandedOut) << "host references kept by the failed creation";
         expectWorkingInstance();
         ASSERT_LT(failAt, 10000) << "creation never completes";

@@ -6,35 +6,36 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "host/event_list.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
+#include "host/testkit/guarded_buffer.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/support/test_paths.h"
 
 namespace {
 
 using kvx::host::EventList;
+using kvx::testkit::GuardedBuffer;
 namespace adsr = kvx::adsr;
 
 constexpr int32_t BLOCK = 16;
-constexpr size_t GUARD = 64;
-constexpr float GUARD_VALUE = -12345.0f;  // a value the envelope never produces
 
 // One instance with guarded buffers of its own: every pin's buffer sits between guard zones.
 class GuardedInstance {
 public:
     explicit GuardedInstance(const kvx::host::PluginLibrary& library)
         : instance(library, adsr::MODULE_ID, 0) {
+        buffers.reserve(adsr::PIN_COUNT);
         for (int32_t pin = 0; pin < adsr::PIN_COUNT; ++pin) {
-            std::vector<float>& storage = buffers[size_t(pin)];
-            storage.assign(BLOCK + 2 * GUARD, GUARD_VALUE);
+            GuardedBuffer& buffer = buffers.emplace_back(BLOCK);
             // Inputs hold a short envelope: 10 ms segments, sustain 0.5, middle curves.
             const float setting = pin == adsr::PIN_SUSTAIN_LEVEL ? 0.5f : 0.25f;
-            if (pin != adsr::PIN_OUTPUT) std::fill(storage.begin() + GUARD, storage.end() - GUARD, setting);
-            instance.plugin()->bindPinBuffer(pin, storage.data() + GUARD);
+            if (pin != adsr::PIN_OUTPUT) std::fill_n(buffer.data(), BLOCK, setting);
+            instance.plugin()->bindPinBuffer(pin, buffer.data());
         }
         instance.plugin()->openModule();
     }
@@ -42,17 +43,15 @@ public:
     // Runs one block and returns its output; fails the test if a guard sample changed.
     std::vector<float> run(const kvx::HostEvent* events) {
         instance.process(BLOCK, events);
-        const std::vector<float>& out = buffers[adsr::PIN_OUTPUT];
-        for (size_t i = 0; i < out.size(); ++i) {
-            if (i >= GUARD && i < GUARD + BLOCK) continue;
-            EXPECT_EQ(out[i], GUARD_VALUE) << "output sample " << int64_t(i) - int64_t(GUARD) << " written";
-        }
-        return std::vector<float>(out.begin() + GUARD, out.begin() + GUARD + BLOCK);
+        const GuardedBuffer& out = buffers[adsr::PIN_OUTPUT];
+        const std::optional<int64_t> hit = out.firstGuardHit();
+        EXPECT_FALSE(hit) << "output sample " << *hit << " written";
+        return std::vector<float>(out.data(), out.data() + BLOCK);
     }
 
 private:
     kvx::host::PluginInstance instance;
-    std::vector<float> buffers[adsr::PIN_COUNT];
+    std::vector<GuardedBuffer> buffers;
 };
 
 // A trigger whose time lies before the current position (after a gate at 6) is applied at 6,

@@ -1,9 +1,10 @@
 // BlockRenderer: splitting absolute-time inputs and events into host blocks.
 #include "tests/support/block_renderer.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <stdexcept>
 
 #include "host/event_list.h"
@@ -12,8 +13,10 @@ namespace kvx::test {
 
 BlockRenderer::BlockRenderer(host::PluginInstance& instance, int32_t outputPin,
                              std::vector<int32_t> inputPins, int32_t maxBlockSize)
-    : driven(instance), sleeper(instance, outputPin), outputPin(outputPin), capacity(maxBlockSize) {
-    driven.bindBuffer(outputPin, static_cast<size_t>(capacity));
+    : driven(instance),
+      strict(instance, {outputPin}, inputPins, maxBlockSize),
+      outputPin(outputPin),
+      capacity(maxBlockSize) {
     // Room for a few calls per sample, so that no call of a block goes unrecorded.
     driven.host().reserveTrace(4 * static_cast<size_t>(capacity) + 64);
     for (int32_t pin : inputPins) {
@@ -73,13 +76,13 @@ void BlockRenderer::render(int64_t samples, int32_t blockSize) {
             else
                 events.add(at, e.type, e.pinId);
         }
-        float* out = driven.buffer(outputPin);
-        if (poisonOutput) {
-            std::fill(out, out + count, std::numeric_limits<float>::quiet_NaN());
-            sleeper.refillSleptBlocks = true;
-        }
-        sleeper.runBlock(count, events.empty() ? nullptr : events.head());
+        const bool violatedBefore = !strict.violation().empty();
+        strict.runBlock(count, events.empty() ? nullptr : events.head());
+        if (!violatedBefore && !strict.violation().empty())
+            ADD_FAILURE() << "strict host: " << strict.violation();
+        const float* out = strict.output(outputPin);
         rendered.insert(rendered.end(), out, out + count);
+        for (int32_t i = 0; i < count; ++i) written.push_back(strict.moduleWrote(outputPin, i));
         calls.insert(calls.end(), host.trace.begin(), host.trace.end());
         host.trace.clear();
         now += count;

@@ -1,6 +1,8 @@
 // BlockRenderer: drives one module instance through host blocks of a chosen size, with input
 // signals and events given at absolute sample times, and collects its output and its calls on
-// the host (absolute positions) across blocks. The sleep protocol is the SleepingRunner's.
+// the host (absolute positions) across blocks. The host is the test kit's strict runner: a
+// sample the module owed and left unwritten, a write outside the block, a sleep request while
+// the output streams or an output moving while declared constant fails the test.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +10,7 @@
 
 #include "host/host_trace.h"
 #include "host/plugin_instance.h"
-#include "host/sleeping_runner.h"
+#include "host/testkit/strict_runner.h"
 
 namespace kvx::test {
 
@@ -21,7 +23,8 @@ struct StreamReport {
 
 class BlockRenderer {
 public:
-    // Binds buffers of `maxBlockSize` samples to `outputPin` and to every pin in `inputPins`.
+    // Binds buffers of `maxBlockSize` samples to `outputPin` and to every pin in `inputPins`,
+    // the module's audio inputs.
     BlockRenderer(host::PluginInstance& instance, int32_t outputPin, std::vector<int32_t> inputPins,
                   int32_t maxBlockSize = 4096);
 
@@ -43,6 +46,8 @@ public:
 
     // Everything rendered so far, one float per sample from absolute time 0.
     const std::vector<float>& output() const { return rendered; }
+    // For each sample of output(): whether the module wrote it (false: the host held its value).
+    const std::vector<bool>& writtenByModule() const { return written; }
     // Every call the module made on the host so far; `blockStart + timestamp` is absolute.
     // (The host's own trace is emptied after each block so that it never fills up.)
     const std::vector<host::TraceEntry>& trace() const { return calls; }
@@ -51,12 +56,8 @@ public:
     int64_t sleepRequests() const;
 
     int64_t position() const { return now; }
-    host::SleepingRunner& runner() { return sleeper; }
+    testkit::StrictRunner& runner() { return strict; }
     host::PluginInstance& instance() { return driven; }
-
-    // Fill the output buffer with NaN before each block, so that samples nobody wrote show up
-    // (while the module sleeps the runner writes the held value).
-    bool poisonOutput = false;
 
 private:
     struct Input {
@@ -72,12 +73,13 @@ private:
     };
 
     host::PluginInstance& driven;
-    host::SleepingRunner sleeper;
+    testkit::StrictRunner strict;
     int32_t outputPin;
     int32_t capacity;
     std::vector<Input> inputs;
     std::vector<Pending> pending;  // stable-sorted by time when a render starts
     std::vector<float> rendered;
+    std::vector<bool> written;
     std::vector<host::TraceEntry> calls;
     int64_t now = 0;
 };

@@ -30,6 +30,9 @@ struct MpTestAccess {
     static int32_t samplesBeforeSleep(const MpPluginBase& module) {
         return module.sleepState.samplesBeforeSleep;
     }
+    static void setSamplesBeforeSleep(MpPluginBase& module, int32_t samples) {
+        module.sleepState.samplesBeforeSleep = samples;
+    }
     static int32_t streamingCount(const MpPluginBase& module) { return module.sleepState.streamingCount; }
     static bool sleepAllowed(const MpPluginBase& module) { return module.sleepState.sleepAllowed; }
     static void setSleepPolicy(MpPluginBase& module, SleepPolicy policy) { module.setSleepPolicy(policy); }
@@ -39,6 +42,8 @@ struct MpTestAccess {
         return module.activeRoutine == &MpBase2::sleepAwareRoutine;
     }
     static void routeDirect(MpBase2& module) { module.chooseActiveRoutine(Route::Direct); }
+    static SubBlockRoutine activeRoutine(const MpBase2& module) { return module.activeRoutine; }
+    static void setActiveRoutine(MpBase2& module, SubBlockRoutine routine) { module.activeRoutine = routine; }
 
     // --- Pins ---
     static int32_t id(const MpPinBase& pin) { return pin.id; }

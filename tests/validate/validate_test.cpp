@@ -106,7 +106,12 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"broken_allocates", "realtime.no_heap", "heap"},
         BrokenCase{"broken_locks", "realtime.no_locks", "lock calls"},
         BrokenCase{"broken_denormal_output", "realtime.no_denormals", "subnormal"},
-        BrokenCase{"broken_crashes", "hostile.unknown_types", "signal"}),
+        BrokenCase{"broken_crashes", "hostile.unknown_types", "signal"},
+        BrokenCase{"broken_sleeps_before_countdown", "processing.owed_samples_written", "left unwritten"},
+        BrokenCase{"broken_sleeps_before_wrapped_countdown", "processing.owed_samples_written",
+                   "left unwritten"},
+        BrokenCase{"broken_stale_active_routine", "processing.owed_samples_written", "left unwritten"},
+        BrokenCase{"broken_silent_graph_start", "processing.graph_start", "output pin 9"}),
     [](const ::testing::TestParamInfo<BrokenCase>& info) {
         return std::string(info.param.library).substr(7);
     });

@@ -49,6 +49,7 @@ int runValidate(const ValidateOptions& options) {
             validate::runGroupIsolated(group, context, options.timeout);
         report.results.insert(report.results.end(), results.begin(), results.end());
     }
+    validate::judgeOwedSamplesEverywhere(report);
     report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     if (options.json)
         validate::printJson(std::cout, report);

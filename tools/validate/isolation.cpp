@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include "tools/validate/session/render.h"
+
 namespace kvx::validate {
 
 namespace {
@@ -32,7 +34,8 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-// Child side: "B i" before check i, "R i status seconds detail" after it.
+// Child side: "B i" before check i, "O i evidence" when a session it rendered left an owed
+// sample unwritten, "R i status seconds detail" after it.
 [[noreturn]] void runChild(const Group& group, size_t first, const Context& context, int fd,
                            unsigned timeoutSeconds) {
     const int devNull = open("/dev/null", O_WRONLY);
@@ -42,6 +45,7 @@ std::string oneLine(std::string text) {
         alarm(timeoutSeconds);
         const auto began = std::chrono::steady_clock::now();
         Outcome outcome;
+        takeUnwrittenOwed();
         try {
             outcome = group.checks[i].run(context);
         } catch (const CheckFailure& failure) {
@@ -50,6 +54,9 @@ std::string oneLine(std::string text) {
             outcome = fail(std::string("exception: ") + error.what());
         }
         alarm(0);
+        const std::string unwrittenOwed = takeUnwrittenOwed();
+        if (!unwrittenOwed.empty())
+            writeAll(fd, "O " + std::to_string(i) + " " + oneLine(unwrittenOwed) + "\n");
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         writeAll(fd, "R " + std::to_string(i) + " " + statusName(outcome.status) + " " +
@@ -121,6 +128,10 @@ std::vector<CheckResult> runGroupIsolated(const Group& group, const Context& con
             if (index < 0 || static_cast<size_t>(index) >= group.checks.size()) continue;
             if (kind == "B") {
                 started = index;
+            } else if (kind == "O") {
+                std::getline(fields, results[static_cast<size_t>(index)].unwrittenOwed);
+                if (!results[static_cast<size_t>(index)].unwrittenOwed.empty())
+                    results[static_cast<size_t>(index)].unwrittenOwed.erase(0, 1);
             } else if (kind == "R") {
                 std::string statusText;
                 double seconds = 0.0;

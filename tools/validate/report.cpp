@@ -25,6 +25,19 @@ int Report::count(Status status) const {
     return total;
 }
 
+void judgeOwedSamplesEverywhere(Report& report) {
+    CheckResult* owedCheck = nullptr;
+    for (CheckResult& result : report.results)
+        if (result.group == "processing" && result.name == "owed_samples_written") owedCheck = &result;
+    if (owedCheck == nullptr || owedCheck->outcome.status == Status::Fail) return;
+    for (const CheckResult& result : report.results)
+        if (!result.unwrittenOwed.empty()) {
+            owedCheck->outcome =
+                fail(result.unwrittenOwed + " (a session of " + result.group + "." + result.name + ")");
+            return;
+        }
+}
+
 void printText(std::ostream& out, const Report& report) {
     out << "kvx validate " << report.library << "  module \"" << report.module << "\" subtype "
         << report.subtype << "\n";

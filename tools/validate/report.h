@@ -16,6 +16,7 @@ struct CheckResult {
     std::string summary;
     Outcome outcome;
     double seconds = 0.0;
+    std::string unwrittenOwed;  // an owed sample left unwritten in a session the check rendered
 };
 
 struct Report {
@@ -29,6 +30,10 @@ struct Report {
     int count(Status status) const;
     bool passed() const { return count(Status::Fail) == 0; }
 };
+
+// Every session any check renders answers to processing.owed_samples_written: the first owed
+// sample left unwritten anywhere fails that check (when its own sessions did not already).
+void judgeOwedSamplesEverywhere(Report& report);
 
 void printText(std::ostream& out, const Report& report);
 void printJson(std::ostream& out, const Report& report);

@@ -3,7 +3,6 @@
 // its last value) or calls every block, for any countdown of at least one sample.
 #include <algorithm>
 #include <cstring>
-#include <set>
 
 #include "tools/validate/checks/support.h"
 
@@ -36,21 +35,7 @@ Outcome eventEdges(const Context& context) {
     if (subject.shape.outputs.empty()) return skip("no audio output pin found");
     return overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
         const Session session = randomSessionFor(subject.shape, seed, random);
-        // Block boundaries at every event time and one sample after it: each event lands on
-        // the first sample of a block, and right before a boundary.
-        std::set<int64_t> cuts{0, session.length};
-        for (const SessionEvent& e : session.events) {
-            if (e.time > 0 && e.time < session.length) cuts.insert(e.time);
-            if (e.time + 1 < session.length) cuts.insert(e.time + 1);
-        }
-        std::vector<int32_t> partition;
-        for (auto it = cuts.begin(); std::next(it) != cuts.end(); ++it) {
-            int64_t size = *std::next(it) - *it;
-            while (size > 0) {
-                partition.push_back(static_cast<int32_t>(std::min<int64_t>(size, 4096)));
-                size -= partition.back();
-            }
-        }
+        const std::vector<int32_t> partition = eventEdgePartition(session);
         const Rendering whole = render(subject.library, context, subject.shape, session,
                                        fixedPartition(session.length, 4096), HostPolicy{});
         const Rendering edged =

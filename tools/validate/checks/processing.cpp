@@ -1,6 +1,6 @@
 // Processing: null event lists, empty blocks, every sample rate and block size, and random
 // in-contract sessions checked for stray writes, finite output, sleep only while constant,
-// constancy while declared constant, and determinism.
+// constancy while declared constant, every owed sample written, and determinism.
 #include <algorithm>
 
 #include "tools/validate/checks/support.h"
@@ -42,12 +42,33 @@ Outcome zeroLength(const Context& context) {
     instance.process(0, events.front().bytes);
     instance.process(0, nullptr);
     for (size_t k = 0; k < buffers.size(); ++k) {
-        if (buffers[k].firstGuardHit() != 0)
+        if (buffers[k].firstGuardHit())
             return fail("pin " + std::to_string(subject.shape.pins[k]) + ": a guard zone was written");
-        for (int32_t i = 0; i < 64; ++i)
-            if (!sameBits(buffers[k].data()[i], unwrittenSample()))
-                return fail("a 0-sample block wrote sample " + std::to_string(i) + " of pin " +
-                            std::to_string(subject.shape.pins[k]));
+        if (const auto written = buffers[k].firstWrittenFrom(0))
+            return fail("a 0-sample block wrote sample " + std::to_string(*written) + " of pin " +
+                        std::to_string(subject.shape.pins[k]));
+    }
+    return pass();
+}
+
+// Graph start alone, at sample 17 of a fresh instance's first block: every output reports its
+// streaming state to the host at that sample.
+Outcome graphStart(const Context& context) {
+    Subject subject(context);
+    if (subject.shape.outputs.empty()) return skip("no audio output pin found");
+    RawHost host;
+    RawInstance instance(subject.library, context, host);
+    const std::vector<GuardedBuffer> buffers = bindUnwrittenBuffers(instance, subject.shape.pins, 64);
+    const RawEvent graph = makeEvent(17, event::GRAPH_BEGIN, -1);
+    host.beginBlock();
+    instance.process(64, graph.bytes);
+    for (int32_t pin : subject.shape.outputs) {
+        bool reported = false;
+        for (size_t c = 0; c < host.callCount; ++c)
+            reported |= host.calls[c].kind == ModuleCall::Streaming && host.calls[c].pin == pin &&
+                        host.calls[c].timestamp == 17;
+        if (!reported)
+            return fail("output pin " + std::to_string(pin) + " reported no state at the graph start");
     }
     return pass();
 }
@@ -126,6 +147,27 @@ Outcome constantWhileDeclared(const Context& context) {
     return sessionProperty(context, &Rendering::notConstant, true);
 }
 
+// Random sessions, plain and wild, under every countdown policy, asleep or called every block.
+Outcome owedSamplesWritten(const Context& context) {
+    Subject subject(context);
+    if (subject.shape.outputs.empty()) return skip("no audio output pin found");
+    Outcome outcome = overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
+        for (bool wild : {false, true}) {
+            const Session session = randomSessionFor(subject.shape, seed, random, wild);
+            HostPolicy policy;
+            policy.honourSleep = (seed % 2) == (wild ? 1 : 0);
+            policy.countdown = randomCountdown(random);
+            const Rendering r = render(subject.library, context, subject.shape, session,
+                                       randomPartition(session.length, random, 4096), policy);
+            if (!r.unwrittenOwed.empty()) return (wild ? "wild session: " : "") + r.unwrittenOwed;
+        }
+        return "";
+    });
+    if (outcome.status == Status::Pass)
+        outcome.detail += "; audio inputs " + describeIds(subject.shape.audioInputs);
+    return outcome;
+}
+
 Outcome determinism(const Context& context) {
     Subject subject(context);
     if (subject.shape.outputs.empty()) return skip("no audio output pin found");
@@ -163,19 +205,24 @@ Outcome viewsAgree(const Context& context) {
 }  // namespace
 
 Group processingChecks() {
-    return {"processing",
-            {{"null_events", "process with a null event list, through both views", nullEvents},
-             {"zero_length", "0-sample blocks write nothing, with or without events", zeroLength},
-             {"sample_rates", "8000..768000 Hz and 1234.5678 Hz: in-contract behaviour", sampleRates},
-             {"block_sizes", "blocks of 1, odd, 4096 and random samples: in-contract behaviour", blockSizes},
-             {"guard_zones", "random sessions: no write outside the block or into inputs", guardZones},
-             {"finite_output", "random sessions: every written sample is finite", finiteOutput},
-             {"no_sleep_while_streaming", "never asks to sleep while an output is declared streaming",
-              noSleepWhileStreaming},
-             {"constant_while_declared", "written samples stay constant while declared constant",
-              constantWhileDeclared},
-             {"determinism", "two instances, same session: bit-identical output", determinism},
-             {"views_agree", "both process views and both attach paths give the same output", viewsAgree}}};
+    return {
+        "processing",
+        {{"null_events", "process with a null event list, through both views", nullEvents},
+         {"zero_length", "0-sample blocks write nothing, with or without events", zeroLength},
+         {"graph_start", "at graph start every output reports its streaming state, at that sample",
+          graphStart},
+         {"sample_rates", "8000..768000 Hz and 1234.5678 Hz: in-contract behaviour", sampleRates},
+         {"block_sizes", "blocks of 1, odd, 4096 and random samples: in-contract behaviour", blockSizes},
+         {"guard_zones", "random sessions: no write outside the block or into inputs", guardZones},
+         {"finite_output", "random sessions: every written sample is finite", finiteOutput},
+         {"no_sleep_while_streaming", "never asks to sleep while an output is declared streaming",
+          noSleepWhileStreaming},
+         {"constant_while_declared", "written samples stay constant while declared constant",
+          constantWhileDeclared},
+         {"owed_samples_written",
+          "every sample the module owes is written, in every session any check renders", owedSamplesWritten},
+         {"determinism", "two instances, same session: bit-identical output", determinism},
+         {"views_agree", "both process views and both attach paths give the same output", viewsAgree}}};
 }
 
 }  // namespace kvx::validate

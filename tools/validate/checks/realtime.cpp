@@ -1,35 +1,44 @@
-// Real-time safety: no heap call and no lock while processing (counted through the
-// validator's own malloc and pthread replacements), no denormal output, and the
+// Real-time safety: no heap call and no lock while processing (counted through the test kit's
+// replacements of operator new, malloc and the pthread locks), no denormal output, and the
 // floating-point control state left as found.
 #include <pthread.h>
 
 #include <algorithm>
 #include <cstdlib>
 
+#include "host/testkit/heap_interposer.h"
 #include "tools/validate/checks/support.h"
-#include "tools/validate/heap_hooks.h"
 
 namespace kvx::validate {
 
 namespace {
 
-// The replacements must be seen to count before a zero count means anything.
-std::string hooksWork() {
-    if (!hooksAvailable()) return "not counted in sanitizer builds (their runtimes own malloc)";
+// Where the self-test's allocations escape to, so that the compiler cannot drop them.
+void* volatile escaped = nullptr;
+
+// The replacements must be seen to count before a zero count means anything. Sanitizer
+// builds count operator new and delete only, and no lock.
+std::string hooksWork(bool heap) {
+    if (!heap && !mallocHooked()) return "not counted in sanitizer builds (their runtimes own the locks)";
     startCounting();
-    void* volatile probe = std::malloc(24);
-    std::free(probe);
+    escaped = new int(3);
+    delete static_cast<int*>(escaped);
+    if (mallocHooked()) {
+        escaped = std::malloc(24);
+        std::free(escaped);
+    }
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
     pthread_mutex_lock(&mutex);
     pthread_mutex_unlock(&mutex);
-    const HeapLockCounts counts = stopCounting();
-    if (counts.heapCalls < 2 || counts.lockCalls < 1)
-        return "the malloc/pthread replacements did not count a known call";
+    const HeapCounts counts = stopCounting();
+    const int64_t expected = mallocHooked() ? 2 : 1;
+    if (counts.allocations < expected || counts.frees < expected || (!heap && counts.lockCalls < 1))
+        return "the heap and lock replacements did not count a known call";
     return "";
 }
 
 Outcome countedProperty(const Context& context, bool heap) {
-    const std::string broken = hooksWork();
+    const std::string broken = hooksWork(heap);
     if (!broken.empty()) return skip(broken);
     Subject subject(context);
     int64_t blocks = 0;
@@ -47,7 +56,10 @@ Outcome countedProperty(const Context& context, bool heap) {
         if (!heap && r.lockCalls > 0) return r.heapOrLock;
         return "";
     });
-    if (outcome.status == Status::Pass) outcome.detail += ", " + std::to_string(blocks) + " process calls";
+    if (outcome.status == Status::Pass) {
+        outcome.detail += ", " + std::to_string(blocks) + " process calls";
+        if (!mallocHooked()) outcome.detail += "; operator new and delete only (sanitizer build)";
+    }
     return outcome;
 }
 

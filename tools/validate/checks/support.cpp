@@ -1,7 +1,9 @@
 // Helpers shared by the check groups.
 #include "tools/validate/checks/support.h"
 
+#include <algorithm>
 #include <iterator>
+#include <set>
 
 namespace kvx::validate {
 
@@ -36,11 +38,28 @@ int32_t randomCountdown(std::mt19937_64& random) {
     return policies[std::uniform_int_distribution<size_t>(0, std::size(policies) - 1)(random)];
 }
 
-Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random) {
+Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random, bool wild) {
     const auto& rates = sweptSampleRates();
     const float rate = rates[std::uniform_int_distribution<size_t>(0, rates.size() - 1)(random)];
     const int64_t length = std::uniform_int_distribution<int64_t>(4000, 40000)(random);
-    return randomSession(shape, seed, rate, length);
+    return randomSession(shape, seed, rate, length, wild);
+}
+
+std::vector<int32_t> eventEdgePartition(const Session& session) {
+    std::set<int64_t> cuts{0, session.length};
+    for (const SessionEvent& e : session.events) {
+        if (e.time > 0 && e.time < session.length) cuts.insert(e.time);
+        if (e.time + 1 < session.length) cuts.insert(e.time + 1);
+    }
+    std::vector<int32_t> partition;
+    for (auto it = cuts.begin(); std::next(it) != cuts.end(); ++it) {
+        int64_t size = *std::next(it) - *it;
+        while (size > 0) {
+            partition.push_back(static_cast<int32_t>(std::min<int64_t>(size, 4096)));
+            size -= partition.back();
+        }
+    }
+    return partition;
 }
 
 std::string reproduce(uint64_t seed) {

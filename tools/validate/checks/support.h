@@ -40,7 +40,11 @@ Outcome overSessions(const Context& context,
 int32_t randomCountdown(std::mt19937_64& random);
 
 // A random session with a random swept rate and a length of 4000 to 40000 samples.
-Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random);
+Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random, bool wild = false);
+
+// Blocks cut at every event time and one sample after it: each event lands on the first sample
+// of a block, and right before a boundary.
+std::vector<int32_t> eventEdgePartition(const Session& session);
 
 // "; reproduce with --seed S --seeds 1": how to replay the session of seed S.
 std::string reproduce(uint64_t seed);

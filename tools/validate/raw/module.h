@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "host/testkit/raw_abi.h"
+#include "host/testkit/raw_host.h"
 #include "tools/validate/context.h"
-#include "tools/validate/raw/abi.h"
-#include "tools/validate/raw/host.h"
 
 namespace kvx::validate {
+
+// The validator is a host built on the test kit: its raw slots, raw host, buffers and monitors.
+using namespace kvx::testkit;
 
 class RawLibrary {
 public:

@@ -1,17 +1,19 @@
 // The block loop of a validator session, one named step per job: gather the block's events,
 // fill the buffers, hold the output while the module sleeps or call process, note sleep
-// requests, check every buffer, and follow each output as the host hears it.
+// requests, check every buffer, and follow each output as a strict host hears it.
 #include "tools/validate/session/render.h"
 
 #include <algorithm>
 #include <cfenv>
 #include <optional>
+#include <utility>
 
-#include "tools/validate/heap_hooks.h"
-#include "tools/validate/raw/host.h"
-#include "tools/validate/session/block.h"
-#include "tools/validate/session/guarded_buffer.h"
-#include "tools/validate/session/output_monitor.h"
+#include "host/testkit/block.h"
+#include "host/testkit/guarded_buffer.h"
+#include "host/testkit/heap_interposer.h"
+#include "host/testkit/output_monitor.h"
+#include "host/testkit/owed_samples.h"
+#include "host/testkit/raw_host.h"
 
 namespace kvx::validate {
 
@@ -40,6 +42,9 @@ void keepFirst(std::string& evidence, const std::string& candidate) {
     if (evidence.empty()) evidence = candidate;
 }
 
+// Owed samples left unwritten by any rendering of this process, for takeUnwrittenOwed().
+std::string unwrittenOwedSeen;
+
 class SessionRenderer {
 public:
     SessionRenderer(const RawLibrary& library, const Context& context, const ModuleShape& shape,
@@ -51,7 +56,7 @@ private:
     void fillBuffers(const Block& block);
     void holdWhileAsleep(const Block& block);
     void callProcess(const Block& block);
-    void noteSleep(const Block& block);
+    void noteSleep();
     void checkBuffers(const Block& block);
     void followOutputs(const Block& block);
 
@@ -64,6 +69,7 @@ private:
     std::optional<RawInstance> instance;
     std::map<int32_t, GuardedBuffer> buffers;
     std::map<int32_t, OutputMonitor> monitors;
+    OwedSamples owed;
     std::vector<RawEvent> records;  // the current block's event list
     size_t nextEvent = 0;
     bool asleep = false;
@@ -77,7 +83,8 @@ SessionRenderer::SessionRenderer(const RawLibrary& library, const Context& conte
       session(session),
       partition(partition),
       policy(policy),
-      capacity(largestBlock(partition)) {
+      capacity(largestBlock(partition)),
+      owed(shape.audioInputs) {
     // The rate must be set before creation: attaching may already ask for it.
     host.sampleRate = policy.useOverride ? policy.sampleRateOverride : session.sampleRate;
     instance.emplace(library, context, host, policy.creation);
@@ -103,7 +110,7 @@ Rendering SessionRenderer::run() {
             holdWhileAsleep(block);
         } else {
             callProcess(block);
-            noteSleep(block);
+            noteSleep();
             checkBuffers(block);
             followOutputs(block);
         }
@@ -155,8 +162,11 @@ void SessionRenderer::holdWhileAsleep(const Block& block) {
 void SessionRenderer::callProcess(const Block& block) {
     host.beginBlock();
     host.countdown = policy.countdown < 0 ? block.length : policy.countdown;
-    const bool counting = policy.countHeapAndLocks && hooksAvailable();
-    HeapLockCounts counts;
+    owed.beginBlock(block.start, block.length, host.countdown);
+    for (const RawEvent& record : records)
+        owed.event(record.get32(event::TIMESTAMP), record.get32(event::TYPE), record.get32(event::PIN));
+    const bool counting = policy.countHeapAndLocks;
+    HeapCounts counts;
     const uint32_t controlBefore = floatingPointControl();
     if (counting) startCounting();
     instance->process(block.length, records.empty() ? nullptr : records.front().bytes,
@@ -165,24 +175,20 @@ void SessionRenderer::callProcess(const Block& block) {
     if (floatingPointControl() != controlBefore)
         keepFirst(result.fpEnvironment, "the floating-point control state changed in " + block.describe());
     if (counting) {
-        result.heapCalls += counts.heapCalls;
+        const int64_t heapCalls = counts.allocations + counts.frees;
+        result.heapCalls += heapCalls;
         result.lockCalls += counts.lockCalls;
-        if (counts.heapCalls > 0 || counts.lockCalls > 0)
-            keepFirst(result.heapOrLock, std::to_string(counts.heapCalls) + " heap and " +
+        if (heapCalls > 0 || counts.lockCalls > 0)
+            keepFirst(result.heapOrLock, std::to_string(heapCalls) + " heap and " +
                                              std::to_string(counts.lockCalls) + " lock calls in " +
                                              block.describe());
     }
     ++result.blocksCalled;
 }
 
-void SessionRenderer::noteSleep(const Block& block) {
+void SessionRenderer::noteSleep() {
     result.sleepRequests += host.sleepRequestsThisBlock;
     asleep = policy.honourSleep && host.sleepRequestsThisBlock > 0;
-    // The host's flag stays set once raised: the evidence is the first block it was seen in.
-    if (host.sleptWhileStreaming && result.sleptWhileStreaming.empty())
-        result.sleptWhileStreaming = "requestSleep while output pin " +
-                                     std::to_string(host.streamingPinAtSleep) +
-                                     " was declared streaming, in " + block.describe();
 }
 
 // Guard zones, the unused tail of every output and every input sample must be as the host
@@ -190,19 +196,17 @@ void SessionRenderer::noteSleep(const Block& block) {
 void SessionRenderer::checkBuffers(const Block& block) {
     const int32_t n = block.length;
     for (auto& [pin, buffer] : buffers) {
-        const int64_t hit = buffer.firstGuardHit();
-        if (hit == 0) continue;
+        const std::optional<int64_t> hit = buffer.firstGuardHit();
+        if (!hit) continue;
         keepFirst(result.guardHit, "pin " + std::to_string(pin) + " buffer written at index " +
-                                       std::to_string(hit) + " (guard zone) in " + block.describe());
+                                       std::to_string(*hit) + " (guard zone) in " + block.describe());
         buffer.armGuards();
     }
-    for (int32_t pin : shape.outputs) {
-        const float* data = buffers.at(pin).data();
-        for (int32_t i = n; i < capacity && result.guardHit.empty(); ++i)
-            if (!sameBits(data[i], unwrittenSample()))
-                result.guardHit = "output pin " + std::to_string(pin) + " written at index " +
-                                  std::to_string(i) + ", past the block end, in " + block.describe();
-    }
+    for (int32_t pin : shape.outputs)
+        if (const std::optional<int64_t> past = buffers.at(pin).firstWrittenFrom(static_cast<size_t>(n)))
+            keepFirst(result.guardHit, "output pin " + std::to_string(pin) + " written at index " +
+                                           std::to_string(*past) + ", past the block end, in " +
+                                           block.describe());
     for (int32_t pin : shape.inputs) {
         const float* data = buffers.at(pin).data();
         auto signal = session.inputs.find(pin);
@@ -217,15 +221,23 @@ void SessionRenderer::checkBuffers(const Block& block) {
     }
 }
 
+// The samples the module owed are worked out before any output is followed: following
+// replaces the unwritten samples it may leave to the host with the held value.
 void SessionRenderer::followOutputs(const Block& block) {
+    int32_t firstWritten = block.length;
+    for (int32_t pin : shape.outputs) firstWritten = buffers.at(pin).firstWrittenBefore(firstWritten);
+    OwedSpan span = owed.endBlock(host.calls.data(), host.callCount, firstWritten);
+    if (host.callsDropped > 0) span = OwedSpan{};  // calls the host could not record: judge nothing
     for (int32_t pin : shape.outputs) {
         OutputMonitor& monitor = monitors.at(pin);
         float* data = buffers.at(pin).data();
-        monitor.readReports(host.reports.data(), host.reportCount, block);
-        monitor.follow(data, block);
+        monitor.readCalls(host.calls.data(), host.callCount, block);
+        monitor.follow(data, block, span, &owed);
         keepFirst(result.nonFinite, monitor.nonFinite());
         keepFirst(result.denormal, monitor.denormal());
         keepFirst(result.notConstant, monitor.notConstant());
+        keepFirst(result.sleptWhileStreaming, monitor.sleptWhileStreaming());
+        keepFirst(result.unwrittenOwed, monitor.unwrittenOwed());
         result.outputs[pin].insert(result.outputs[pin].end(), data, data + block.length);
     }
 }
@@ -234,8 +246,14 @@ void SessionRenderer::followOutputs(const Block& block) {
 
 Rendering render(const RawLibrary& library, const Context& context, const ModuleShape& shape,
                  const Session& session, const std::vector<int32_t>& partition, const HostPolicy& policy) {
-    return SessionRenderer(library, context, shape, session, partition, policy).run();
+    Rendering rendering = SessionRenderer(library, context, shape, session, partition, policy).run();
+    if (!rendering.unwrittenOwed.empty())
+        keepFirst(unwrittenOwedSeen,
+                  "session seed " + std::to_string(session.seed) + ": " + rendering.unwrittenOwed);
+    return rendering;
 }
+
+std::string takeUnwrittenOwed() { return std::exchange(unwrittenOwedSeen, std::string()); }
 
 std::string firstDifference(const Rendering& a, const Rendering& b, int64_t limit) {
     for (const auto& [pin, samples] : a.outputs) {

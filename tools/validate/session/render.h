@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "host/testkit/raw_abi.h"
 #include "tools/validate/context.h"
-#include "tools/validate/raw/abi.h"
 #include "tools/validate/raw/module.h"
 #include "tools/validate/session/session.h"
 #include "tools/validate/session/shape.h"
@@ -32,13 +32,14 @@ struct HostPolicy {
 
 // What one rendering saw. Each string holds the first evidence of a violation, empty if none.
 struct Rendering {
-    std::map<int32_t, std::vector<float>> outputs;  // after the host filled unwritten samples
+    std::map<int32_t, std::vector<float>> outputs;  // after the host held the samples left to it
     std::string guardHit;                           // a write outside the block or into a guard zone
     std::string inputWritten;                       // a write into an input buffer
     std::string nonFinite;
     std::string denormal;
     std::string sleptWhileStreaming;
-    std::string notConstant;  // a written sample differs while declared constant
+    std::string notConstant;    // a written sample differs while declared constant
+    std::string unwrittenOwed;  // a sample the module owed was left unwritten
     std::string heapOrLock;
     std::string fpEnvironment;  // process changed the floating-point control state
     int64_t heapCalls = 0;
@@ -52,6 +53,11 @@ struct Rendering {
 // every block as it goes. Throws CheckFailure when the instance cannot be created.
 Rendering render(const RawLibrary& library, const Context& context, const ModuleShape& shape,
                  const Session& session, const std::vector<int32_t>& partition, const HostPolicy& policy);
+
+// The first owed sample that any rendering of this process left unwritten since the last call,
+// as evidence naming its session's seed; empty if none. Whatever check rendered the session,
+// it counts against processing.owed_samples_written (judgeOwedSamplesEverywhere).
+std::string takeUnwrittenOwed();
 
 // The first sample where two renderings' outputs differ bit for bit, as evidence; empty if
 // they are identical.

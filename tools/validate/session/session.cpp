@@ -18,7 +18,7 @@ SessionEvent valueEvent(int64_t time, int32_t pin, float value) {
 
 }  // namespace
 
-Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate, int64_t length) {
+Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate, int64_t length, bool wild) {
     Session session;
     session.seed = seed;
     session.sampleRate = sampleRate;
@@ -28,12 +28,18 @@ Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate,
         return std::uniform_real_distribution<double>(low, high)(random);
     };
     auto below = [&](int64_t bound) { return std::uniform_int_distribution<int64_t>(0, bound - 1)(random); };
+    // Input levels mostly in the usual range of a parameter, now and then (wild: always) far
+    // outside it.
+    auto level = [&] {
+        return static_cast<float>(wild || below(8) == 0 ? uniform(-2.0, 2.0) : uniform(-0.1, 0.6));
+    };
 
-    session.events.push_back(SessionEvent{0, event::GRAPH_BEGIN, -1});
+    // Most hosts start the graph; a module must cope with one that does not.
+    if (below(4) != 0) session.events.push_back(SessionEvent{0, event::GRAPH_BEGIN, -1});
     if (shape.inputs.empty()) return session;
 
     // Value events in groups: one to three pins at the same time, often all set to 1.0.
-    const int64_t meanGap = std::max<int64_t>(1, length / 40);
+    const int64_t meanGap = std::max<int64_t>(1, length / (wild ? 160 : 40));
     for (int64_t time = below(meanGap); time < length; time += 1 + below(2 * meanGap)) {
         const int64_t pins = 1 + below(3);
         const bool chord = below(2) == 0;
@@ -49,18 +55,23 @@ Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate,
     }
 
     // Input signals: constant stretches joined by jumps and ramps, each announced by a stream
-    // begin at its first changing sample and a stream end at the first constant sample.
+    // begin at its first changing sample and a stream end at the first constant sample. One
+    // input in four is already moving when the graph starts.
     for (int32_t pin : shape.inputs) {
         std::vector<float>& signal = session.inputs[pin];
         signal.resize(static_cast<size_t>(length));
-        float value = static_cast<float>(uniform(-0.1, 0.6));
+        float value = level();
         int64_t time = 0;
+        bool movingAtStart = below(4) == 0;
         while (time < length) {
             const int64_t change =
-                std::min<int64_t>(length, time + 500 + below(std::max<int64_t>(1, length / 3)));
+                movingAtStart
+                    ? 0
+                    : std::min<int64_t>(length, time + 500 + below(std::max<int64_t>(1, length / 3)));
+            movingAtStart = false;
             std::fill(signal.begin() + time, signal.begin() + change, value);
             if (change >= length) break;
-            const float next = static_cast<float>(uniform(-0.1, 0.6));
+            const float next = level();
             const int64_t ramp = below(2) == 0 ? 1 : 16 + below(2000);
             const int64_t end = std::min<int64_t>(length, change + ramp);
             session.events.push_back(SessionEvent{change, event::STREAM_BEGIN, pin});

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "tools/validate/raw/abi.h"
+#include "host/testkit/raw_abi.h"
 #include "tools/validate/session/shape.h"
 
 namespace kvx::validate {
@@ -30,9 +30,13 @@ struct Session {
     std::vector<std::unique_ptr<std::vector<uint8_t>>> payloads;
 };
 
-// A random session for the module's shape: graph start at sample 0; value events (4 bytes that
-// read as a plausible float and as a boolean word) to every input pin, often several pins at
-// one time; piecewise-constant input signals with jumps and ramps announced by stream events.
-Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate, int64_t length);
+// A random session for the module's shape: graph start at sample 0 (in three sessions of four);
+// value events (4 bytes that read as a plausible float and as a boolean word) to every input pin,
+// often several pins at one time; piecewise-constant input signals with jumps and ramps announced
+// by stream events, some moving from the start, their levels now and then far outside 0..1. A
+// wild session has four times the value events and every level anywhere in -2..2: parameters
+// out of range reach paths of a module that plausible ones seldom do.
+Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate, int64_t length,
+                      bool wild = false);
 
 }  // namespace kvx::validate

@@ -1,10 +1,8 @@
 // Pin discovery: probing bindPinBuffer, then one block after graph start to see which pins
-// report a streaming state or get written.
+// report a streaming state or get written, and one per input to see whether it streams.
 #include "tools/validate/session/shape.h"
 
 #include <algorithm>
-
-#include "tools/validate/session/guarded_buffer.h"
 
 namespace kvx::validate {
 
@@ -23,33 +21,64 @@ std::vector<GuardedBuffer> bindUnwrittenBuffers(const RawInstance& instance, con
     buffers.reserve(pins.size());
     for (int32_t pin : pins) {
         buffers.emplace_back(samples);
-        std::fill(buffers.back().data(), buffers.back().data() + samples, unwrittenSample());
         instance.bind(pin, buffers.back().data());
     }
     return buffers;
 }
 
-ModuleShape discoverShape(const RawLibrary& library, const Context& context) {
-    ModuleShape shape;
-    RawHost host;
+namespace {
+
+constexpr int32_t PROBE_BLOCK = 64;
+
+// One block on a new instance: graph start, a zero value for every pin and a stream begin for
+// each of `streaming`, all at sample 0, with a countdown of 0. Returns the buffers, or whether
+// the module asked to sleep.
+struct ProbeBlock {
+    std::vector<GuardedBuffer> buffers;
+    bool askedToSleep = false;
+};
+
+ProbeBlock probeBlock(const RawLibrary& library, const Context& context, RawHost& host,
+                      const std::vector<int32_t>& pins, const std::vector<int32_t>& streaming) {
     RawInstance instance(library, context, host);
-    shape.pins = probePins(instance);
-    constexpr int32_t BLOCK = 64;
-    std::vector<GuardedBuffer> buffers = bindUnwrittenBuffers(instance, shape.pins, BLOCK);
-    // Graph start, then a zero value for every pin at sample 0: output pins report their state.
+    ProbeBlock probe{bindUnwrittenBuffers(instance, pins, PROBE_BLOCK)};
     std::vector<RawEvent> events;
     events.push_back(makeEvent(0, event::GRAPH_BEGIN, -1));
     const float zero = 0.0f;
-    for (int32_t pin : shape.pins) events.push_back(makeEvent(0, event::PIN_VALUE, pin, 4, &zero, 4));
+    for (int32_t pin : pins) events.push_back(makeEvent(0, event::PIN_VALUE, pin, 4, &zero, 4));
+    for (int32_t pin : streaming) events.push_back(makeEvent(0, event::STREAM_BEGIN, pin));
     for (size_t i = 0; i + 1 < events.size(); ++i) events[i].setPointer(event::NEXT, events[i + 1].bytes);
+    host.countdown = 0;
     host.beginBlock();
-    instance.process(BLOCK, events.front().bytes);
+    instance.process(PROBE_BLOCK, events.front().bytes);
+    probe.askedToSleep = host.sleepRequestsThisBlock > 0;
+    return probe;
+}
+
+}  // namespace
+
+ModuleShape discoverShape(const RawLibrary& library, const Context& context) {
+    ModuleShape shape;
+    {
+        RawHost host;
+        RawInstance instance(library, context, host);
+        shape.pins = probePins(instance);
+    }
+    // Output pins report their state after graph start, or get written.
+    RawHost host;
+    const ProbeBlock still = probeBlock(library, context, host, shape.pins, {});
     for (size_t k = 0; k < shape.pins.size(); ++k) {
         const int32_t pin = shape.pins[k];
-        bool output = false;
-        for (size_t r = 0; r < host.reportCount; ++r) output |= host.reports[r].pin == pin;
-        for (int32_t i = 0; i < BLOCK; ++i) output |= !sameBits(buffers[k].data()[i], unwrittenSample());
+        bool output = still.buffers[k].firstWrittenFrom(0).has_value();
+        for (size_t c = 0; c < host.callCount; ++c)
+            output |= host.calls[c].kind == ModuleCall::Streaming && host.calls[c].pin == pin;
         (output ? shape.outputs : shape.inputs).push_back(pin);
+    }
+    if (!still.askedToSleep) return shape;
+    for (int32_t pin : shape.inputs) {
+        RawHost streamingHost;
+        if (!probeBlock(library, context, streamingHost, shape.pins, {pin}).askedToSleep)
+            shape.audioInputs.push_back(pin);
     }
     return shape;
 }

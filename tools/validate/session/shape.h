@@ -1,13 +1,13 @@
-// What a generic host can learn about a module's pins: the ids bindPinBuffer accepts, and which
-// of them are audio outputs.
+// What a generic host can learn about a module's pins: the ids bindPinBuffer accepts, which of
+// them are audio outputs, and which inputs are audio inputs.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "host/testkit/guarded_buffer.h"
 #include "tools/validate/raw/module.h"
-#include "tools/validate/session/guarded_buffer.h"
 
 namespace kvx::validate {
 
@@ -15,16 +15,18 @@ namespace kvx::validate {
 std::vector<int32_t> probePins(const RawInstance& instance, int32_t limit = 1024);
 
 // The pins of the module under test: all accepted ids, and the audio outputs among them
-// (pins that report a streaming state, or whose buffer the module writes).
+// (pins that report a streaming state, or whose buffer the module writes). An input is an audio
+// input when a stream begin for it keeps a module awake that otherwise asks to sleep at once:
+// only audio inputs count as streaming.
 struct ModuleShape {
     std::vector<int32_t> pins;
     std::vector<int32_t> outputs;
-    std::vector<int32_t> inputs;  // pins minus outputs
+    std::vector<int32_t> inputs;       // pins minus outputs
+    std::vector<int32_t> audioInputs;  // among the inputs; empty when the module never asked to sleep
 };
 ModuleShape discoverShape(const RawLibrary& library, const Context& context);
 
-// Binds a guarded buffer of `samples` to each pin, filled with what a host leaves in an output
-// buffer before process, so that written samples can be told from unwritten ones.
+// Binds a guarded buffer of `samples` to each pin, every sample unwritten.
 std::vector<GuardedBuffer> bindUnwrittenBuffers(const RawInstance& instance, const std::vector<int32_t>& pins,
                                                 int32_t samples);
 

@@ -1,11 +1,11 @@
 // RawHost: the tables of the host objects and what each slot does.
-#include "tools/validate/raw/host.h"
+#include "host/testkit/raw_host.h"
 
 #include <cstring>
 
-#include "tools/validate/raw/abi.h"
+#include "host/testkit/raw_abi.h"
 
-namespace kvx::validate {
+namespace kvx::testkit {
 
 struct RawHostCalls {
     static RawHostObject* self(void* object) { return static_cast<RawHostObject*>(object); }
@@ -41,25 +41,15 @@ struct RawHostCalls {
         return 0;
     }
     static int32_t sendPinStreaming(void* object, int32_t timestamp, int32_t pin, int32_t streaming) {
-        RawHost& host = *self(object)->owner;
-        if (host.reportCount < RawHost::MAX_REPORTS)
-            host.reports[host.reportCount++] = StreamingReport{timestamp, pin, streaming};
-        else
-            ++host.reportsDropped;
-        if (pin >= 0 && pin < RawHost::TRACKED_PINS)
-            host.outputState[static_cast<size_t>(pin)] = streaming != 0 ? 1 : 0;
+        self(object)->owner->record(
+            ModuleCall{ModuleCall::Streaming, timestamp, pin, streaming != 0 ? 1 : 0});
         return 0;
     }
     static int32_t requestSleep(void* object) {
         RawHost& host = *self(object)->owner;
         ++host.sleepRequests;
         ++host.sleepRequestsThisBlock;
-        for (int32_t pin = 0; pin < RawHost::TRACKED_PINS; ++pin) {
-            if (host.outputState[static_cast<size_t>(pin)] == 1 && !host.sleptWhileStreaming) {
-                host.sleptWhileStreaming = true;
-                host.streamingPinAtSleep = pin;
-            }
-        }
+        host.record(ModuleCall{ModuleCall::SleepRequest});
         return 0;
     }
     static int32_t reserved(void*) { return -2; }
@@ -79,6 +69,7 @@ struct RawHostCalls {
 
 namespace {
 
+// IMpHostServices, slots 0 to 8.
 void* servicesTable[9] = {reinterpret_cast<void*>(&RawHostCalls::query),
                           reinterpret_cast<void*>(&RawHostCalls::addRef),
                           reinterpret_cast<void*>(&RawHostCalls::release),
@@ -96,11 +87,19 @@ void* auxTable[3] = {reinterpret_cast<void*>(&RawHostCalls::query),
 
 }  // namespace
 
-RawHost::RawHost() : services{servicesTable, this}, aux{auxTable, this} { outputState.fill(-1); }
+RawHost::RawHost() : services{servicesTable, this}, aux{auxTable, this} {}
 
 void RawHost::beginBlock() {
-    reportCount = 0;
+    callCount = 0;
+    callsDropped = 0;
     sleepRequestsThisBlock = 0;
 }
 
-}  // namespace kvx::validate
+void RawHost::record(const ModuleCall& call) {
+    if (callCount < MAX_CALLS)
+        calls[callCount++] = call;
+    else
+        ++callsDropped;
+}
+
+}  // namespace kvx::testkit

@@ -1,10 +1,10 @@
 // Identifier bytes of the interface family, parsed from their registry text.
-#include "tools/validate/raw/abi.h"
+#include "host/testkit/raw_abi.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace kvx::validate {
+namespace kvx::testkit {
 
 Guid guidFromText(const std::string& text) {
     std::string hex;
@@ -42,4 +42,4 @@ RawEvent makeEvent(int32_t timestamp, int32_t type, int32_t pin, int32_t size, c
     return record;
 }
 
-}  // namespace kvx::validate
+}  // namespace kvx::testkit

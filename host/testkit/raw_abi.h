@@ -1,6 +1,7 @@
 // The binary contract as a foreign host sees it: identifier bytes parsed from their text form,
 // operations called through raw table slots, and the 40-byte event record written at its byte
-// offsets. The validator never trusts the project's own C++ declarations of the interfaces.
+// offsets. Nothing here includes the project's own C++ declarations of the interfaces, so a
+// mistake shared by those headers and a library cannot hide from a host built on this file.
 #pragma once
 
 #include <array>
@@ -8,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-namespace kvx::validate {
+namespace kvx::testkit {
 
 using Guid = std::array<uint8_t, 16>;
 
@@ -83,4 +84,4 @@ struct RawEvent {
 RawEvent makeEvent(int32_t timestamp, int32_t type, int32_t pin, int32_t size = 0,
                    const void* value = nullptr, size_t valueBytes = 0);
 
-}  // namespace kvx::validate
+}  // namespace kvx::testkit

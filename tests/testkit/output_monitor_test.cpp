@@ -1,6 +1,7 @@
-// kvx::validate's output monitor, the part of the validator that judges an output sample by
-// sample: held values where the module wrote nothing, constancy while declared constant (and
-// when a new constant stretch starts), and evidence of non-finite and subnormal samples.
+// The test kit's output monitor, which judges an output sample by sample: held values where the
+// module wrote nothing, constancy while declared constant (and when a new constant stretch
+// starts), and evidence of non-finite and subnormal samples, of owed samples left unwritten and
+// of sleep while streaming.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,22 +9,26 @@
 #include <string>
 #include <vector>
 
-#include "tools/validate/raw/host.h"
-#include "tools/validate/session/guarded_buffer.h"
-#include "tools/validate/session/output_monitor.h"
+#include "host/testkit/guarded_buffer.h"
+#include "host/testkit/output_monitor.h"
 
-namespace kvx::validate {
+namespace kvx::testkit {
 namespace {
 
 constexpr int32_t PIN = 9;
 const float U = unwrittenSample();
 
-// Feeds one block of `samples` (U where the module wrote nothing) with `reports`; returns what
-// the host heard.
+// A streaming report: sendPinStreaming(timestamp, pin, streaming).
+ModuleCall report(int32_t timestamp, int32_t pin, int32_t streaming) {
+    return ModuleCall{ModuleCall::Streaming, timestamp, pin, streaming};
+}
+
+// Feeds one block of `samples` (U where the module wrote nothing) with the module's `calls`;
+// returns what the host heard.
 std::vector<float> feed(OutputMonitor& monitor, int64_t index, int64_t start, std::vector<float> samples,
-                        const std::vector<StreamingReport>& reports = {}) {
+                        const std::vector<ModuleCall>& calls = {}) {
     const Block block{index, start, static_cast<int32_t>(samples.size())};
-    monitor.readReports(reports.data(), reports.size(), block);
+    monitor.readCalls(calls.data(), calls.size(), block);
     monitor.follow(samples.data(), block);
     return samples;
 }
@@ -38,7 +43,8 @@ TEST(OutputMonitor, UnwrittenSamplesHoldTheLastHeardValue) {
 TEST(OutputMonitor, ADeclaredConstantMustHoldStillAcrossBlocks) {
     OutputMonitor monitor(PIN, 8);
     // Streaming from 0, constant from sample 2 (a report for another pin changes nothing).
-    feed(monitor, 0, 0, {0.1f, 0.2f, 0.3f, 0.3f}, {{0, PIN, 1}, {2, PIN, 0}, {3, PIN + 1, 1}});
+    feed(monitor, 0, 0, {0.1f, 0.2f, 0.3f, 0.3f},
+         {report(0, PIN, 1), report(2, PIN, 0), report(3, PIN + 1, 1)});
     feed(monitor, 1, 4, {U, 0.3f, U, 0.3f});
     EXPECT_EQ(monitor.notConstant(), "");
     feed(monitor, 2, 8, {0.3f, 0.31f, 0.32f, 0.3f});
@@ -55,12 +61,12 @@ TEST(OutputMonitor, AConstantDeclaredAgainStartsANewStretch) {
     for (int32_t at : {4, 1000}) {
         SCOPED_TRACE(at);
         OutputMonitor monitor(PIN, 8);
-        feed(monitor, 0, 0, {0.5f, 0.5f, 0.5f, 0.5f}, {{0, PIN, 0}, {at, PIN, 0}});
+        feed(monitor, 0, 0, {0.5f, 0.5f, 0.5f, 0.5f}, {report(0, PIN, 0), report(at, PIN, 0)});
         feed(monitor, 1, 4, {0.7f, 0.7f, U, 0.7f});
         EXPECT_EQ(monitor.notConstant(), "");
     }
     OutputMonitor silent(PIN, 8);
-    feed(silent, 0, 0, {0.5f, 0.5f, 0.5f, 0.5f}, {{-3, PIN, 0}});  // before the block: from sample 0
+    feed(silent, 0, 0, {0.5f, 0.5f, 0.5f, 0.5f}, {report(-3, PIN, 0)});  // before the block: from sample 0
     feed(silent, 1, 4, {0.7f, 0.7f, 0.7f, 0.7f});
     EXPECT_NE(
         silent.notConstant().find("declared constant from sample 0 at 0.5, but sample 4 is 0.699999988"),
@@ -72,12 +78,30 @@ TEST(OutputMonitor, NonFiniteAndSubnormalSamplesAreEvidence) {
     OutputMonitor monitor(PIN, 8);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float tiny = std::numeric_limits<float>::denorm_min();
-    feed(monitor, 0, 0, {0.0f, tiny, 1.0f, 1.0f}, {{0, PIN, 1}});
+    feed(monitor, 0, 0, {0.0f, tiny, 1.0f, 1.0f}, {report(0, PIN, 1)});
     feed(monitor, 1, 4, {nan, -std::numeric_limits<float>::infinity(), 2 * tiny, 1.0f});
     EXPECT_EQ(monitor.nonFinite(), "output pin 9 sample 4 is nan (block 1 (samples 4..7, 4 long))");
     EXPECT_EQ(monitor.denormal().rfind("output pin 9 sample 1 is subnormal", 0), 0u) << monitor.denormal();
     EXPECT_EQ(monitor.notConstant(), "") << "a streaming output may move";
 }
 
+TEST(OutputMonitor, OwedSamplesLeftUnwrittenAndSleepWhileStreamingAreEvidence) {
+    OutputMonitor monitor(PIN, 8);
+    const Block block{0, 0, 4};
+    // Streaming, then a sleep request; samples 0..2 were owed, the module wrote 0 and 1.
+    const std::vector<ModuleCall> calls{report(0, PIN, 1), ModuleCall{ModuleCall::SleepRequest}};
+    std::vector<float> samples{0.5f, 0.5f, U, U};
+    monitor.readCalls(calls.data(), calls.size(), block);
+    monitor.follow(samples.data(), block, OwedSpan{0, 3});
+    EXPECT_EQ(monitor.unwrittenOwed().rfind("output pin 9 sample 2 was left unwritten, but the module owed "
+                                            "samples 0..2 (block 0 (samples 0..3, 4 long))",
+                                            0),
+              0u)
+        << monitor.unwrittenOwed();
+    EXPECT_EQ(samples, (std::vector<float>{0.5f, 0.5f, 0.5f, 0.5f})) << "the host still holds the value";
+    EXPECT_EQ(monitor.sleptWhileStreaming(),
+              "requestSleep while output pin 9 was declared streaming, in block 0 (samples 0..3, 4 long)");
+}
+
 }  // namespace
-}  // namespace kvx::validate
+}  // namespace kvx::testkit

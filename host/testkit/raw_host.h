@@ -1,14 +1,15 @@
-// RawHost: the host side of the validator, written as bare tables of function pointers so that
-// it relies on the binary contract alone. Two objects (IMpHostServices and IMpHostAux) with
-// their own reference counts; every call a module makes is counted or recorded into fixed
-// storage, so the host never allocates while a module processes.
+// RawHost: a host written as bare tables of function pointers, so that it relies on the binary
+// contract alone. Two objects (IMpHostServices and IMpHostAux) with their own reference counts;
+// the calls a module makes are counted, and the ones that say something about its output
+// (streaming reports, sleep requests) are recorded in call order into fixed storage, so the host
+// never allocates while a module processes.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-namespace kvx::validate {
+namespace kvx::testkit {
 
 class RawHost;
 
@@ -21,10 +22,16 @@ struct RawHostObject {
     int32_t releases = 0;   // release() calls received
 };
 
-struct StreamingReport {
-    int32_t timestamp;
-    int32_t pin;
-    int32_t streaming;
+// One call a module made that tells the host about its output, in the order it was made.
+struct ModuleCall {
+    enum Kind : int32_t {
+        Streaming,     // sendPinStreaming(timestamp, pin, streaming)
+        SleepRequest,  // requestSleep()
+    };
+    Kind kind;
+    int32_t timestamp = 0;  // Streaming: the position the module gave
+    int32_t pin = -1;       // Streaming: the output pin
+    int32_t streaming = 0;  // Streaming: 1 changing, 0 constant
 };
 
 class RawHost {
@@ -44,18 +51,13 @@ public:
 
     // --- Per block, reset by beginBlock ---
     void beginBlock();
-    static constexpr size_t MAX_REPORTS = 4096;
-    std::array<StreamingReport, MAX_REPORTS> reports{};
-    size_t reportCount = 0;
-    size_t reportsDropped = 0;
+    static constexpr size_t MAX_CALLS = 4096;
+    std::array<ModuleCall, MAX_CALLS> calls{};
+    size_t callCount = 0;
+    size_t callsDropped = 0;  // recorded calls beyond MAX_CALLS
     int32_t sleepRequestsThisBlock = 0;
 
     // --- Whole life ---
-    static constexpr int32_t TRACKED_PINS = 1024;
-    // Latest declared state of each output pin: -1 never reported, 0 constant, 1 streaming.
-    std::array<int8_t, TRACKED_PINS> outputState{};
-    bool sleptWhileStreaming = false;
-    int32_t streamingPinAtSleep = -1;  // first offending pin
     int64_t sleepRequests = 0;
     int64_t countdownCalls = 0;
     int64_t rateQueries = 0;
@@ -68,6 +70,7 @@ public:
 
 private:
     friend struct RawHostCalls;
+    void record(const ModuleCall& call);
 };
 
-}  // namespace kvx::validate
+}  // namespace kvx::testkit

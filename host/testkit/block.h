@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <string>
 
-namespace kvx::validate {
+namespace kvx::testkit {
 
 struct Block {
     int64_t index = 0;   // position in the partition
     int64_t start = 0;   // absolute sample of its first sample
-    int32_t length = 0;  // samples, at least 1
+    int32_t length = 0;  // samples (0 for an empty call)
 
     // "block 3 (samples 192..255, 64 long)"
     std::string describe() const {
@@ -18,4 +18,4 @@ struct Block {
     }
 };
 
-}  // namespace kvx::validate
+}  // namespace kvx::testkit
