@@ -96,7 +96,13 @@ void VoicePool::runBlock(int32_t sampleCount, std::span<const VoiceEvents> event
         previous = entry.voice;
     }
     ++counters.blocks;
-    collectCalls(events);
+    if (honourSleep && events.empty()) {
+        if (awake.empty()) return;  // every voice asleep: nothing to do
+        calling.swap(awake);        // the awake voices, none with events
+        callEvents.clear();
+    } else {
+        collectCalls(events);
+    }
     const int32_t fillCount = sampleCount > 0 ? sampleCount : 0;
     awake.clear();
     for (size_t i = 0; i < calling.size(); ++i) {
@@ -108,7 +114,7 @@ void VoicePool::runBlock(int32_t sampleCount, std::span<const VoiceEvents> event
             voice.heldFrom = 0;
             continue;
         }
-        callVoice(voice, sampleCount, fillCount, callEvents[i]);
+        callVoice(voice, sampleCount, fillCount, callEvents.empty() ? nullptr : callEvents[i]);
         if (!voice.asleep || voice.heldFrom > 0) awake.push_back(calling[i]);
     }
 }

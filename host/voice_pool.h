@@ -68,6 +68,8 @@ public:
     // writes there before a block is what the module reads in it.
     float* input(int32_t voice, int32_t pinId) noexcept;
     IMpPlugin2* plugin(int32_t voice) const noexcept { return hosts[index(voice)].plugin; }
+    // The voice's host services and the pool's state of it (one cache line).
+    const VoiceHost& voiceHost(int32_t voice) const noexcept { return hosts[index(voice)]; }
     bool asleep(int32_t voice) const noexcept { return hosts[index(voice)].asleep; }
     // The value a sleeping voice's output holds.
     float heldValue(int32_t voice) const noexcept { return hosts[index(voice)].held; }
@@ -98,7 +100,7 @@ private:
     // after the start of their last block (their output still wants the held value there).
     std::vector<int32_t> awake;
     std::vector<int32_t> calling;              // this block's visits (scratch)
-    std::vector<const HostEvent*> callEvents;  // the events of calling[i]
+    std::vector<const HostEvent*> callEvents;  // the events of calling[i]; empty when none has any
     VoicePoolStats counters;
 };
 
