@@ -11,7 +11,7 @@ import sys
 import tempfile
 
 LINE = 64
-SCENES = ("moving", "asleep")
+SCENES = ("pool-moving", "pool-asleep", "runner-moving", "runner-asleep")
 
 
 def trace(driver, scene):
