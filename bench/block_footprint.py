@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Counts the distinct 64-byte cache lines one block touches: runs kvx_block_footprint under
-valgrind's lackey tool (every load and store traced), keeps the data accesses between the
-driver's two marker stores, and groups the lines by the address ranges the driver printed.
-Prints one line per scene, or JSON with --json."""
+"""Counts the distinct 64-byte cache lines one block touches, and the instructions it runs: runs
+kvx_block_footprint under valgrind's lackey tool (every instruction, load and store traced),
+keeps what happens between the driver's two marker stores, and groups the data lines by the
+address ranges the driver printed. Prints one line per scene, or JSON with --json."""
 import argparse
 import json
 import os
@@ -29,6 +29,7 @@ def trace(driver, scene):
             elif fields[0] == "marker":
                 marker = int(fields[1], 16)
         data, code = set(), set()
+        instructions = 0
         inside = False
         with open(log) as f:
             for line in f:
@@ -46,7 +47,8 @@ def trace(driver, scene):
                     continue
                 lines = range(address // LINE, (address + size - 1) // LINE + 1)
                 (code if kind == "I" else data).update(lines)
-    return regions, data, code
+                instructions += kind == "I"
+    return regions, data, code, instructions
 
 
 def classify(regions, data):
@@ -71,9 +73,10 @@ def main():
     args = parser.parse_args()
     results = {}
     for scene in SCENES:
-        regions, data, code = trace(args.driver, scene)
+        regions, data, code, instructions = trace(args.driver, scene)
         counts, where = classify(regions, data)
-        results[scene] = {"data_lines": len(data), "code_lines": len(code), "by_region": counts}
+        results[scene] = {"data_lines": len(data), "code_lines": len(code), "instructions": instructions,
+                          "by_region": counts}
         if args.lines:
             for name, offset in where:
                 print(f"{scene}: {name} {offset:+#x}")
@@ -82,7 +85,8 @@ def main():
         return
     for scene, result in results.items():
         parts = ", ".join(f"{name} {n}" for name, n in sorted(result["by_region"].items()))
-        print(f"{scene} block: {result['data_lines']} data lines ({parts}); {result['code_lines']} code lines")
+        print(f"{scene} block: {result['data_lines']} data lines ({parts}); {result['code_lines']} code lines, "
+              f"{result['instructions']} instructions")
 
 
 if __name__ == "__main__":

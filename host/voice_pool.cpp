@@ -83,7 +83,7 @@ float* VoicePool::input(int32_t voice, int32_t pinId) noexcept {
     return inputs + stride * slot;
 }
 
-void VoicePool::runBlock(int32_t sampleCount, std::span<const VoiceEvents> events) {
+void VoicePool::checkBlock(int32_t sampleCount, std::span<const VoiceEvents> events) const {
     if (sampleCount > maxBlock) {
         throw HostError("voice pool: a block of " + std::to_string(sampleCount) + " samples, buffers of " +
                         std::to_string(maxBlock));
@@ -95,10 +95,13 @@ void VoicePool::runBlock(int32_t sampleCount, std::span<const VoiceEvents> event
                             " out of voice order or for no voice");
         previous = entry.voice;
     }
+}
+
+void VoicePool::visitVoices(int32_t sampleCount, std::span<const VoiceEvents> events) {
+    checkBlock(sampleCount, events);
     ++counters.blocks;
     if (honourSleep && events.empty()) {
-        if (awake.empty()) return;  // every voice asleep: nothing to do
-        calling.swap(awake);        // the awake voices, none with events
+        calling.swap(awake);  // the awake voices, none with events
         callEvents.clear();
     } else {
         collectCalls(events);

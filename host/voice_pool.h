@@ -59,7 +59,13 @@ public:
     // HostError, before any voice runs, when `sampleCount` exceeds the layout's maxBlock or
     // `events` is out of order or names no voice; a negative count reaches the voices as it is
     // but fills nothing. Allocates nothing.
-    void runBlock(int32_t sampleCount, std::span<const VoiceEvents> events = {});
+    void runBlock(int32_t sampleCount, std::span<const VoiceEvents> events = {}) {
+        if (honourSleep && awake.empty() && events.empty() && sampleCount <= maxBlock) {
+            ++counters.blocks;  // every voice asleep, none with events: nothing else to do
+            return;
+        }
+        visitVoices(sampleCount, events);
+    }
 
     int32_t size() const noexcept { return voiceCount; }
     // The voice's output for the last block: sample i is output(voice)[i].
@@ -78,6 +84,10 @@ public:
 private:
     static size_t index(int32_t voice) noexcept { return static_cast<size_t>(voice); }
     void bind(VoiceHost& voice, int32_t pinId, float* buffer);
+    // runBlock for a block in which some voice is awake or has events.
+    void visitVoices(int32_t sampleCount, std::span<const VoiceEvents> events);
+    // Throws HostError for a block runBlock cannot run.
+    void checkBlock(int32_t sampleCount, std::span<const VoiceEvents> events) const;
     void releaseVoices() noexcept;
     // This block's calls: the awake voices (every voice when sleep is not honoured) merged with
     // those that have events, ascending.
