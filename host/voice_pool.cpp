@@ -109,7 +109,6 @@ void VoicePool::visitVoices(int32_t sampleCount, std::span<const VoiceEvents> ev
     const int32_t fillCount = sampleCount > 0 ? sampleCount : 0;
     awake.clear();
     for (size_t i = 0; i < calling.size(); ++i) {
-        prefetchAhead(i);
         VoiceHost& voice = hosts[index(calling[i])];
         if (voice.asleep) {
             // Fell asleep last block, declared constant after its start: hold from the start.
@@ -184,17 +183,6 @@ void VoicePool::callVoice(VoiceHost& voice, int32_t sampleCount, int32_t fillCou
     if (honourSleep) {
         voice.asleep = true;
         voice.heldFrom = constant ? constantFrom : maxBlock;
-    }
-}
-
-void VoicePool::prefetchAhead(size_t callIndex) const noexcept {
-    // Two voices ahead: the host line. One voice ahead (its host line fetched a voice ago):
-    // the lines its call touches first, the instance's view and the output buffer.
-    if (callIndex + 2 < calling.size()) __builtin_prefetch(&hosts[index(calling[callIndex + 2])]);
-    if (callIndex + 1 < calling.size()) {
-        const VoiceHost& next = hosts[index(calling[callIndex + 1])];
-        __builtin_prefetch(next.plugin);
-        for (size_t line = 0; line < stride; line += LINE_FLOATS) __builtin_prefetch(next.output + line, 1);
     }
 }
 

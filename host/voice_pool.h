@@ -1,7 +1,7 @@
 // VoicePool: many instances of one module run block by block as a real host runs its voices,
 // honouring sleep at the cost of nothing for a sleeping voice. Each voice's host state sits on
 // one cache line of one array, its output in one buffer arena; a block visits only the voices
-// that are awake or have events, in ascending order, prefetching the next one's lines.
+// that are awake or have events, in ascending order.
 #pragma once
 
 #include <cstdint>
@@ -94,8 +94,6 @@ private:
     void collectCalls(std::span<const VoiceEvents> events) noexcept;
     void callVoice(VoiceHost& voice, int32_t sampleCount, int32_t fillCount,
                    const HostEvent* events) noexcept;
-    // Asks for the lines of the voices after calling[callIndex] before they are called.
-    void prefetchAhead(size_t callIndex) const noexcept;
 
     int32_t voiceCount;
     int32_t maxBlock;
