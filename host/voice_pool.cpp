@@ -83,11 +83,7 @@ float* VoicePool::input(int32_t voice, int32_t pinId) noexcept {
     return inputs + stride * slot;
 }
 
-void VoicePool::checkBlock(int32_t sampleCount, std::span<const VoiceEvents> events) const {
-    if (sampleCount > maxBlock) {
-        throw HostError("voice pool: a block of " + std::to_string(sampleCount) + " samples, buffers of " +
-                        std::to_string(maxBlock));
-    }
+void VoicePool::checkEvents(std::span<const VoiceEvents> events) const {
     int32_t previous = -1;
     for (const VoiceEvents& entry : events) {
         if (entry.voice <= previous || entry.voice >= voiceCount)
@@ -98,27 +94,39 @@ void VoicePool::checkBlock(int32_t sampleCount, std::span<const VoiceEvents> eve
 }
 
 void VoicePool::visitVoices(int32_t sampleCount, std::span<const VoiceEvents> events) {
-    checkBlock(sampleCount, events);
-    ++counters.blocks;
-    if (honourSleep && events.empty()) {
-        calling.swap(awake);  // the awake voices, none with events
-        callEvents.clear();
-    } else {
-        collectCalls(events);
+    if (sampleCount > maxBlock) {
+        throw HostError("voice pool: a block of " + std::to_string(sampleCount) + " samples, buffers of " +
+                        std::to_string(maxBlock));
     }
     const int32_t fillCount = sampleCount > 0 ? sampleCount : 0;
-    awake.clear();
-    for (size_t i = 0; i < calling.size(); ++i) {
-        VoiceHost& voice = hosts[index(calling[i])];
-        if (voice.asleep) {
-            // Fell asleep last block, declared constant after its start: hold from the start.
-            std::fill(voice.output, voice.output + voice.heldFrom, voice.held);
-            voice.heldFrom = 0;
-            continue;
-        }
-        callVoice(voice, sampleCount, fillCount, callEvents.empty() ? nullptr : callEvents[i]);
-        if (!voice.asleep || voice.heldFrom > 0) awake.push_back(calling[i]);
+    if (honourSleep && events.empty()) {
+        // The awake voices, none with events: the list is kept in place.
+        ++counters.blocks;
+        size_t kept = 0;
+        for (const int32_t v : awake)
+            if (visit(hosts[index(v)], sampleCount, fillCount, nullptr)) awake[kept++] = v;
+        awake.resize(kept);
+        return;
     }
+    checkEvents(events);
+    ++counters.blocks;
+    collectCalls(events);
+    awake.clear();
+    for (size_t i = 0; i < calling.size(); ++i)
+        if (visit(hosts[index(calling[i])], sampleCount, fillCount, callEvents[i]))
+            awake.push_back(calling[i]);
+}
+
+bool VoicePool::visit(VoiceHost& voice, int32_t sampleCount, int32_t fillCount,
+                      const HostEvent* events) noexcept {
+    if (voice.asleep) {
+        // Fell asleep last block, declared constant after its start: hold from the start.
+        std::fill(voice.output, voice.output + voice.heldFrom, voice.held);
+        voice.heldFrom = 0;
+        return false;
+    }
+    callVoice(voice, sampleCount, fillCount, events);
+    return !voice.asleep || voice.heldFrom > 0;
 }
 
 void VoicePool::collectCalls(std::span<const VoiceEvents> events) noexcept {

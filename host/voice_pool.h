@@ -86,12 +86,15 @@ private:
     void bind(VoiceHost& voice, int32_t pinId, float* buffer);
     // runBlock for a block in which some voice is awake or has events.
     void visitVoices(int32_t sampleCount, std::span<const VoiceEvents> events);
-    // Throws HostError for a block runBlock cannot run.
-    void checkBlock(int32_t sampleCount, std::span<const VoiceEvents> events) const;
+    // Throws HostError for events out of voice order or for no voice.
+    void checkEvents(std::span<const VoiceEvents> events) const;
     void releaseVoices() noexcept;
     // This block's calls: the awake voices (every voice when sleep is not honoured) merged with
     // those that have events, ascending.
     void collectCalls(std::span<const VoiceEvents> events) noexcept;
+    // Calls an awake voice, or finishes holding the value of one that fell asleep last block.
+    // Returns whether the next block visits it again.
+    bool visit(VoiceHost& voice, int32_t sampleCount, int32_t fillCount, const HostEvent* events) noexcept;
     void callVoice(VoiceHost& voice, int32_t sampleCount, int32_t fillCount,
                    const HostEvent* events) noexcept;
 
@@ -108,7 +111,7 @@ private:
     // after the start of their last block (their output still wants the held value there).
     std::vector<int32_t> awake;
     std::vector<int32_t> calling;              // this block's visits (scratch)
-    std::vector<const HostEvent*> callEvents;  // the events of calling[i]; empty when none has any
+    std::vector<const HostEvent*> callEvents;  // the events of calling[i]
     VoicePoolStats counters;
 };
 
