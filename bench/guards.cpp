@@ -13,6 +13,7 @@
 #include "bench/host_note.h"
 #include "bench/in_process_voice.h"
 #include "bench/peers.h"
+#include "bench/voice_session.h"
 #include "host/testkit/heap_interposer.h"
 #include "modules/adsr/adsr_pins.h"
 
@@ -138,49 +139,72 @@ void guardHostNote(const std::vector<float>& inProcess) {
     const struct {
         HostMode mode;
         const char* name;
-    } hosts[] = {{HostMode::SleepingRunner, "SleepingRunner honouring sleep"},
-                 {HostMode::LeanSleep, "lean host honouring sleep"},
-                 {HostMode::EveryBlock, "host calling every block"}};
+    } hosts[] = {{HostMode::Pool, "VoicePool honouring sleep"},
+                 {HostMode::PoolEveryBlock, "VoicePool calling every block"},
+                 {HostMode::SleepingRunner, "SleepingRunner honouring sleep"},
+                 {HostMode::LeanSleep, "lean host honouring sleep"}};
     for (const auto& host : hosts) {
         std::vector<float> rendered(inProcess.size());
         HostNote note(host.mode);
         note.render(rendered.data());
         check(sameBits(rendered, inProcess),
               std::string("dlopen'd module, ") + host.name + " == in-process note");
-        const bool sleeps = note.stats().blocksSlept > 0;
-        check(sleeps == (host.mode != HostMode::EveryBlock),
+        const BlockCounts counts = note.counts();
+        const bool sleeps = counts.called < counts.blocks;
+        check(sleeps == (host.mode != HostMode::PoolEveryBlock),
               std::string(host.name) + (sleeps ? ": blocks skipped" : ": no block skipped"));
         note.render(rendered.data());
         check(sameBits(rendered, inProcess), std::string(host.name) + ": a second note is the same");
     }
 }
 
-// One voice of the many-voice session, with a note wrapping across the period boundary, over
-// three periods: the same bits through every host mode, and a note that returns to 0.0.
-void guardPeriodicVoice() {
-    auto render = [](HostMode mode) {
-        PeriodicVoice voice(secondsToSamples(2.5) + 17, mode);
+// Voices of the many-voice session, with notes wrapping across the period boundary, over three
+// periods: through the pool (honouring sleep or not) every voice gives the same bits as that
+// voice alone through the SleepingRunner and the lean host, and a note returns to 0.0.
+void guardManyVoices() {
+    const std::vector<int64_t> starts = {secondsToSamples(2.5) + 17, 0, 63, secondsToSamples(3.99),
+                                         secondsToSamples(1.0) + 64};
+    const int64_t periodBlocks = PeriodicVoice::periodBlocks();
+    auto renderAlone = [periodBlocks](int64_t start, HostMode mode) {
+        PeriodicVoice voice(start, mode);
         std::vector<float> out;
         for (int period = 0; period < 3; ++period)
-            for (int64_t block = 0; block < PeriodicVoice::periodBlocks(); ++block) {
-                const bool called = voice.runBlock(block);
-                if (called)
+            for (int64_t block = 0; block < periodBlocks; ++block) {
+                if (voice.runBlock(block))
                     out.insert(out.end(), voice.host.output(), voice.host.output() + BLOCK);
                 else
                     out.insert(out.end(), BLOCK, voice.host.heldValue());
             }
         return out;
     };
-    const std::vector<float> everyBlock = render(HostMode::EveryBlock);
-    check(sameBits(render(HostMode::SleepingRunner), everyBlock) &&
-              sameBits(render(HostMode::LeanSleep), everyBlock),
-          "many-voice voice: the same bits through every host mode");
-    const auto peak = std::max_element(everyBlock.begin(), everyBlock.end());
+    auto renderPool = [&starts, periodBlocks](bool honourSleep) {
+        PoolSession session(starts, honourSleep);
+        std::vector<std::vector<float>> out(starts.size());
+        for (int period = 0; period < 3; ++period)
+            for (int64_t block = 0; block < periodBlocks; ++block) {
+                session.runBlock(block);
+                for (size_t v = 0; v < starts.size(); ++v) {
+                    const float* output = session.pool().output(static_cast<int32_t>(v));
+                    out[v].insert(out[v].end(), output, output + BLOCK);
+                }
+            }
+        return out;
+    };
+    const std::vector<std::vector<float>> pool = renderPool(true);
+    const std::vector<std::vector<float>> poolEveryBlock = renderPool(false);
+    bool same = true;
+    for (size_t v = 0; v < starts.size(); ++v) {
+        const std::vector<float> alone = renderAlone(starts[v], HostMode::SleepingRunner);
+        same = same && sameBits(pool[v], alone) && sameBits(poolEveryBlock[v], alone) &&
+               sameBits(renderAlone(starts[v], HostMode::LeanSleep), alone);
+    }
+    check(same, "many voices: the same bits through the pool, SleepingRunner and the lean host");
+    const std::vector<float>& first = pool[0];
+    const auto peak = std::max_element(first.begin(), first.end());
     const size_t sustained = static_cast<size_t>(secondsToSamples(VOICE_PERIOD + 2.5 + 2.0));
     const size_t idle = static_cast<size_t>(secondsToSamples(VOICE_PERIOD + 2.5 + 3.0 + 0.6));
-    check(*peak == 1.0f && everyBlock[sustained] == static_cast<float>(VOICE_NOTE.sustain) &&
-              everyBlock[idle] == 0.0f,
-          "many-voice voice: peak 1.0, sustain 0.6, back to 0.0");
+    check(*peak == 1.0f && first[sustained] == static_cast<float>(VOICE_NOTE.sustain) && first[idle] == 0.0f,
+          "many voices: peak 1.0, sustain 0.6, back to 0.0");
 }
 
 void guardMemory(GuardFigures& figures) {
@@ -203,17 +227,19 @@ void guardMemory(GuardFigures& figures) {
     graph.type = EV_GRAPH_BEGIN;
     linkEvents(on);
     linkEvents(off);
-    HostNote note(HostMode::SleepingRunner);
+    HostNote note(HostMode::Pool);
+    PoolSession voices(randomStarts(64), true);
     testkit::startCounting();
     voice.process(BLOCK, &graph);
     for (int repeat = 0; repeat < 3; ++repeat) {
         for (int64_t block = 0; block < noteSamples(SINGLE_NOTE) / BLOCK; ++block)
             voice.process(BLOCK, block == 0 ? on.data() : (block == 4000 ? off.data() : nullptr));
         note.render(nullptr);
+        voices.runPeriod();
     }
     figures.allocationsAfterCreation = testkit::stopCounting().allocations;
     check(figures.allocationsAfterCreation == 0,
-          "no allocation after creation (3 notes, in process and through the host)");
+          "no allocation after creation (3 notes in process and through the host, 64 voices)");
 }
 
 }  // namespace
@@ -230,7 +256,7 @@ GuardFigures runGuardsOrExit() {
     guardPeer("JUCE getNextSample", *makeJucePerSample());
     guardPeer("JUCE applyEnvelopeToBuffer", *makeJuceBuffer());
     guardPeer("Faust en.adsre", *makeFaust());
-    guardPeriodicVoice();
+    guardManyVoices();
     guardMemory(figures);
 
     figures.noteMovingSamples = countMovingSamples(note);

@@ -30,7 +30,6 @@ constexpr double RELEASE_CURVE = 0.5;
 // Many voices: A 20 ms, D 200 ms, S 0.6, R 500 ms, gate held 3 s of every 4 s (0.5 s idle).
 constexpr NoteSettings VOICE_NOTE{0.02, 0.2, 0.6, 0.5, 3.0, 0.5};
 constexpr double VOICE_PERIOD = 4.0;
-constexpr int32_t VOICE_COUNT = 1024;
 
 inline int64_t secondsToSamples(double seconds) { return static_cast<int64_t>(seconds * SAMPLE_RATE + 0.5); }
 // Samples of one whole note: gate held, release, idle.

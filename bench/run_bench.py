@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Runs kvx_bench (guards, then every case), and prints one table of medians and ratios computed
-in that run. Writes the ratios, the figures and the machine to <results>/latest.json."""
+in that run, with the targets each ratio is held to, the processor and its cache sizes. Counts
+the cache lines one block touches with block_footprint.py when valgrind is there. Writes the
+ratios, the figures and the machine to <results>/latest.json."""
 import argparse
 import datetime
+import glob
 import json
 import os
 import platform
+import shutil
 import statistics
 import subprocess
 import sys
@@ -14,22 +18,41 @@ UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 SAMPLE_RATE = 48000.0
 NOTE_SECONDS = 350400 / SAMPLE_RATE
 VOICE_PERIOD_SECONDS = 4.0
-VOICE_COUNT = 1024
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def machine():
-    model = platform.processor() or platform.machine()
+def processor():
+    """The processor's name as lscpu gives it, with family and model."""
+    name = platform.processor() or platform.machine()
     try:
         out = subprocess.run(["lscpu"], capture_output=True, text=True, check=True).stdout
         fields = dict(line.split(":", 1) for line in out.splitlines() if ":" in line)
-        model = fields.get("Model name", model).strip()
+        name = fields.get("Model name", name).strip()
         family = fields.get("CPU family", "").strip()
         if family:
-            model += f" (family {family}, model {fields.get('Model', '').strip()})"
+            name += f" (family {family}, model {fields.get('Model', '').strip()})"
     except (OSError, subprocess.CalledProcessError):
         pass
+    return name
+
+
+def caches():
+    """CPU 0's caches from sysfs, e.g. {"L1d": "32K", "L1i": "32K", "L2": "1024K", "L3": "32768K"}."""
+    found = {}
+    for index in sorted(glob.glob("/sys/devices/system/cpu/cpu0/cache/index*")):
+        try:
+            read = lambda name: open(os.path.join(index, name)).read().strip()
+            level, kind, size = read("level"), read("type"), read("size")
+        except OSError:
+            continue
+        suffix = {"Data": "d", "Instruction": "i"}.get(kind, "")
+        found[f"L{level}{suffix}"] = size
+    return found
+
+
+def machine():
     compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True).stdout.splitlines()
-    return f"{model}, {os.cpu_count()} CPUs, {platform.system()} {platform.release()}, " + (compiler[0] if compiler else "")
+    return f"{processor()}, {os.cpu_count()} CPUs, {platform.system()} {platform.release()}, " + (compiler[0] if compiler else "")
 
 
 def load(path):
@@ -44,10 +67,23 @@ def load(path):
     return data["context"], runs
 
 
+def footprint(driver):
+    """Cache lines per block from block_footprint.py, or None without valgrind or a driver."""
+    if not driver or not shutil.which("valgrind"):
+        return None
+    run = subprocess.run([sys.executable, os.path.join(HERE, "block_footprint.py"), "--driver", driver, "--json"],
+                         capture_output=True, text=True)
+    if run.returncode != 0:
+        print(f"block_footprint.py failed; no cache line counts:\n{run.stderr}", file=sys.stderr)
+        return None
+    return json.loads(run.stdout)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bench", required=True)
     parser.add_argument("--results", required=True)
+    parser.add_argument("--footprint", help="kvx_block_footprint, to count cache lines per block")
     parser.add_argument("--repetitions", type=int, default=int(os.environ.get("KVX_BENCH_REPETITIONS", "7")))
     parser.add_argument("--min-time", default=os.environ.get("KVX_BENCH_MIN_TIME", "0.5"))
     parser.add_argument("--json", help="use an existing Google Benchmark JSON file instead of running")
@@ -84,37 +120,61 @@ def main():
     trigger_block = median("module/block64_trigger_gate")
     eight_block = median("module/block64_8_value_events")
     per_second = lambda name: median(name) / NOTE_SECONDS
-    # The headline figures are our host library's (host::SleepingRunner); the lean host shows
-    # what a host that keeps no output buffer of its own would pay.
-    note_sleep = per_second("note/host_honouring_sleep")
+    per_audio_second = lambda name: median(name) / VOICE_PERIOD_SECONDS
+    # The headline figures are our host library's (host::VoicePool); the lean host shows what a
+    # host that keeps no output buffer of its own would pay, one instance object per voice.
+    note_pool = per_second("note/host_honouring_sleep")
     note_lean = per_second("note/lean_host_honouring_sleep")
     note_every = per_second("note/host_calling_every_block")
+    note_runner = per_second("note/sleeping_runner")
     juce_sample = per_second("peer/juce_getNextSample")
     juce_buffer = per_second("peer/juce_applyEnvelopeToBuffer")
     faust = per_second("peer/faust_adsre")
     perfect_note = floor * note_moving / NOTE_SECONDS
-    voices_sleep = median("voices/1024_host_honouring_sleep") / VOICE_PERIOD_SECONDS
-    voices_lean = median("voices/1024_lean_host_honouring_sleep") / VOICE_PERIOD_SECONDS
-    voices_every = median("voices/1024_host_calling_every_block") / VOICE_PERIOD_SECONDS
-    perfect_voices = floor * voice_moving * VOICE_COUNT / VOICE_PERIOD_SECONDS
-    skipped = counter("voices/1024_host_honouring_sleep", "blocks_skipped_share")
+    perfect_voice = floor * voice_moving / VOICE_PERIOD_SECONDS  # one voice, per second of audio
+    counts = sorted(int(name.rsplit("/", 1)[1]) for name in runs if name.startswith("voices/host_honouring_sleep/"))
+    voices = {n: per_audio_second(f"voices/host_honouring_sleep/{n}") for n in counts}
+    voices_lean = {n: per_audio_second(f"voices/lean_host_honouring_sleep/{n}") for n in counts}
+    voices_every = per_audio_second("voices/host_calling_every_block/1024")
+    ratio = {n: voices[n] / (perfect_voice * n) for n in counts}
+    ratio_lean = {n: voices_lean[n] / (perfect_voice * n) for n in counts}
+    skipped = counter("voices/host_honouring_sleep/1024", "blocks_skipped_share")
     note_skipped = counter("note/host_honouring_sleep", "blocks_skipped_share")
     instance_bytes = int(context["instance_requested_bytes"])
     instance_usable = int(context["instance_bytes"])
+    allocations = int(context["instance_allocations"])
     after = int(context["allocations_after_creation"])
+    lines = footprint(args.footprint)
+    cache_sizes = caches()
 
+    # Each target: (results key, the test it must pass, its text in the table).
+    targets = {
+        "module_vs_floor": (lambda r: r <= 1.05, "<= 1.05x"),
+        "event_block_vs_moving_block": (lambda r: r <= 2.5, "<= 2.5x"),
+        "note_vs_perfect": (lambda r: r <= 1.10, "<= 1.10x"),
+        "juce_per_sample_vs_note": (lambda r: r >= 3.0, ">= 3x"),
+        "voices_vs_perfect": (lambda r: r <= 1.15, "<= 1.15x"),
+        "voices_4096_vs_perfect": (lambda r: r <= 1.25, "<= 1.25x"),
+        "instance_bytes": (lambda b: b <= 1024, "<= 1024"),
+        "instance_allocations": (lambda a: a <= 2, "<= 2"),
+        "allocations_after_creation": (lambda a: a == 0, "0"),
+    }
     results = {
         "module_vs_floor": module / floor,
         "event_block_vs_moving_block": trigger_block / moving_block,
-        "note_vs_perfect": note_sleep / perfect_note,
-        "juce_per_sample_vs_note": juce_sample / note_sleep,
-        "juce_buffer_vs_note": juce_buffer / note_sleep,
-        "faust_vs_note": faust / note_sleep,
-        "voices_vs_perfect": voices_sleep / perfect_voices,
+        "note_vs_perfect": note_pool / perfect_note,
+        "juce_per_sample_vs_note": juce_sample / note_pool,
+        "juce_buffer_vs_note": juce_buffer / note_pool,
+        "faust_vs_note": faust / note_pool,
+        "voices_vs_perfect": ratio.get(1024),
+        "voices_4096_vs_perfect": ratio.get(4096),
+        "voices_vs_perfect_by_count": {str(n): ratio[n] for n in counts},
+        "voices_lean_vs_perfect_by_count": {str(n): ratio_lean[n] for n in counts},
         "note_lean_vs_perfect": note_lean / perfect_note,
-        "voices_lean_vs_perfect": voices_lean / perfect_voices,
-        "note_every_block_vs_note": note_every / note_sleep,
-        "voices_every_block_vs_voices": voices_every / voices_sleep,
+        "note_sleeping_runner_vs_perfect": note_runner / perfect_note,
+        "voices_lean_vs_perfect": ratio_lean.get(1024),
+        "note_every_block_vs_note": note_every / note_pool,
+        "voices_every_block_vs_voices": voices_every / voices[1024] if 1024 in voices else None,
         "eight_value_block_vs_moving_block": eight_block / moving_block,
         "floor_ns_per_sample": floor,
         "module_ns_per_sample": module,
@@ -123,75 +183,118 @@ def main():
         "trigger_gate_ns_per_event": (trigger_block - moving_block) / 2,
         "eight_value_block_ns": eight_block,
         "value_event_ns": (eight_block - moving_block) / 8,
-        "note_ns_per_audio_second": note_sleep,
+        "note_ns_per_audio_second": note_pool,
         "note_lean_ns_per_audio_second": note_lean,
-        "voices_lean_ns_per_audio_second": voices_lean,
-        "sleeping_host": "host::SleepingRunner: a sleeping module is not called and its output buffer keeps "
-                         "the held value; *_lean_*: a host that does not look at the output at all",
+        "note_sleeping_runner_ns_per_audio_second": note_runner,
+        "our_host": "host::VoicePool: a sleeping voice is not visited and its output buffer holds the held "
+                    "value; *_lean_*: one instance per voice, a host that does not look at the output at all; "
+                    "*_sleeping_runner_*: host::SleepingRunner, as kvx render drives a module",
         "perfect_note_ns_per_audio_second": perfect_note,
-        "voices_ns_per_audio_second": voices_sleep,
-        "perfect_voices_ns_per_audio_second": perfect_voices,
+        "perfect_voice_ns_per_audio_second": perfect_voice,
+        "voices_ns_per_audio_second_by_count": {str(n): voices[n] for n in counts},
+        "voices_lean_ns_per_audio_second_by_count": {str(n): voices_lean[n] for n in counts},
         "voices_blocks_skipped_share": skipped,
         "note_blocks_skipped_share": note_skipped,
         "note_moving_samples": note_moving,
         "voice_note_moving_samples": voice_moving,
         "instance_bytes": instance_bytes,
         "instance_usable_bytes": instance_usable,
-        "instance_allocations": int(context["instance_allocations"]),
+        "instance_allocations": allocations,
         "object_bytes": int(context["object_bytes"]),
         "allocations_after_creation": after,
+        "cache_lines_per_block": lines,
         "repetitions": len(runs["floor/moving"]),
         "largest_spread": max(spread(name) for name in runs),
+        "processor": processor(),
+        "caches": cache_sizes,
         "machine": machine(),
         "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ"),
     }
+    failed = [key for key, (holds, _) in targets.items() if results.get(key) is None or not holds(results[key])]
+    results["targets_failed"] = failed
 
-    def row(case, cost, unit, ratio, target, name=None):
+    def target(key):
+        text = targets[key][1]
+        return text if key not in failed else f"{text} FAILED"
+
+    def row(case, cost, unit, ratio_text, target_text, name=None):
         spread_text = f"{100 * spread(name):.0f}%" if name else ""
-        return f"| {case} | {cost} | {unit} | {ratio} | {target} | {spread_text} |"
+        return f"| {case} | {cost} | {unit} | {ratio_text} | {target_text} | {spread_text} |"
 
     us = lambda ns: f"{ns / 1000:.1f}"
-    lines = [
+    table = [
         "| Case | Cost | Unit | Ratio | Target | Spread |",
         "|---|---:|---|---|---|---:|",
         row("1 floor: bare recurrence, long moving segment", f"{floor:.2f}", "ns/sample", "1.00 (reference)", "", "floor/moving"),
-        row("2 module generateEnvelope, same segment", f"{module:.2f}", "ns/sample", f"{results['module_vs_floor']:.2f}x floor", "<= 1.10x", "module/moving"),
-        row("3 process, 64-sample moving block", f"{moving_block:.0f}", "ns/block", f"{moving_block / (64 * floor):.2f}x floor", "", "module/block64_moving"),
+        row("2 module generateEnvelope, same segment", f"{module:.2f}", "ns/sample", f"{results['module_vs_floor']:.2f}x floor",
+            target("module_vs_floor"), "module/moving"),
+        row("3 process, 64-sample moving block", f"{moving_block:.0f}", "ns/block", f"{moving_block / (64 * floor):.2f}x floor", "",
+            "module/block64_moving"),
         row("3 ... with trigger+gate at one timestamp", f"{trigger_block:.0f}", "ns/block",
-            f"{results['event_block_vs_moving_block']:.2f}x moving block ({results['trigger_gate_ns_per_event']:.0f} ns/event)", "<= 2.5x", "module/block64_trigger_gate"),
+            f"{results['event_block_vs_moving_block']:.2f}x moving block ({results['trigger_gate_ns_per_event']:.0f} ns/event)",
+            target("event_block_vs_moving_block"), "module/block64_trigger_gate"),
         row("3 ... with 8 value events at distinct timestamps", f"{eight_block:.0f}", "ns/block",
-            f"{results['eight_value_block_vs_moving_block']:.2f}x moving block ({results['value_event_ns']:.0f} ns/event)", "", "module/block64_8_value_events"),
+            f"{results['eight_value_block_vs_moving_block']:.2f}x moving block ({results['value_event_ns']:.0f} ns/event)", "",
+            "module/block64_8_value_events"),
         row("4 perfect engine: floor on the note's moving samples only", us(perfect_note), "us/s of audio", "1.00 (reference)", "", None),
-        row(f"4 whole note, our host honouring sleep ({100 * note_skipped:.0f}% blocks skipped)", us(note_sleep), "us/s of audio",
-            f"{results['note_vs_perfect']:.2f}x perfect", "<= 1.25x", "note/host_honouring_sleep"),
+        row(f"4 whole note, our host (VoicePool) honouring sleep ({100 * note_skipped:.0f}% blocks skipped)", us(note_pool),
+            "us/s of audio", f"{results['note_vs_perfect']:.2f}x perfect", target("note_vs_perfect"), "note/host_honouring_sleep"),
         row("4 whole note, lean host honouring sleep", us(note_lean), "us/s of audio",
             f"{results['note_lean_vs_perfect']:.2f}x perfect", "", "note/lean_host_honouring_sleep"),
-        row("4 whole note, host calling every block", us(note_every), "us/s of audio", f"{note_every / perfect_note:.2f}x perfect", "", "note/host_calling_every_block"),
+        row("4 whole note, SleepingRunner honouring sleep", us(note_runner), "us/s of audio",
+            f"{results['note_sleeping_runner_vs_perfect']:.2f}x perfect", "", "note/sleeping_runner"),
+        row("4 whole note, our host calling every block", us(note_every), "us/s of audio", f"{note_every / perfect_note:.2f}x perfect",
+            "", "note/host_calling_every_block"),
         row("5 JUCE ADSR getNextSample, same note", us(juce_sample), "us/s of audio",
-            f"{results['juce_per_sample_vs_note']:.2f}x module note", ">= 3x", "peer/juce_getNextSample"),
+            f"{results['juce_per_sample_vs_note']:.2f}x module note", target("juce_per_sample_vs_note"), "peer/juce_getNextSample"),
         row("5 JUCE ADSR applyEnvelopeToBuffer, same note", us(juce_buffer), "us/s of audio",
-            f"{results['juce_buffer_vs_note']:.2f}x module note", ">= 1.8x", "peer/juce_applyEnvelopeToBuffer"),
-        row("5 Faust en.adsre, same note", us(faust), "us/s of audio", f"{results['faust_vs_note']:.2f}x module note", ">= 10x", "peer/faust_adsre"),
-        row("6 perfect engine: floor on 1024 voices' moving samples", us(perfect_voices), "us/s of audio", "1.00 (reference)", "", None),
-        row(f"6 1024 voices, our host honouring sleep ({100 * skipped:.0f}% blocks skipped)", us(voices_sleep), "us/s of audio",
-            f"{results['voices_vs_perfect']:.2f}x perfect", "<= 1.25x", "voices/1024_host_honouring_sleep"),
-        row("6 1024 voices, lean host honouring sleep", us(voices_lean), "us/s of audio",
-            f"{results['voices_lean_vs_perfect']:.2f}x perfect", "", "voices/1024_lean_host_honouring_sleep"),
-        row("6 1024 voices, host calling every block", us(voices_every), "us/s of audio", f"{voices_every / perfect_voices:.2f}x perfect", "",
-            "voices/1024_host_calling_every_block"),
-        row(f"memory per instance: object ({int(context['object_bytes'])}) + {int(context['instance_allocations']) - 1} allocations while creating it",
-            f"{instance_bytes}", "bytes", f"{instance_usable} with malloc's rounding; {after} allocations after creation",
-            "<= 2048, 0", None),
+            f"{results['juce_buffer_vs_note']:.2f}x module note", "", "peer/juce_applyEnvelopeToBuffer"),
+        row("5 Faust en.adsre, same note", us(faust), "us/s of audio", f"{results['faust_vs_note']:.2f}x module note", "",
+            "peer/faust_adsre"),
+        row("6 perfect engine: floor on one voice's moving samples", us(perfect_voice), "us/s of audio per voice",
+            "1.00 (reference)", "", None),
     ]
+    for n in counts:
+        key = {1024: "voices_vs_perfect", 4096: "voices_4096_vs_perfect"}.get(n)
+        name = f"voices/host_honouring_sleep/{n}"
+        shown = f" ({100 * counter(name, 'blocks_skipped_share'):.0f}% blocks skipped)" if n == counts[0] else ""
+        table.append(row(f"6 {n} voices, our host (VoicePool) honouring sleep{shown}", us(voices[n]), "us/s of audio",
+                         f"{ratio[n]:.2f}x perfect", target(key) if key else "", name))
+    for n in counts:
+        table.append(row(f"6 {n} voices, lean host honouring sleep", us(voices_lean[n]), "us/s of audio",
+                         f"{ratio_lean[n]:.2f}x perfect", "", f"voices/lean_host_honouring_sleep/{n}"))
+    if 1024 in voices:
+        table.append(row("6 1024 voices, our host calling every block", us(voices_every), "us/s of audio",
+                         f"{voices_every / (perfect_voice * 1024):.2f}x perfect", "", "voices/host_calling_every_block/1024"))
+    table.append(row(f"memory per instance: object ({int(context['object_bytes'])}) + its allocations", f"{instance_bytes}",
+                     "bytes requested", f"{allocations} allocation(s), {instance_usable} bytes with malloc's rounding; "
+                     f"{after} allocations after creation",
+                     f"{target('instance_bytes')}; {target('instance_allocations')}; "
+                     f"{target('allocations_after_creation')} after", None))
+    if lines:
+        for scene, host in (("pool-moving", "our host (VoicePool)"), ("runner-moving", "SleepingRunner")):
+            regions = lines[scene]["by_region"]
+            module_lines = regions.get("module-object", 0)
+            host_lines = sum(n for region, n in regions.items() if region.startswith("host-voice")
+                             or region in ("host-runner", "host-instance", "host-services"))
+            output_lines = regions.get("output-buffer", 0)
+            table.append(row(f"cache lines one moving block touches per voice, {host}", f"{module_lines + host_lines + output_lines}",
+                             "lines", f"instance {module_lines}, host {host_lines}, output buffer {output_lines}", "", None))
+        asleep = lines["runner-asleep"]["by_region"].get("host-runner", 0)
+        table.append(row("cache lines one slept block touches per voice, our host (VoicePool) / SleepingRunner",
+                         f"0 / {asleep}", "lines", "a sleeping voice is not visited / its runner", "", None))
     print()
-    print("\n".join(lines))
+    print("\n".join(table))
     print(f"\nMedians of {results['repetitions']} repetitions (CPU time); spread = (max - min) / median.")
+    cache_text = ", ".join(f"{level} {size}" for level, size in cache_sizes.items())
+    print(f"Processor: {results['processor']}; caches of CPU 0: {cache_text or 'unknown'}")
     print(f"Machine: {results['machine']}; {results['date']}")
+    print("Targets: all met" if not failed else f"Targets FAILED: {', '.join(failed)}")
     with open(os.path.join(args.results, "latest.json"), "w") as f:
         json.dump(results, f, indent=2)
         f.write("\n")
     with open(os.path.join(args.results, "latest.md"), "w") as f:
-        f.write("\n".join(lines) + "\n")
+        f.write("\n".join(table) + "\n")
 
 
 if __name__ == "__main__":

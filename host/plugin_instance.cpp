@@ -9,15 +9,13 @@
 
 namespace kvx::host {
 
-PluginInstance::PluginInstance(const PluginLibrary& library, std::u16string_view id, int32_t subtype,
-                               Attach attach)
-    : services(std::make_unique<HostServices>()) {
+IMpPlugin2* createPlugin(const PluginLibrary& library, std::u16string_view id, int32_t subtype,
+                         IMpUnknown* host, Attach attach) {
     const std::u16string moduleId(id);
     void* created = nullptr;
     int32_t result;
     if (attach == Attach::ThroughFactory || library.factory2() == nullptr)
-        result = library.factory()->createInstanceWithHost(moduleId.c_str(), subtype, services->asUnknown(),
-                                                           &created);
+        result = library.factory()->createInstanceWithHost(moduleId.c_str(), subtype, host, &created);
     else
         result = library.factory2()->createInstance(moduleId.c_str(), subtype, &created);
     if (result != RESULT_OK || created == nullptr) {
@@ -30,10 +28,16 @@ PluginInstance::PluginInstance(const PluginLibrary& library, std::u16string_view
         unknown->release();
         throw HostError("module \"" + toUtf8(id) + "\" does not implement IMpPlugin2");
     }
-    plugin2 = static_cast<IMpPlugin2*>(view);
+    auto* plugin2 = static_cast<IMpPlugin2*>(view);
     unknown->release();  // keep the one reference held through plugin2
-    if (attach == Attach::ByHost && library.factory2() != nullptr) plugin2->attachHost(services->asUnknown());
+    if (attach == Attach::ByHost && library.factory2() != nullptr) plugin2->attachHost(host);
+    return plugin2;
 }
+
+PluginInstance::PluginInstance(const PluginLibrary& library, std::u16string_view id, int32_t subtype,
+                               Attach attach)
+    : services(std::make_unique<HostServices>()),
+      plugin2(createPlugin(library, id, subtype, services->asUnknown(), attach)) {}
 
 PluginInstance::~PluginInstance() {
     if (plugin2 != nullptr) plugin2->release();

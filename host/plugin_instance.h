@@ -19,6 +19,12 @@ enum class Attach {
     ByHost,          // createInstance, then attachHost on the IMpPlugin2 view
 };
 
+// Creates module (id, subtype) attached to `host` and returns its IMpPlugin2 view, which holds
+// the one reference. A library without IMpFactory2 is always attached through the factory.
+// Throws HostError when the factory refuses or the instance lacks IMpPlugin2.
+IMpPlugin2* createPlugin(const PluginLibrary& library, std::u16string_view id, int32_t subtype,
+                         IMpUnknown* host, Attach attach = Attach::ByHost);
+
 class PluginInstance {
 public:
     // Creates module (id, subtype). Throws HostError when the factory refuses or the instance

@@ -25,7 +25,10 @@ public:
     void process(int32_t sampleCount, const HostEvent* events) noexcept override;
 
 protected:
-    MpBase2() = default;
+    MpBase2() noexcept {
+        activeRoutine = &MpBase2::sleepAwareRoutine;
+        moduleRoutine = &MpBase2::emptyRoutine;
+    }
 
     // ===== For module authors: what to call =====
     // Chooses the module's processing routine (a member routine of the module, converted with
@@ -58,8 +61,8 @@ private:
     void runActive(int32_t sampleCount) noexcept { (this->*activeRoutine)(sampleCount); }
     void deliverGroup(const HostEvent* first, const HostEvent* end) noexcept;
 
-    SubBlockRoutine activeRoutine = &MpBase2::sleepAwareRoutine;  // called for every stretch
-    SubBlockRoutine moduleRoutine = &MpBase2::emptyRoutine;       // the module's own routine
+    // activeRoutine (called for every stretch) and moduleRoutine (the module's own routine) are
+    // fields of MpPluginBase, beside the block position: see its layout.
 };
 
 }  // namespace kvx

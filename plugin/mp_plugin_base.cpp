@@ -1,6 +1,8 @@
 // MpPluginBase: reference counting, interface lookup, host attachment, pins and forwarding.
 #include "plugin/mp_plugin_base.h"
 
+#include <cstdint>
+#include <new>
 #include <stdexcept>
 
 #include "interfaces/interface_ids.h"
@@ -11,8 +13,20 @@
 namespace kvx {
 
 MpPluginBase::~MpPluginBase() {
-    pins.clear();
     if (hostServices != nullptr) hostServices->release();
+}
+
+void* MpPluginBase::operator new(size_t size) {
+    // The global operator new gives at least 16-byte alignment, so the next line boundary lies
+    // 16 to 64 bytes further on: room for the address to free, stored just before the object.
+    void* block = ::operator new(size + CACHE_LINE);
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + CACHE_LINE) & ~uintptr_t{CACHE_LINE - 1};
+    static_cast<void**>(reinterpret_cast<void*>(start))[-1] = block;
+    return reinterpret_cast<void*>(start);
+}
+
+void MpPluginBase::operator delete(void* object) noexcept {
+    if (object != nullptr) ::operator delete(static_cast<void**>(object)[-1]);
 }
 
 int32_t MpPluginBase::queryInterface(const MpGuid* iid, void** out) noexcept {
@@ -78,23 +92,20 @@ int32_t MpPluginBase::customCall(intptr_t a, intptr_t b, void* c) noexcept {
 }
 
 void MpPluginBase::handleGraphStart() noexcept {
-    for (auto& [id, pin] : pins)
-        if (pin->pinDirection() == PIN_DIRECTION_OUT) pin->sendInitialValue();
+    for (const PinRegistry::Entry entry : pins)
+        if (entry.pin->pinDirection() == PIN_DIRECTION_OUT) entry.pin->sendInitialValue();
 }
 
-int32_t MpPluginBase::nextPinId() const noexcept { return pins.empty() ? 0 : pins.rbegin()->first + 1; }
-
 void MpPluginBase::registerPin(MpPinBase& pin, PinCallback callback) {
-    const int32_t id = nextPinId();
+    const int32_t id = pins.add(pin);  // throws before anything changes
     pin.id = id;
     pin.plugin = this;
     pin.callback = callback;
     if (callback == nullptr && pin.pinDirection() == PIN_DIRECTION_IN) pin.callback = pin.defaultCallback();
-    pins.emplace(id, &pin);
 }
 
 void MpPluginBase::registerPin(MpPinBase& pin, int32_t expectedId, PinCallback callback) {
-    if (nextPinId() != expectedId) throw std::logic_error("pin registered out of the order of its id");
+    if (pins.nextId() != expectedId) throw std::logic_error("pin registered out of the order of its id");
     registerPin(pin, callback);
 }
 

@@ -8,12 +8,13 @@
 //              named operations (MpPinBase), tests through MpTestAccess.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
 
 #include "interfaces/host_interfaces.h"
 #include "interfaces/plugin_interfaces.h"
 #include "plugin/member_routine.h"
+#include "plugin/pin_registry.h"
 #include "plugin/sleep_state.h"
 #include "plugin/test_access.h"
 
@@ -29,6 +30,13 @@ class MpPluginBase : public IMpPlugin,
 public:
     MpPluginBase(const MpPluginBase&) = delete;
     MpPluginBase& operator=(const MpPluginBase&) = delete;
+
+    // Instances start on a cache line, so that the fields a block touches lie on the lines the
+    // layout below puts them on (two for a moving block of the envelope). One allocation through
+    // the global operator new, CACHE_LINE bytes larger than the object; throws on out of memory.
+    static constexpr size_t CACHE_LINE = 64;
+    static void* operator new(size_t size);
+    static void operator delete(void* object) noexcept;
 
     // ===== Interface operations: what hosts call (contract in interfaces/plugin_interfaces.h) =====
     // Lookup order: IMpPlugin2, IMpPlugin, IMpUnknown (primary view), IMpLegacyInitialization.
@@ -124,12 +132,7 @@ private:
     friend class MpPinBase;  // pins' named operations on their owner
     friend struct MpTestAccess;
 
-    // The id registerPin gives the next pin: the largest so far + 1, or 0.
-    int32_t nextPinId() const noexcept;
-    MpPinBase* findPin(int32_t pinId) const noexcept {
-        auto found = pins.find(pinId);
-        return found == pins.end() ? nullptr : found->second;
-    }
+    MpPinBase* findPin(int32_t pinId) const noexcept { return pins.find(pinId); }
 
     // Host services, each skipped while no host services are attached.
     int32_t hostSendPinValue(int32_t timestamp, int32_t pinId, int32_t size, const void* data) noexcept;
@@ -138,13 +141,25 @@ private:
     // The host stores the sleep countdown (getSleepCountdown).
     void handCountdownToHost() noexcept;
 
+    // Layout, by cache line (instances start on one), after the four view pointers:
+    //   line 0     what every block reads: the routine for the stretch and the block position
+    //   line 1     what the sleep path, segment set-up and attachment read
+    //   lines 1-3  the pin registry, read for events and bindings only
+    // The base ends 24 bytes into line 3, so that when a module declares an audio pin first,
+    // that pin's buffer pointer (40 bytes into it) opens line 4, followed by the module's hot
+    // fields (the envelope does this). activeRoutine and moduleRoutine are MpBase2's: only it
+    // reads or writes them.
+    SubBlockRoutine activeRoutine = nullptr;  // called for every stretch (set by MpBase2)
+    int32_t blockOffset = 0;                  // position in the current host block
     int32_t refCount = 1;                     // shared by every view; not atomic
+    bool forwardingGuard = false;             // set while customCall forwards between views
+
+    SubBlockRoutine moduleRoutine = nullptr;  // the module's own routine (set by MpBase2)
+    SleepState sleepState;                    // streaming count, countdown, policy, sleep permission
     IMpHostServices* hostServices = nullptr;  // owned: released when destroyed or attached again
     IMpHostAux* hostAux = nullptr;            // held, never called or released
-    std::map<int32_t, MpPinBase*> pins;       // id -> pin, not owning (pins are members)
-    int32_t blockOffset = 0;                  // position in the current host block
-    SleepState sleepState;                    // streaming count, countdown, policy, sleep permission
-    bool forwardingGuard = false;             // set while customCall forwards between views
+
+    PinRegistry pins;  // id -> pin, not owning (pins are members)
 };
 
 }  // namespace kvx

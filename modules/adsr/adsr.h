@@ -80,6 +80,20 @@ private:
     // sample loop so that the end test stays a real branch.
     void endSegmentAt(int32_t offset) noexcept;
 
+    // Declared in this order, not in the order of the pin ids (registration gives the ids), so
+    // that what a moving block touches shares one cache line: the output's buffer pointer (the
+    // last field of `output` but its streaming flag) and the running segment after it. With the
+    // base's line of block position and routine, a moving block reads two lines of the instance.
+    AudioOutPin output;
+
+    double level = 0.0;                   // current value, written every sample
+    double coefficient = 0.0;             // share of the way to `asymptote` per sample (< 0: accelerating)
+    double asymptote = 0.0;               // value `level` moves relative to
+    double threshold = 0.0;               // `level` below it ends the segment
+    int64_t stepsLeft = UNLIMITED_STEPS;  // the segment ends on the step this reaches 1, at the latest
+    double endValue = 0.0;                // value `level` takes when the segment ends
+    EnvelopeState state = STATE_IDLE;
+
     BoolInPin trigger;
     BoolInPin gate;
     AudioInPin attackTime;
@@ -89,16 +103,7 @@ private:
     AudioInPin attackCurve;
     AudioInPin decayCurve;
     AudioInPin releaseCurve;
-    AudioOutPin output;
     FloatInPin reset;
-
-    double level = 0.0;        // current value, written every sample
-    double coefficient = 0.0;  // share of the way to `asymptote` per sample (< 0: accelerating)
-    double endValue = 0.0;     // value `level` takes when the segment ends
-    double asymptote = 0.0;    // value `level` moves relative to
-    double threshold = 0.0;    // `level` below it ends the segment
-    EnvelopeState state = STATE_IDLE;
-    int64_t stepsLeft = UNLIMITED_STEPS;  // the segment ends on the step this reaches 1, at the latest
 };
 
 // The creator registered with the factory: a new instance as IMpUnknown (its IMpPlugin2 view),

@@ -195,6 +195,32 @@ TEST(RegisterPin, AnIdOutOfOrderThrowsAndChangesNothing) {
     EXPECT_EQ(MpTestAccess::owner(third), &module);
 }
 
+// Past the pins that fit inside the object the table moves to the heap: ids, lookups and the
+// ascending order stay as they were, before and after the move.
+TEST(RegisterPin, MorePinsThanFitInsideTheObjectKeepTheirIdsAndOrder) {
+    constexpr int32_t COUNT = 3 * PinRegistry::INLINE_CAPACITY + 1;
+    std::vector<AudioInPin> pins(COUNT);
+    RegistersLater module;
+    for (int32_t id = 0; id < COUNT; ++id) module.add(pins[static_cast<size_t>(id)], id);
+    const PinRegistry& registry = MpTestAccess::pins(module);
+    ASSERT_EQ(registry.size(), size_t{COUNT});
+    int32_t expected = 0;
+    for (const auto& [id, pin] : registry) {
+        EXPECT_EQ(id, expected);
+        EXPECT_EQ(pin, &pins[static_cast<size_t>(id)]);
+        ++expected;
+    }
+    EXPECT_EQ(expected, COUNT);
+    float buffer[4] = {};
+    for (int32_t id : {0, PinRegistry::INLINE_CAPACITY - 1, PinRegistry::INLINE_CAPACITY, COUNT - 1}) {
+        SCOPED_TRACE("pin " + std::to_string(id));
+        EXPECT_EQ(module.bindPinBuffer(id, buffer + id % 4), RESULT_OK);
+        EXPECT_EQ(pins[static_cast<size_t>(id)].boundBuffer(), buffer + id % 4);
+    }
+    EXPECT_EQ(module.bindPinBuffer(COUNT, buffer), RESULT_FAIL);
+    EXPECT_EQ(module.bindPinBuffer(-1, buffer), RESULT_FAIL);
+}
+
 TEST_F(Pins, AValueEventTakesItsBytesFromDataBeforeTheInlineBytes) {
     const float fromData = 2.5f, inlineFloat = 7.0f;
     const int32_t word256 = 256;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "host/event_list.h"
 #include "host/host_services.h"
@@ -15,6 +16,8 @@
 #include "interfaces/plugin_interfaces.h"
 #include "interfaces/result_codes.h"
 #include "modules/adsr/adsr_pins.h"
+#include "plugin/audio_pins.h"
+#include "plugin/mp_base2.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -101,6 +104,36 @@ TEST_P(AllocationFailure, EveryAllocationOfCreationFailsCleanly) {
     // Creating an instance allocates at least the instance itself.
     EXPECT_GE(failurePoints, 1);
     RecordProperty("failurePoints", static_cast<int>(failurePoints));
+}
+
+// A module with more pins than fit inside the object: the registration whose table must move
+// to the heap fails with std::bad_alloc, leaves the registry and the pin as they were, and a
+// later registration succeeds.
+class ManyPins : public kvx::MpBase2 {
+public:
+    void add(kvx::MpPinBase& pin) { registerPin(pin); }
+};
+
+TEST(PinRegistration, AFailedMoveOfTheTableToTheHeapThrowsAndChangesNothing) {
+    std::vector<kvx::AudioInPin> pins(kvx::PinRegistry::INLINE_CAPACITY + 1);
+    ManyPins module;
+    for (int32_t id = 0; id < kvx::PinRegistry::INLINE_CAPACITY; ++id)
+        module.add(pins[static_cast<size_t>(id)]);
+    kvx::AudioInPin& spilling = pins.back();
+    float buffer[1] = {};
+    kvx::testkit::startCounting();
+    kvx::testkit::failAllocation(1);
+    EXPECT_THROW(module.add(spilling), std::bad_alloc);
+    kvx::testkit::failAllocation(0);
+    kvx::testkit::stopCounting();
+    EXPECT_TRUE(kvx::testkit::allocationFailed());
+    EXPECT_EQ(module.bindPinBuffer(kvx::PinRegistry::INLINE_CAPACITY, buffer), kvx::RESULT_FAIL);
+    EXPECT_EQ(spilling.boundBuffer(), nullptr);
+
+    module.add(spilling);
+    EXPECT_EQ(module.bindPinBuffer(kvx::PinRegistry::INLINE_CAPACITY, buffer), kvx::RESULT_OK);
+    EXPECT_EQ(spilling.boundBuffer(), buffer);
+    EXPECT_EQ(module.bindPinBuffer(0, buffer), kvx::RESULT_OK);
 }
 
 INSTANTIATE_TEST_SUITE_P(Factory, AllocationFailure, ::testing::Values(Creation::Plain, Creation::WithHost),

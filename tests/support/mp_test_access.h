@@ -3,8 +3,10 @@
 // Everything else in the tests goes through the interfaces or the module author's API.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
+#include <utility>
+#include <vector>
 
 #include "modules/adsr/adsr.h"
 #include "plugin/audio_pins.h"
@@ -17,7 +19,7 @@ namespace kvx {
 
 struct MpTestAccess {
     // --- The object core ---
-    static const std::map<int32_t, MpPinBase*>& pins(const MpPluginBase& module) { return module.pins; }
+    static const PinRegistry& pins(const MpPluginBase& module) { return module.pins; }
     static IMpHostServices*& hostServices(MpPluginBase& module) { return module.hostServices; }
     static IMpHostAux* hostAux(const MpPluginBase& module) { return module.hostAux; }
     static bool forwardingGuard(const MpPluginBase& module) { return module.forwardingGuard; }
@@ -55,6 +57,28 @@ struct MpTestAccess {
 
     // --- The envelope ---
     static AudioOutPin& output(adsr::Adsr& module) { return module.output; }
+
+    // --- Layout ---
+    // The instance's fields that a block of a moving segment reads or writes, as (offset from
+    // the object's start, size): the view process() is called through, the routine and the
+    // block position, the output's buffer pointer and the running segment.
+    static std::vector<std::pair<size_t, size_t>> movingBlockFields(const adsr::Adsr& module) {
+        const auto* start = reinterpret_cast<const char*>(static_cast<const IMpPlugin*>(&module));
+        auto field = [start](const auto& member) {
+            return std::pair<size_t, size_t>(
+                static_cast<size_t>(reinterpret_cast<const char*>(&member) - start), sizeof member);
+        };
+        const auto* view2 = reinterpret_cast<const char*>(static_cast<const IMpPlugin2*>(&module));
+        return {{static_cast<size_t>(view2 - start), sizeof(void*)},
+                field(module.activeRoutine),
+                field(module.blockOffset),
+                field(module.output.buffer),
+                field(module.level),
+                field(module.coefficient),
+                field(module.asymptote),
+                field(module.threshold),
+                field(module.stepsLeft)};
+    }
 };
 
 }  // namespace kvx
