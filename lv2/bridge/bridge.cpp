@@ -8,7 +8,9 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <span>
 
+#include "host/host_error.h"
 #include "interfaces/result_codes.h"
 #include "lv2/layout/bundle_index.h"
 #include "tools/describe/description_reader.h"
@@ -107,35 +109,39 @@ Bridge::Bridge(const std::string& bundleFolder, const std::string& uri, double r
     createModule();
 }
 
-Bridge::~Bridge() {
-    runner.reset();
-    instance.reset();
-}
+Bridge::~Bridge() = default;
 
 void Bridge::createModule() {
-    runner.reset();
-    instance.reset();
-    instance = std::make_unique<host::PluginInstance>(*library, host::toUtf16(module.id), module.subtype);
-    host::HostServices& services = instance->host();
-    services.sampleRate = sampleRate;
-    services.recordTrace = false;
+    pool.reset();
+    host::VoiceLayout voice;
     for (const PinDescription& pin : module.pins)
-        if (pin.isAudio() && instance->bindBuffer(pin.id, static_cast<size_t>(maxSlice)) != RESULT_OK)
-            throw BridgeError("\"" + module.id + "\" refuses a buffer for pin " + std::to_string(pin.id) +
-                              " (" + pin.symbol + "): its description does not match the library");
-    instance->plugin()->openModule();
-    runner = std::make_unique<host::SleepingRunner>(*instance, signalOuts.front().pin);
+        if (pin.isInput() && pin.isAudio()) voice.inputPins.push_back(pin.id);
+    voice.outputPin = signalOuts.front().pin;
+    voice.maxBlock = maxSlice;
+    try {
+        pool = std::make_unique<host::VoicePool>(*library, host::toUtf16(module.id), module.subtype, 1, voice,
+                                                 sampleRate);
+        furtherOutputs.assign(signalOuts.size() - 1, std::vector<float>(static_cast<size_t>(maxSlice), 0.0f));
+        for (size_t i = 1; i < signalOuts.size(); ++i)
+            if (pool->plugin(0)->bindPinBuffer(signalOuts[i].pin, furtherOutputs[i - 1].data()) != RESULT_OK)
+                throw host::HostError("the module refuses a buffer for pin " +
+                                      std::to_string(signalOuts[i].pin));
+    } catch (...) {
+        pool.reset();  // run() then plays silence
+        throw;
+    }
     if (signalOuts.size() > 1) {
         // As kvx render does: a module with several outputs writes all of them every block.
-        runner->honourSleep = false;
-        runner->minimumCountdown = std::numeric_limits<int32_t>::max();
+        pool->honourSleep = false;
+        pool->minimumCountdown = std::numeric_limits<int32_t>::max();
     }
     for (Parameter& parameter : parameters) {
-        parameter.buffer = parameter.pin->isAudio() ? instance->buffer(parameter.pin->id) : nullptr;
+        parameter.buffer = parameter.pin->isAudio() ? pool->input(0, parameter.pin->id) : nullptr;
         parameter.streamEnd = -1;
     }
-    for (SignalPort& port : signalIns) port.buffer = instance->buffer(port.pin);
-    for (SignalPort& port : signalOuts) port.buffer = instance->buffer(port.pin);
+    for (SignalPort& port : signalIns) port.buffer = pool->input(0, port.pin);
+    signalOuts.front().buffer = const_cast<float*>(pool->output(0));
+    for (size_t i = 1; i < signalOuts.size(); ++i) signalOuts[i].buffer = furtherOutputs[i - 1].data();
     notes.reset();
     gateHigh = false;
     resetHigh = false;
@@ -316,7 +322,7 @@ void Bridge::fillSilence(uint32_t frames) noexcept {
 }
 
 void Bridge::run(uint32_t frames) noexcept {
-    if (!runner) {  // activation failed to create the module: silence, never a crash
+    if (!pool) {  // activation failed to create the module: silence, never a crash
         fillSilence(frames);
         return;
     }
@@ -351,7 +357,11 @@ void Bridge::run(uint32_t frames) noexcept {
             else
                 std::fill(in.buffer, in.buffer + length, 0.0f);
         }
-        runner->runBlock(length, events.link());
+        const host::VoiceEvents voiceEvents{0, events.link()};
+        if (voiceEvents.events != nullptr)
+            pool->runBlock(length, std::span<const host::VoiceEvents>(&voiceEvents, 1));
+        else
+            pool->runBlock(length);
         writeOutputs(done, length);
         done += static_cast<uint32_t>(length);
         position += length;

@@ -1,7 +1,8 @@
 // One LV2 plug-in instance of a described module: the module library loaded from the bundle
-// with our host library, one module instance driven block by block as our host drives it
-// (sleep honoured, the held value written while the module sleeps), and the flavour's ports
-// turned into the module's events and buffers at their exact frames.
+// with our host library, one module instance driven block by block as our host drives its
+// voices (a one-voice VoicePool: sleep honoured, the held value in the output while the module
+// sleeps), and the flavour's ports turned into the module's events and buffers at their exact
+// frames.
 #pragma once
 
 #include <lv2/atom/atom.h>
@@ -12,9 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_instance.h"
 #include "host/plugin_library.h"
-#include "host/sleeping_runner.h"
+#include "host/voice_pool.h"
 #include "lv2/bridge/host_features.h"
 #include "lv2/bridge/note_tracker.h"
 #include "lv2/bridge/slice_events.h"
@@ -86,8 +86,8 @@ private:
     describe::ModuleDescription module;
     PluginLayout layout;
     std::unique_ptr<host::PluginLibrary> library;
-    std::unique_ptr<host::PluginInstance> instance;
-    std::unique_ptr<host::SleepingRunner> runner;
+    std::unique_ptr<host::VoicePool> pool;           // one voice
+    std::vector<std::vector<float>> furtherOutputs;  // outputs after the first (the pool binds one)
     float sampleRate;
     int32_t maxSlice;
     LV2_URID midiEvent = 0;
