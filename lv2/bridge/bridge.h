@@ -81,6 +81,8 @@ private:
     int32_t addEdgeEvents(uint32_t runStart, int32_t length) noexcept;
     void addNote(int32_t frame, GateChange change) noexcept;
     void writeOutputs(uint32_t runStart, int32_t length) noexcept;
+    // No control moved since the last run and no one-frame stream of a change is still open.
+    bool controlsUnchanged() const noexcept;
     void fillSilence(uint32_t frames) noexcept;
 
     describe::ModuleDescription module;
@@ -105,6 +107,14 @@ private:
     uint32_t ampIn[2] = {0, 0};
     uint32_t ampOut[2] = {0, 0};
     bool amp = false;
+    // MIDI in, one output, no audio in: a run without events or changes while the module sleeps
+    // only writes the held value.
+    bool sleepShortcut = false;
+    // The parameters' control ports and the bits last read from them, side by side for the
+    // shortcut's check; and the frame before which a change's one-frame stream may be open.
+    std::vector<const float*> controlPorts;
+    std::vector<uint32_t> controlBits;
+    int64_t streamsOpenUntil = -1;
 
     NoteTracker notes;
     bool gateHigh = false;
