@@ -24,8 +24,8 @@ constexpr int32_t BUFFER_FRAMES = 8192;
 
 }  // namespace
 
-LilvWorld::LilvWorld(const std::vector<std::string>& bundles,
-                     const std::function<void(const std::string& folder)>& prepare) {
+Lv2World::Lv2World(const std::vector<std::string>& bundles,
+                   const std::function<void(const std::string& folder)>& prepare) {
     for (const std::string& bundle : bundles)
         std::filesystem::copy(bundle, folder.path(std::filesystem::path(bundle).filename().string()),
                               std::filesystem::copy_options::recursive);
@@ -35,9 +35,9 @@ LilvWorld::LilvWorld(const std::vector<std::string>& bundles,
     lilv_world_load_all(lilvWorld);
 }
 
-LilvWorld::~LilvWorld() { lilv_world_free(lilvWorld); }
+Lv2World::~Lv2World() { lilv_world_free(lilvWorld); }
 
-const LilvPlugin* LilvWorld::plugin(const std::string& uri) const {
+const LilvPlugin* Lv2World::plugin(const std::string& uri) const {
     LilvNode* node = lilv_new_uri(lilvWorld, uri.c_str());
     const LilvPlugin* found = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(lilvWorld), node);
     lilv_node_free(node);
@@ -67,7 +67,7 @@ int LilvPluginHost::logPrintf(LV2_Log_Handle handle, LV2_URID type, const char* 
     return written;
 }
 
-LilvPluginHost::LilvPluginHost(const LilvWorld& world, const std::string& uri, const Options& chosen)
+LilvPluginHost::LilvPluginHost(const Lv2World& world, const std::string& uri, const Options& chosen)
     : plugin(world.plugin(uri)), maxBlock(chosen.maxBlock) {
     if (plugin == nullptr) {
         ADD_FAILURE() << "lilv does not know " << uri;

@@ -23,15 +23,15 @@ namespace kvx::test {
 inline constexpr const char* ADSR_URI_BASE = "https://kvx.example.org/modules/adsr/";
 
 // A folder on LV2_PATH with copies of bundles, and the lilv world that loaded it.
-class LilvWorld {
+class Lv2World {
 public:
     // Copies each bundle folder into a fresh folder, points LV2_PATH at it and loads the world.
     // `prepare`, when given, may change the copies (given the folder) before lilv reads them.
-    explicit LilvWorld(const std::vector<std::string>& bundles,
-                       const std::function<void(const std::string& folder)>& prepare = nullptr);
-    ~LilvWorld();
-    LilvWorld(const LilvWorld&) = delete;
-    LilvWorld& operator=(const LilvWorld&) = delete;
+    explicit Lv2World(const std::vector<std::string>& bundles,
+                      const std::function<void(const std::string& folder)>& prepare = nullptr);
+    ~Lv2World();
+    Lv2World(const Lv2World&) = delete;
+    Lv2World& operator=(const Lv2World&) = delete;
 
     ::LilvWorld* world() const { return lilvWorld; }
     const LilvPlugin* plugin(const std::string& uri) const;  // null when not found
@@ -57,7 +57,7 @@ public:
         bool offerLog = true;
     };
     // Instantiates `uri`; instance() is null when the plug-in refuses (see messages()).
-    LilvPluginHost(const LilvWorld& world, const std::string& uri, const Options& options);
+    LilvPluginHost(const Lv2World& world, const std::string& uri, const Options& options);
     ~LilvPluginHost();
     LilvPluginHost(const LilvPluginHost&) = delete;
     LilvPluginHost& operator=(const LilvPluginHost&) = delete;

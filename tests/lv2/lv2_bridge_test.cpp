@@ -26,8 +26,8 @@ namespace fs = std::filesystem;
 std::string bundlePath() { return buildDir() + "/ADSR.lv2"; }
 std::string uri(const std::string& flavour) { return ADSR_URI_BASE + flavour; }
 
-const LilvWorld& sharedWorld() {
-    static const LilvWorld world({bundlePath()});
+const Lv2World& sharedWorld() {
+    static const Lv2World world({bundlePath()});
     return world;
 }
 
@@ -262,8 +262,8 @@ TEST(Lv2Bridge, BrokenBundlesFailInInstantiateWithAMessage) {
     };
     for (const Breakage& breakage : breakages) {
         SCOPED_TRACE(breakage.name);
-        const LilvWorld world({bundlePath()},
-                              [&](const std::string& folder) { breakage.breakIt(folder + "ADSR.lv2"); });
+        const Lv2World world({bundlePath()},
+                             [&](const std::string& folder) { breakage.breakIt(folder + "ADSR.lv2"); });
         if (std::string(breakage.message).empty()) {
             // Without its index the binary lists no plug-in: lilv cannot find a descriptor.
             const LilvPlugin* plugin = world.plugin(uri("midi"));

@@ -39,7 +39,7 @@ void expectNothingCounted(const Counted& counted) {
 }
 
 TEST(Lv2Realtime, MidiRunsAllocateAndLockNothing) {
-    const LilvWorld world({buildDir() + "/ADSR.lv2"});
+    const Lv2World world({buildDir() + "/ADSR.lv2"});
     for (const char* flavour : {"midi", "amp"}) {
         SCOPED_TRACE(flavour);
         // Slices of 256: blocks up to 4096 are split inside run.
@@ -63,7 +63,7 @@ TEST(Lv2Realtime, MidiRunsAllocateAndLockNothing) {
 }
 
 TEST(Lv2Realtime, GateRunsAllocateAndLockNothing) {
-    const LilvWorld world({buildDir() + "/ADSR.lv2"});
+    const Lv2World world({buildDir() + "/ADSR.lv2"});
     LilvPluginHost host(world, std::string(ADSR_URI_BASE) + "gate", {});
     ASSERT_NE(host.instance(), nullptr) << host.messages();
     std::vector<float> gate(100000, 0.0f);
