@@ -44,6 +44,9 @@ void fillHeld(float* out, uint32_t frames, float value) noexcept {
     for (; i < frames; ++i) out[i] = value;
 }
 
+// Room kept free while adding notes or edges: one note or edge, and every stream end due.
+int32_t reserveFor(size_t parameters) { return 3 + static_cast<int32_t>(parameters); }
+
 int32_t pinWithRole(const describe::ModuleDescription& module, Role role) {
     const PinDescription* pin = module.inputWithRole(role);
     return pin == nullptr ? -1 : pin->id;
@@ -273,9 +276,6 @@ int32_t Bridge::addSourceEvents(uint32_t runStart, int32_t length) noexcept {
     if (gatePort >= 0 || resetPort >= 0) return addEdgeEvents(runStart, length);
     return length;
 }
-
-// Room kept free while adding notes or edges: one note or edge, and every stream end due.
-static int32_t reserveFor(size_t parameters) { return 3 + static_cast<int32_t>(parameters); }
 
 int32_t Bridge::addMidiEvents(uint32_t runStart, int32_t length) noexcept {
     const auto* sequence = static_cast<const LV2_Atom_Sequence*>(ports[static_cast<size_t>(midiPort)]);
