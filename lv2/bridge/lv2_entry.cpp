@@ -76,7 +76,7 @@ struct DescriptorTable {
 
 }  // namespace kvx::lv2
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
     static const kvx::lv2::DescriptorTable table;
     return index < table.descriptors.size() ? &table.descriptors[index] : nullptr;
 }
