@@ -5,7 +5,9 @@
 // and "all notes off" do what the bridge promises; broken bundles fail in instantiate with a
 // message, and the host carries on.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -112,7 +114,8 @@ TEST(Lv2Bridge, ThePortsFloatMappedOnceIsThePinValue) {
     const float attack = 0.015f, decay = 0.4f, release = 0.8f;
     auto pin = [](float seconds) {
         char text[32];
-        std::snprintf(text, sizeof text, "%.9g", static_cast<float>(0.25 * std::log10(double(seconds)) + 0.75));
+        std::snprintf(text, sizeof text, "%.9g",
+                      static_cast<float>(0.25 * std::log10(double(seconds)) + 0.75));
         return std::string(text);
     };
     const std::vector<std::string> common{"--sustain", "0.3", "--note", "100smp:30000smp"};
@@ -233,6 +236,46 @@ TEST(Lv2Bridge, TheGateFlavourFollowsItsInputsEdgesAtTheirFrames) {
     EXPECT_EQ(
         firstDifference(host.run(20000, randomBlocks(11, 300), {}, {{"gate", gate}}).at("output"), expected),
         "");
+}
+
+void writeFloatWav(const std::string& path, const std::vector<float>& samples) {
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << path;
+    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+}
+
+TEST(Lv2Bridge, AModuleWithoutAGatePlaysAsAnAudioPlugin) {
+    // The example VCA (output = input x control x level in dB): its audio plug-in with two audio
+    // inputs and a level control gives kvx render's samples for the same input files and level.
+    ScratchFolder folder;
+    ASSERT_EQ(runKvx({"lv2", testModulePath("VCA"), "--out", folder.path("VCA.lv2"), "--quiet"}).status, 0);
+    const int64_t length = 6000;
+    std::vector<float> input(length), control(length);
+    for (int64_t n = 0; n < length; ++n) {
+        input[n] = static_cast<float>(0.8 * std::sin(0.05 * static_cast<double>(n)));
+        control[n] = static_cast<float>(n) / static_cast<float>(length);
+    }
+    writeFloatWav(folder.path("input.wav"), input);
+    writeFloatWav(folder.path("control.wav"), control);
+    const ToolRun run =
+        runKvx({"render", testModulePath("VCA"), "--input", "input=" + folder.path("input.wav"), "--input",
+                "control=" + folder.path("control.wav"), "--set", "level=-6", "--format", "float", "--out",
+                folder.path("render.wav")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<float> expected = readWav(folder.path("render.wav")).samples;
+
+    const Lv2World world({folder.path("VCA.lv2")});
+    LilvPluginHost host(world, "https://kvx.example.org/modules/vca/audio", {});
+    ASSERT_NE(host.instance(), nullptr) << host.messages();
+    host.setControl("level", -6.0f);
+    const auto outputs = host.run(length, randomBlocks(2, 500), {}, {{"input", input}, {"control", control}});
+    EXPECT_EQ(firstDifference(outputs.at("output"), expected), "");
+    EXPECT_GT(*std::max_element(expected.begin(), expected.end()), 0.3f);
 }
 
 // Broken bundles: instantiate returns null with a message in the host's log.
