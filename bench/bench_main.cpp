@@ -1,10 +1,12 @@
 // The benchmark program: runs the correctness guards, records their figures (moving samples,
-// memory per instance) in the benchmark context, then runs the timed cases.
+// memory per instance, the LV2 plug-ins over block sizes) in the benchmark context, then runs the
+// timed cases.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <string>
 
+#include "bench/bench_lv2.h"
 #include "bench/guards.h"
 
 int main(int argc, char** argv) {
@@ -25,6 +27,20 @@ int main(int argc, char** argv) {
     benchmark::AddCustomContext("object_bytes", std::to_string(figures.objectBytes));
     benchmark::AddCustomContext("allocations_after_creation",
                                 std::to_string(figures.allocationsAfterCreation));
+
+    // The LV2 bridge must not change by one bit with the host's block size; Faust's may.
+    const kvx::bench::Lv2BlockStudy lv2 = kvx::bench::studyLv2BlockSizes();
+    if (!lv2.bridgeIdentical) {
+        std::fprintf(stderr,
+                     "guard failed: the LV2 bridge's note differs between runs of 1, 64 and 512 frames\n");
+        return 1;
+    }
+    benchmark::AddCustomContext("lv2_bridge_onset", std::to_string(lv2.bridgeOnset));
+    for (const auto& [block, onset] : lv2.faustOnset)
+        benchmark::AddCustomContext("lv2_faust_onset_" + std::to_string(block), std::to_string(onset));
+    for (const auto& [block, largest] : lv2.faustLargestDifference)
+        benchmark::AddCustomContext("lv2_faust_largest_difference_" + std::to_string(block),
+                                    std::to_string(largest));
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

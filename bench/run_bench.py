@@ -131,6 +131,11 @@ def main():
     juce_buffer = per_second("peer/juce_applyEnvelopeToBuffer")
     faust = per_second("peer/faust_adsre")
     perfect_note = floor * note_moving / NOTE_SECONDS
+    # The envelope as LV2 hosts play it: the bridge binary of ADSR.lv2 in a lilv host.
+    lv2_note = per_second("lv2/bridge_note")
+    lv2_note_256 = per_second("lv2/bridge_note_256")
+    lv2_asleep = median("lv2/bridge_run_while_asleep")
+    faust_lv2 = per_second("lv2/faust2lv2_adsre_note")
     perfect_voice = floor * voice_moving / VOICE_PERIOD_SECONDS  # one voice, per second of audio
     counts = sorted(int(name.rsplit("/", 1)[1]) for name in runs if name.startswith("voices/host_honouring_sleep/"))
     voices = {n: per_audio_second(f"voices/host_honouring_sleep/{n}") for n in counts}
@@ -155,6 +160,8 @@ def main():
         "juce_per_sample_vs_note": (lambda r: r >= 3.0, ">= 3x"),
         "voices_vs_perfect": (lambda r: r <= 1.15, "<= 1.15x"),
         "voices_4096_vs_perfect": (lambda r: r <= 1.25, "<= 1.25x"),
+        "lv2_note_256_vs_perfect": (lambda r: r <= 1.3, "<= 1.3x"),
+        "faust_lv2_vs_lv2_note": (lambda r: r >= 5.0, ">= 5x"),
         "instance_bytes": (lambda b: b <= 1024, "<= 1024"),
         "instance_allocations": (lambda a: a <= 2, "<= 2"),
         "allocations_after_creation": (lambda a: a == 0, "0"),
@@ -163,6 +170,12 @@ def main():
         "module_vs_floor": module / floor,
         "event_block_vs_moving_block": trigger_block / moving_block,
         "note_vs_perfect": note_pool / perfect_note,
+        "lv2_note_vs_perfect": lv2_note / perfect_note,
+        "lv2_note_256_vs_perfect": lv2_note_256 / perfect_note,
+        "lv2_run_while_asleep_ns": lv2_asleep,
+        "faust_lv2_vs_lv2_note": faust_lv2 / lv2_note,
+        "lv2_note_ns_per_audio_second": lv2_note,
+        "lv2_block_sizes": {key: context[key] for key in sorted(context) if key.startswith("lv2_")},
         "juce_per_sample_vs_note": juce_sample / note_pool,
         "juce_buffer_vs_note": juce_buffer / note_pool,
         "faust_vs_note": faust / note_pool,
@@ -251,6 +264,15 @@ def main():
             f"{results['juce_buffer_vs_note']:.2f}x module note", "", "peer/juce_applyEnvelopeToBuffer"),
         row("5 Faust en.adsre, same note", us(faust), "us/s of audio", f"{results['faust_vs_note']:.2f}x module note", "",
             "peer/faust_adsre"),
+        row("7 whole note through the LV2 bridge (midi flavour) in a lilv host, runs of 64", us(lv2_note), "us/s of audio",
+            f"{results['lv2_note_vs_perfect']:.2f}x perfect", "", "lv2/bridge_note"),
+        row("7 ... runs of 256", us(lv2_note_256), "us/s of audio", f"{results['lv2_note_256_vs_perfect']:.2f}x perfect",
+            target("lv2_note_256_vs_perfect"), "lv2/bridge_note_256"),
+        row("7 one 64-frame run while the module sleeps (lilv call included)", f"{lv2_asleep:.1f}", "ns/run", "", "",
+            "lv2/bridge_run_while_asleep"),
+        row("7 Faust en.adsre built by faust2lv2, same note, same host, runs of 64", us(faust_lv2), "us/s of audio",
+            f"{results['faust_lv2_vs_lv2_note']:.2f}x bridge note", target("faust_lv2_vs_lv2_note"),
+            "lv2/faust2lv2_adsre_note"),
         row("6 perfect engine: floor on one voice's moving samples", us(perfect_voice), "us/s of audio per voice",
             "1.00 (reference)", "", None),
     ]
@@ -289,6 +311,11 @@ def main():
     cache_text = ", ".join(f"{level} {size}" for level, size in cache_sizes.items())
     print(f"Processor: {results['processor']}; caches of CPU 0: {cache_text or 'unknown'}")
     print(f"Machine: {results['machine']}; {results['date']}")
+    print(f"LV2, note on at frame 1000 in runs of 1, 64 and 512 frames: the bridge's output is the same bit for bit "
+          f"(first moving sample {context['lv2_bridge_onset']}); Faust's gate is a control port read once a run, so its "
+          f"note starts at {context['lv2_faust_onset_1']}, {context['lv2_faust_onset_64']} and "
+          f"{context['lv2_faust_onset_512']} (largest difference from runs of 1: "
+          f"{float(context['lv2_faust_largest_difference_64']):.3g} and {float(context['lv2_faust_largest_difference_512']):.3g})")
     print("Targets: all met" if not failed else f"Targets FAILED: {', '.join(failed)}")
     with open(os.path.join(args.results, "latest.json"), "w") as f:
         json.dump(results, f, indent=2)

@@ -10,5 +10,6 @@ void addListCommand(CLI::App& app, int& exitStatus);
 void addInfoCommand(CLI::App& app, int& exitStatus);
 void addRenderCommand(CLI::App& app, int& exitStatus);
 void addValidateCommand(CLI::App& app, int& exitStatus);
+void addLv2Command(CLI::App& app, int& exitStatus);
 
 }  // namespace kvx::cli

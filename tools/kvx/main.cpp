@@ -5,7 +5,7 @@
 #include "tools/kvx/commands.h"
 
 int main(int argc, char** argv) {
-    CLI::App app{"kvx: list, inspect, render and validate .kvx module libraries", "kvx"};
+    CLI::App app{"kvx: list, inspect, render and validate .kvx module libraries, and make LV2 bundles of them", "kvx"};
     app.set_version_flag("--version", "kvx " KVX_VERSION_STRING);
     app.require_subcommand(1);
     int exitStatus = 0;
@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     kvx::cli::addInfoCommand(app, exitStatus);
     kvx::cli::addRenderCommand(app, exitStatus);
     kvx::cli::addValidateCommand(app, exitStatus);
+    kvx::cli::addLv2Command(app, exitStatus);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

@@ -39,6 +39,14 @@ std::string defaultPluginPath() {
     return beside.string();
 }
 
+std::string lv2BridgePath() {
+    std::error_code error;
+    const fs::path beside = toolFolder() / "lv2/kvx-lv2-bridge.so";
+    const fs::path installed = installedModuleFolder() / "lv2/kvx-lv2-bridge.so";
+    if (!fs::exists(beside, error) && fs::exists(installed, error)) return installed.string();
+    return beside.string();
+}
+
 std::vector<describe::ModuleFolder> modulePath() {
     std::vector<describe::ModuleFolder> folders;
     if (const char* path = std::getenv("KVX_PATH")) {

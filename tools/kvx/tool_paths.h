@@ -14,6 +14,10 @@ namespace kvx::cli {
 // ADSR.kvx in the tool's folder (a build tree), else in the installed module folder.
 std::string defaultPluginPath();
 
+// The LV2 bridge binary `kvx lv2` copies into bundles: lv2/ in the tool's folder (a build tree),
+// else lv2/ in the installed module folder.
+std::string lv2BridgePath();
+
 // Folders searched for modules, in order: each entry of KVX_PATH (colon-separated),
 // ~/.local/lib/kvx, the installed module folder (<prefix>/<libdir>/kvx next to <prefix>/bin),
 // and the tool's own folder when it holds module descriptions (a build tree).

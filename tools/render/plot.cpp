@@ -288,6 +288,7 @@ private:
                                    {2, "module asleep"},
                                    {3, "streaming starts"},
                                    {4, "streaming stops"}};
+        if (!data.hasModuleReports) items.erase(items.begin() + 2, items.end());
         if (!data.hasGate) items.erase(items.begin() + 1);
         double widthSum = 0.0;
         for (const Item& item : items) widthSum += 26 + textWidth(cr, item.label, 11) + 16;

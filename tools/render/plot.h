@@ -17,6 +17,9 @@ struct PlotData {
     int32_t rate = 48000;
     std::vector<StreamSpan> gates;
     bool hasGate = true;  // the module has a gate input (else no gate in the legend)
+    // The host saw the module's sleep and streaming reports (else none in the legend: a plug-in
+    // host sees only the output).
+    bool hasModuleReports = true;
     std::vector<StreamMark> marks;
     std::vector<StreamSpan> sleeping;
     std::vector<SegmentChange> segments;

@@ -1,0 +1,51 @@
+// A lean LV2 host on liblilv for the benchmarks: one world over the benchmark's LV2 path (the
+// envelope's bundle and Faust's en.adsre built by faust2lv2), plug-ins instantiated with a URID
+// map and buf-size options, ports by symbol, MIDI note events for the next run, and runs.
+#pragma once
+
+#include <lilv/lilv.h>
+#include <lv2/options/options.h>
+#include <lv2/urid/urid.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kvx::bench {
+
+inline constexpr const char* LV2_MIDI_URI = "https://kvx.example.org/modules/adsr/midi";
+inline constexpr const char* FAUST_LV2_URI = "https://faustlv2.bitbucket.io/faust_adsre";
+
+class Lv2Plugin {
+public:
+    // Loads the world once (LV2_PATH is set to the benchmark's folder) and instantiates `uri`
+    // at the benchmark's rate, offering blocks up to `maxBlock`. Exits with a message when the
+    // plug-in cannot be had.
+    Lv2Plugin(const std::string& uri, int32_t maxBlock);
+    ~Lv2Plugin();
+    Lv2Plugin(const Lv2Plugin&) = delete;
+    Lv2Plugin& operator=(const Lv2Plugin&) = delete;
+
+    void setControl(const std::string& symbol, float value);
+    const float* audio(const std::string& symbol);
+    // A note on (or off) at `frame` of the next run; the run clears them.
+    void note(uint32_t frame, bool on);
+    void run(uint32_t frames);
+
+private:
+    LilvInstance* instance = nullptr;
+    const LilvPlugin* plugin = nullptr;
+    std::vector<std::string> uris;
+    LV2_URID_Map map{};
+    int32_t maxBlockLength;
+    std::vector<LV2_Options_Option> options;
+    std::map<std::string, uint32_t> ports;
+    std::map<uint32_t, float> controls;
+    std::map<uint32_t, std::vector<float>> buffers;
+    std::vector<uint64_t> sequence;  // 8-byte aligned atom sequence
+    uint32_t sequenceType = 0, midiType = 0;
+    bool hasMidi = false;
+};
+
+}  // namespace kvx::bench

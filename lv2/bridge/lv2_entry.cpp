@@ -1,0 +1,82 @@
+// The bridge binary's one export, lv2_descriptor: a descriptor per plug-in listed in the index of
+// the bundle the binary sits in (found from the binary's own path), all served by Bridge.
+#include <dlfcn.h>
+#include <lv2/core/lv2.h>
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "lv2/bridge/bridge.h"
+#include "lv2/layout/bundle_index.h"
+
+namespace kvx::lv2 {
+
+namespace {
+
+LV2_Handle instantiate(const LV2_Descriptor* descriptor, double sampleRate, const char* bundlePath,
+                       const LV2_Feature* const* features) {
+    const HostFeatures host = HostFeatures::from(features);
+    const std::string uri = descriptor->URI;
+    try {
+        return new Bridge(bundlePath != nullptr ? bundlePath : "", uri, sampleRate, host);
+    } catch (const std::exception& error) {
+        host.error("kvx-lv2: " + uri + ": " + error.what());
+    } catch (...) {
+        host.error("kvx-lv2: " + uri + ": unknown error");
+    }
+    return nullptr;
+}
+
+void connectPort(LV2_Handle instance, uint32_t port, void* data) {
+    static_cast<Bridge*>(instance)->connect(port, data);
+}
+
+void activate(LV2_Handle instance) {
+    try {
+        static_cast<Bridge*>(instance)->activate();
+    } catch (const std::exception& error) {
+        // Nothing to report to: the instance plays silence until it can be created again.
+        std::fprintf(stderr, "kvx-lv2: cannot start the module again: %s\n", error.what());
+    }
+}
+
+void run(LV2_Handle instance, uint32_t frames) { static_cast<Bridge*>(instance)->run(frames); }
+
+void deactivate(LV2_Handle) {}
+
+void cleanup(LV2_Handle instance) { delete static_cast<Bridge*>(instance); }
+
+const void* extensionData(const char*) { return nullptr; }
+
+// The plug-ins of this binary's bundle, read once when a host first asks.
+struct DescriptorTable {
+    std::vector<std::string> uris;
+    std::vector<LV2_Descriptor> descriptors;
+
+    DescriptorTable() {
+        Dl_info self{};
+        if (dladdr(reinterpret_cast<void*>(&instantiate), &self) == 0 || self.dli_fname == nullptr) return;
+        const std::string bundle = std::filesystem::path(self.dli_fname).parent_path().string();
+        try {
+            for (const IndexedPlugin& plugin : readBundleIndex(bundle).plugins) uris.push_back(plugin.uri);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "kvx-lv2: %s\n", error.what());
+            uris.clear();
+        }
+        for (const std::string& uri : uris)
+            descriptors.push_back(LV2_Descriptor{uri.c_str(), instantiate, connectPort, activate, run,
+                                                 deactivate, cleanup, extensionData});
+    }
+};
+
+}  // namespace
+
+}  // namespace kvx::lv2
+
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+    static const kvx::lv2::DescriptorTable table;
+    return index < table.descriptors.size() ? &table.descriptors[index] : nullptr;
+}

@@ -1,0 +1,36 @@
+// The Turtle of a bundle: manifest.ttl (every plug-in's URI, binary and data file) and the data
+// file with each plug-in's name, licence, maintainer, version, features and ports, written from
+// the modules' descriptions and the port layouts the bridge binary uses.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "lv2/layout/plugin_layout.h"
+
+namespace kvx::lv2 {
+
+// Who publishes the plug-ins and which version they are (KvxProject.cmake, project()).
+struct Publisher {
+    std::string maintainerName;
+    std::string maintainerEmail;
+    std::string homepage;
+    int minorVersion = 0;
+    int microVersion = 0;
+};
+Publisher projectPublisher();
+
+struct PluginEntry {
+    std::string uri;
+    const describe::ModuleDescription* module = nullptr;
+    PluginLayout layout;
+};
+
+std::string manifestTurtle(const std::vector<PluginEntry>& plugins, const std::string& binary,
+                           const std::string& dataFile);
+std::string pluginTurtle(const std::vector<PluginEntry>& plugins, const Publisher& publisher);
+
+// A number as a Turtle literal that reads back as the same double ("0.1", "10.0", "1e-05").
+std::string turtleNumber(double value);
+
+}  // namespace kvx::lv2

@@ -1,0 +1,209 @@
+// The lilv test host.
+#include "tests/lv2/lilv_host.h"
+
+#include <gtest/gtest.h>
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/midi/midi.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+namespace kvx::test {
+
+namespace {
+
+// The largest block any test runs.
+constexpr int32_t BUFFER_FRAMES = 8192;
+
+}  // namespace
+
+Lv2World::Lv2World(const std::vector<std::string>& bundles,
+                   const std::function<void(const std::string& folder)>& prepare) {
+    for (const std::string& bundle : bundles)
+        std::filesystem::copy(bundle, folder.path(std::filesystem::path(bundle).filename().string()),
+                              std::filesystem::copy_options::recursive);
+    if (prepare) prepare(folder.path(""));
+    setenv("LV2_PATH", folder.path("").c_str(), 1);
+    lilvWorld = lilv_world_new();
+    lilv_world_load_all(lilvWorld);
+}
+
+Lv2World::~Lv2World() { lilv_world_free(lilvWorld); }
+
+const LilvPlugin* Lv2World::plugin(const std::string& uri) const {
+    LilvNode* node = lilv_new_uri(lilvWorld, uri.c_str());
+    const LilvPlugin* found = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(lilvWorld), node);
+    lilv_node_free(node);
+    return found;
+}
+
+LV2_URID LilvPluginHost::mapUri(LV2_URID_Map_Handle handle, const char* uri) {
+    auto& uris = *static_cast<std::vector<std::string>*>(handle);
+    for (size_t i = 0; i < uris.size(); ++i)
+        if (uris[i] == uri) return static_cast<LV2_URID>(i + 1);
+    uris.emplace_back(uri);
+    return static_cast<LV2_URID>(uris.size());
+}
+
+int LilvPluginHost::logVprintf(LV2_Log_Handle handle, LV2_URID, const char* format, va_list args) {
+    char text[1024];
+    const int written = std::vsnprintf(text, sizeof text, format, args);
+    static_cast<LilvPluginHost*>(handle)->logged += text;
+    return written;
+}
+
+int LilvPluginHost::logPrintf(LV2_Log_Handle handle, LV2_URID type, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int written = logVprintf(handle, type, format, args);
+    va_end(args);
+    return written;
+}
+
+LilvPluginHost::LilvPluginHost(const Lv2World& world, const std::string& uri, const Options& chosen)
+    : plugin(world.plugin(uri)), maxBlock(chosen.maxBlock) {
+    if (plugin == nullptr) {
+        ADD_FAILURE() << "lilv does not know " << uri;
+        return;
+    }
+    uris.reserve(64);
+    map = LV2_URID_Map{&uris, mapUri};
+    log = LV2_Log_Log{this, logPrintf, logVprintf};
+    featureStore.reserve(3);
+    if (chosen.offerMap) featureStore.push_back(LV2_Feature{LV2_URID__map, &map});
+    if (chosen.offerLog) featureStore.push_back(LV2_Feature{LV2_LOG__log, &log});
+    if (chosen.maxBlock > 0) {
+        options.push_back(LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0,
+                                             mapUri(&uris, LV2_BUF_SIZE__maxBlockLength), sizeof(int32_t),
+                                             mapUri(&uris, LV2_ATOM__Int), &maxBlock});
+        options.push_back(LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr});
+        featureStore.push_back(LV2_Feature{LV2_OPTIONS__options, options.data()});
+    }
+    for (const LV2_Feature& feature : featureStore) features.push_back(&feature);
+    features.push_back(nullptr);
+    lilvInstance = lilv_plugin_instantiate(plugin, chosen.sampleRate, features.data());
+    if (lilvInstance == nullptr) return;
+
+    ::LilvWorld* w = world.world();
+    LilvNode* controlClass = lilv_new_uri(w, LV2_CORE__ControlPort);
+    LilvNode* atomClass = lilv_new_uri(w, LV2_ATOM__AtomPort);
+    LilvNode* inputClass = lilv_new_uri(w, LV2_CORE__InputPort);
+    const uint32_t count = lilv_plugin_get_num_ports(plugin);
+    std::vector<float> defaults(count, 0.0f);
+    lilv_plugin_get_port_ranges_float(plugin, nullptr, nullptr, defaults.data());
+    for (uint32_t index = 0; index < count; ++index) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, index);
+        const std::string symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
+        if (lilv_port_is_a(plugin, port, controlClass)) {
+            controls[index] = defaults[index];
+            lilv_instance_connect_port(lilvInstance, index, &controls[index]);
+        } else if (lilv_port_is_a(plugin, port, atomClass)) {
+            sequence.assign(BUFFER_FRAMES, 0);
+            midiPort = index;
+            lilv_instance_connect_port(lilvInstance, index, sequence.data());
+        } else {
+            audio[index].assign(BUFFER_FRAMES, 0.0f);
+            lilv_instance_connect_port(lilvInstance, index, audio[index].data());
+            (lilv_port_is_a(plugin, port, inputClass) ? audioInputs : audioOutputs)
+                .emplace_back(symbol, index);
+        }
+    }
+    lilv_node_free(controlClass);
+    lilv_node_free(atomClass);
+    lilv_node_free(inputClass);
+    lilv_instance_activate(lilvInstance);
+}
+
+LilvPluginHost::~LilvPluginHost() {
+    if (lilvInstance != nullptr) {
+        lilv_instance_deactivate(lilvInstance);
+        lilv_instance_free(lilvInstance);
+    }
+}
+
+uint32_t LilvPluginHost::portCount() const {
+    return plugin == nullptr ? 0 : lilv_plugin_get_num_ports(plugin);
+}
+
+uint32_t LilvPluginHost::portIndex(const std::string& symbol) const {
+    for (uint32_t index = 0; index < portCount(); ++index) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, index);
+        if (symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) return index;
+    }
+    ADD_FAILURE() << "no port " << symbol;
+    std::abort();
+}
+
+float& LilvPluginHost::control(const std::string& symbol) { return controls.at(portIndex(symbol)); }
+
+void LilvPluginHost::setControl(const std::string& symbol, float value) { control(symbol) = value; }
+
+std::map<std::string, std::vector<float>> LilvPluginHost::run(
+    int64_t length, const std::function<int32_t(int64_t)>& nextBlock, const std::vector<MidiAt>& midi,
+    const std::map<std::string, std::vector<float>>& inputs,
+    const std::function<void(int64_t)>& beforeBlock) {
+    std::map<std::string, std::vector<float>> outputs;
+    for (const auto& [symbol, index] : audioOutputs) outputs[symbol].reserve(static_cast<size_t>(length));
+    const LV2_URID sequenceType = mapUri(&uris, LV2_ATOM__Sequence);
+    const LV2_URID midiType = mapUri(&uris, LV2_MIDI__MidiEvent);
+    size_t nextMessage = 0;
+    for (int64_t start = 0; start < length;) {
+        const int32_t frames = std::min<int32_t>(nextBlock(length - start), BUFFER_FRAMES);
+        const int64_t end = std::min<int64_t>(start + frames, length);
+        const auto count = static_cast<uint32_t>(end - start);
+        if (beforeBlock) beforeBlock(start);
+        if (midiPort >= 0) {
+            auto* base = reinterpret_cast<uint8_t*>(sequence.data());
+            auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(base);
+            seq->atom.type = sequenceType;
+            seq->body.unit = 0;
+            seq->body.pad = 0;
+            uint32_t size = sizeof(LV2_Atom_Sequence_Body);
+            for (; nextMessage < midi.size() && midi[nextMessage].frame < end; ++nextMessage) {
+                auto* event = reinterpret_cast<LV2_Atom_Event*>(base + sizeof(LV2_Atom) + size);
+                event->time.frames = midi[nextMessage].frame - start;
+                event->body.size = 3;
+                event->body.type = midiType;
+                auto* bytes = reinterpret_cast<uint8_t*>(event + 1);
+                bytes[0] = midi[nextMessage].status;
+                bytes[1] = midi[nextMessage].data1;
+                bytes[2] = midi[nextMessage].data2;
+                size += lv2_atom_pad_size(sizeof(LV2_Atom_Event) + 3);
+            }
+            seq->atom.size = size;
+        }
+        for (const auto& [symbol, index] : audioInputs) {
+            std::vector<float>& buffer = audio[index];
+            auto given = inputs.find(symbol);
+            for (uint32_t i = 0; i < count; ++i)
+                buffer[i] = given == inputs.end() ? 0.0f : given->second[static_cast<size_t>(start) + i];
+        }
+        if (onRunStart) onRunStart();
+        lilv_instance_run(lilvInstance, count);
+        if (onRunEnd) onRunEnd();
+        for (const auto& [symbol, index] : audioOutputs)
+            outputs[symbol].insert(outputs[symbol].end(), audio[index].begin(), audio[index].begin() + count);
+        start = end;
+    }
+    return outputs;
+}
+
+std::function<int32_t(int64_t)> fixedBlocks(int32_t size) {
+    return [size](int64_t) { return size; };
+}
+
+std::function<int32_t(int64_t)> randomBlocks(uint32_t seed, int32_t largest) {
+    auto generator = std::make_shared<std::mt19937>(seed);
+    return [generator, largest](int64_t) {
+        return 1 + static_cast<int32_t>((*generator)() % static_cast<uint32_t>(largest));
+    };
+}
+
+}  // namespace kvx::test

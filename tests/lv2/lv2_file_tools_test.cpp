@@ -1,0 +1,131 @@
+// The gate flavour driven from a WAV file by the file tools of Debian's LV2 ecosystem, lv2apply
+// (lilv-utils) and lv2file: the envelope they write is bit for bit the one `kvx render` writes for
+// the same gate times and pin values. And `kvx lv2` as a person runs it.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_paths.h"
+#include "tests/support/tool_runner.h"
+
+namespace kvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* GATE_URI = "https://kvx.example.org/modules/adsr/gate";
+constexpr int RATE = 48000;
+constexpr int64_t LENGTH = 40000;
+
+void writeGate(const std::string& path) {
+    std::vector<float> gate(LENGTH, 0.0f);
+    std::fill(gate.begin() + 1234, gate.begin() + 20000, 1.0f);
+    std::fill(gate.begin() + 25000, gate.begin() + 30001, 0.75f);
+    SF_INFO info{};
+    info.samplerate = RATE;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_writef_float(file, gate.data(), LENGTH);
+    sf_close(file);
+}
+
+// What the gate file says, as kvx render notes, with the same pin values: 10 ms (0.25) attack,
+// 100 ms (0.5) decay and release, sustain 0.3.
+std::vector<float> renderExpected(const ScratchFolder& folder) {
+    const ToolRun run = runKvx({"render",    adsrLibraryPath(),
+                                "--attack",  "0.25",
+                                "--decay",   "0.5",
+                                "--sustain", "0.3",
+                                "--release", "0.5",
+                                "--note",    "1234smp:20000smp",
+                                "--note",    "25000smp:30001smp",
+                                "--length",  std::to_string(LENGTH) + "smp",
+                                "--format",  "float",
+                                "--out",     folder.path("render.wav")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return readWav(folder.path("render.wav")).samples;
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+class FileTools : public ::testing::Test {
+protected:
+    void SetUp() override {
+#if defined(KVX_SANITIZED_BUILD)
+        // The tools are not built with the sanitizers and cannot load a plug-in that is.
+        GTEST_SKIP() << "lv2apply and lv2file cannot load a sanitizer build of the bridge";
+#endif
+        fs::create_directories(folder.path("path"));
+        fs::copy(buildDir() + "/ADSR.lv2", folder.path("path/ADSR.lv2"), fs::copy_options::recursive);
+        writeGate(folder.path("gate.wav"));
+        expected = renderExpected(folder);
+        ASSERT_EQ(expected.size(), static_cast<size_t>(LENGTH));
+    }
+    std::vector<std::string> environment() const { return {"LV2_PATH=" + folder.path("path")}; }
+
+    ScratchFolder folder;
+    std::vector<float> expected;
+};
+
+TEST_F(FileTools, Lv2applyWritesTheRendersEnvelope) {
+    const ToolRun run =
+        runProgram({"lv2apply", "-i", folder.path("gate.wav"), "-o", folder.path("out.wav"), "-c", "attack",
+                    "0.01", "-c", "decay", "0.1", "-c", "sustain", "0.3", "-c", "release", "0.1", GATE_URI},
+                   environment());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(sameBits(readWav(folder.path("out.wav")).samples, expected));
+}
+
+TEST_F(FileTools, Lv2fileWritesTheRendersEnvelopeInAnyChunkSize) {
+    for (const char* chunk : {"512", "17"}) {
+        SCOPED_TRACE(chunk);
+        const ToolRun run = runProgram(
+            {"lv2file", "-i", folder.path("gate.wav"), "-o", folder.path("out.wav"), "-b", chunk, "-p",
+             "attack:0.01", "-p", "decay:0.1", "-p", "sustain:0.3", "-p", "release:0.1", GATE_URI},
+            environment());
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(sameBits(readWav(folder.path("out.wav")).samples, expected));
+        fs::remove(folder.path("out.wav"));
+    }
+}
+
+TEST(KvxLv2, AModuleWithoutAGateBecomesAudioAndCvPlugins) {
+    ScratchFolder folder;
+    const ToolRun run = runKvx({"lv2", testModulePath("VCA"), "--out", folder.path("VCA.lv2")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("https://kvx.example.org/modules/vca/audio"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("https://kvx.example.org/modules/vca/cv"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("/midi"), std::string::npos) << run.out;
+    for (const char* file :
+         {"manifest.ttl", "VCA.ttl", "VCA.kvx", "VCA.kvx.json", "kvx-lv2.json", "kvx-lv2-bridge.so"})
+        EXPECT_TRUE(fs::exists(folder.path(std::string("VCA.lv2/") + file))) << file;
+    // Written again over itself: the bundle is replaced, not refused.
+    EXPECT_EQ(runKvx({"lv2", testModulePath("VCA"), "--out", folder.path("VCA.lv2"), "--quiet"}).status, 0);
+}
+
+TEST(KvxLv2, RefusesWhatCannotPlayOrWhereItWouldOverwriteSomethingElse) {
+    ScratchFolder folder;
+    // A library whose module is not the one its (built-in) description names.
+    ToolRun run = runKvx({"lv2", KVX_RENDER_OTHER_MODULE, "--out", folder.path("Other.lv2")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot create module \"KV ADSR4\""), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(folder.path("Other.lv2")));
+    // A folder with other things in it.
+    fs::create_directories(folder.path("notes"));
+    writeFile(folder.path("notes/todo.txt"), "");
+    run = runKvx({"lv2", adsrLibraryPath(), "--out", folder.path("notes")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("neither empty nor a bundle"), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(folder.path("notes/todo.txt")), "");
+}
+
+}  // namespace
+}  // namespace kvx::test
