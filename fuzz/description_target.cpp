@@ -11,19 +11,12 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/invariant_check.h"
 #include "tools/describe/description_reader.h"
 #include "tools/describe/user_value.h"
 
 namespace kvx::fuzz {
 namespace {
-
-#define DESCRIPTION_CHECK(condition)                                    \
-    do {                                                                \
-        if (!(condition)) {                                             \
-            std::fprintf(stderr, "invariant broken: %s\n", #condition); \
-            std::abort();                                               \
-        }                                                               \
-    } while (0)
 
 bool isSymbol(const std::string& text) {
     if (text.empty() || std::isdigit(static_cast<unsigned char>(text[0]))) return false;
@@ -33,29 +26,29 @@ bool isSymbol(const std::string& text) {
 }
 
 void checkPin(const describe::PinDescription& pin) {
-    DESCRIPTION_CHECK(pin.id >= 0);
-    DESCRIPTION_CHECK(isSymbol(pin.symbol));
-    DESCRIPTION_CHECK(!pin.name.empty());
-    if (pin.minimum && pin.maximum) DESCRIPTION_CHECK(*pin.minimum <= *pin.maximum);
+    FUZZ_CHECK(pin.id >= 0);
+    FUZZ_CHECK(isSymbol(pin.symbol));
+    FUZZ_CHECK(!pin.name.empty());
+    if (pin.minimum && pin.maximum) FUZZ_CHECK(*pin.minimum <= *pin.maximum);
     if (pin.defaultValue && pin.datatype != describe::Datatype::Bool) {
-        if (pin.minimum) DESCRIPTION_CHECK(*pin.defaultValue >= *pin.minimum);
-        if (pin.maximum) DESCRIPTION_CHECK(*pin.defaultValue <= *pin.maximum);
+        if (pin.minimum) FUZZ_CHECK(*pin.defaultValue >= *pin.minimum);
+        if (pin.maximum) FUZZ_CHECK(*pin.defaultValue <= *pin.maximum);
     }
     const bool logarithmic = pin.scale == describe::Scale::Logarithmic ||
                              (pin.mapping && pin.mapping->kind == describe::Mapping::Kind::Logarithmic);
     if (logarithmic) {
-        DESCRIPTION_CHECK(pin.minimum && *pin.minimum > 0.0);
+        FUZZ_CHECK(pin.minimum && *pin.minimum > 0.0);
         // A logarithmic pin's described values have a logarithm: not NaN. (A huge scale may still
         // round a value to an infinite float: the description asked for it.)
         for (const auto& value : {pin.defaultValue, pin.minimum, pin.maximum})
             if (value && pin.datatype != describe::Datatype::Bool)
-                DESCRIPTION_CHECK(!std::isnan(describe::pinValueFor(pin, *value)));
+                FUZZ_CHECK(!std::isnan(describe::pinValueFor(pin, *value)));
     }
     if (pin.datatype == describe::Datatype::Bool) {
-        DESCRIPTION_CHECK(!pin.mapping && !pin.minimum && !pin.maximum);
-        if (pin.defaultValue) DESCRIPTION_CHECK(*pin.defaultValue == 0.0 || *pin.defaultValue == 1.0);
+        FUZZ_CHECK(!pin.mapping && !pin.minimum && !pin.maximum);
+        if (pin.defaultValue) FUZZ_CHECK(*pin.defaultValue == 0.0 || *pin.defaultValue == 1.0);
     }
-    if (!pin.isInput()) DESCRIPTION_CHECK(!pin.defaultValue && !pin.mapping);
+    if (!pin.isInput()) FUZZ_CHECK(!pin.defaultValue && !pin.mapping);
 }
 
 void readDescription(std::string_view text) {
@@ -63,18 +56,18 @@ void readDescription(std::string_view text) {
     try {
         description = describe::parseDescription(text, "fuzz.kvx.json");
     } catch (const describe::DescriptionError& error) {
-        DESCRIPTION_CHECK(std::string_view(error.what()).find('\n') == std::string_view::npos);
+        FUZZ_CHECK(std::string_view(error.what()).find('\n') == std::string_view::npos);
         return;
     }
-    DESCRIPTION_CHECK(!description.modules.empty());
+    FUZZ_CHECK(!description.modules.empty());
     for (size_t m = 0; m < description.modules.size(); ++m) {
         const describe::ModuleDescription& module = description.modules[m];
-        DESCRIPTION_CHECK(isSymbol(module.symbol));
-        DESCRIPTION_CHECK(description.find(module.id, module.subtype) == &module);
+        FUZZ_CHECK(isSymbol(module.symbol));
+        FUZZ_CHECK(description.find(module.id, module.subtype) == &module);
         for (size_t i = 0; i < module.pins.size(); ++i) {
             checkPin(module.pins[i]);
-            if (i > 0) DESCRIPTION_CHECK(module.pins[i - 1].id < module.pins[i].id);
-            DESCRIPTION_CHECK(module.pinBySymbol(module.pins[i].symbol) == &module.pins[i]);
+            if (i > 0) FUZZ_CHECK(module.pins[i - 1].id < module.pins[i].id);
+            FUZZ_CHECK(module.pinBySymbol(module.pins[i].symbol) == &module.pins[i]);
         }
     }
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/invariant_check.h"
 #include "interfaces/host_event.h"
 #include "tools/describe/description_reader.h"
 #include "tools/render/error.h"
@@ -20,14 +21,6 @@
 
 namespace kvx::fuzz {
 namespace {
-
-#define SCORE_CHECK(condition)                                          \
-    do {                                                                \
-        if (!(condition)) {                                             \
-            std::fprintf(stderr, "invariant broken: %s\n", #condition); \
-            std::abort();                                               \
-        }                                                               \
-    } while (0)
 
 const char OTHER_MODULE[] = R"({"format": 1, "modules": [{"id": "FUZZ", "subtype": 0, "symbol": "fuzz",
   "name": "Every kind of pin", "pins": [
@@ -57,18 +50,18 @@ const std::vector<render::RenderModule>& modules() {
 
 void checkPlan(const render::RenderPlan& plan, const render::RenderModule& module,
                const std::vector<render::ScheduledEvent>& events) {
-    SCORE_CHECK(plan.length > 0 && plan.length <= render::MAX_LENGTH_SAMPLES);
-    SCORE_CHECK(plan.tracks.size() == module.inputs.size());
+    FUZZ_CHECK(plan.length > 0 && plan.length <= render::MAX_LENGTH_SAMPLES);
+    FUZZ_CHECK(plan.tracks.size() == module.inputs.size());
     for (const render::InputTrack& track : plan.tracks) {
-        SCORE_CHECK(!track.points.empty());
+        FUZZ_CHECK(!track.points.empty());
         for (size_t i = 1; i < track.points.size(); ++i)
-            SCORE_CHECK(track.points[i - 1].sample <= track.points[i].sample);
+            FUZZ_CHECK(track.points[i - 1].sample <= track.points[i].sample);
     }
     for (size_t i = 0; i < events.size(); ++i) {
-        SCORE_CHECK(events[i].sample >= 0 && events[i].sample < plan.length);
-        if (i > 0) SCORE_CHECK(events[i - 1].sample <= events[i].sample);
+        FUZZ_CHECK(events[i].sample >= 0 && events[i].sample < plan.length);
+        if (i > 0) FUZZ_CHECK(events[i - 1].sample <= events[i].sample);
     }
-    SCORE_CHECK(!events.empty() && events.front().type == EV_GRAPH_BEGIN);
+    FUZZ_CHECK(!events.empty() && events.front().type == EV_GRAPH_BEGIN);
 }
 
 void readScore(const std::string& text, const render::RenderModule& module) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fuzz/byte_reader.h"
+#include "fuzz/invariant_check.h"
 #include "host/event_list.h"
 #include "host/plugin_library.h"
 #include "host/testkit/guarded_buffer.h"
@@ -39,16 +40,6 @@ using testkit::OutputMonitor;
 using testkit::OwedSamples;
 using testkit::OwedSpan;
 using testkit::RawHost;
-
-#define FUZZ_CHECK(condition, ...)                                      \
-    do {                                                                \
-        if (!(condition)) {                                             \
-            std::fprintf(stderr, "invariant broken: %s: ", #condition); \
-            std::fprintf(stderr, __VA_ARGS__);                          \
-            std::fprintf(stderr, "\n");                                 \
-            std::abort();                                               \
-        }                                                               \
-    } while (0)
 
 constexpr int32_t MAX_BLOCK = 4096;
 constexpr int32_t MAX_BLOCKS = 400;
