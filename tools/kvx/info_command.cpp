@@ -15,6 +15,7 @@
 #include "tools/describe/description_reader.h"
 #include "tools/describe/user_value.h"
 #include "tools/kvx/commands.h"
+#include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
 
 namespace kvx::cli {
@@ -27,7 +28,7 @@ constexpr int32_t PROBED_PIN_IDS = 1024;
 struct InfoOptions {
     std::string path;
     std::string id;  // empty: the description's only module, else "KV ADSR4"
-    int subtype = 0;
+    int32_t subtype = 0;
     std::string describe;
 };
 
@@ -148,21 +149,13 @@ void addInfoCommand(CLI::App& app, int& exitStatus) {
     options->path = defaultPluginPath();
     CLI::App* command = app.add_subcommand(
         "info", "Show a library's build info, whether a module can be created, and its pins");
-    command->add_option(
-        "plugin", options->path,
-        "Module library (.kvx), or a module's symbol or id from kvx list (default: the envelope, ADSR.kvx)");
-    command->add_option("--id", options->id,
-                        "Module id (default: the description's module, else \"KV ADSR4\")");
-    command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();
-    command->add_option("--describe", options->describe, "Description to use instead of PLUGIN.json");
+    addModuleArguments(*command, {.plugin = &options->path,
+                                  .id = &options->id,
+                                  .subtype = &options->subtype,
+                                  .describe = &options->describe});
     command->callback([options, &exitStatus] {
         InfoOptions chosen = *options;
-        const ModuleArgument named = resolveModuleArgument(chosen.path);
-        chosen.path = named.library;
-        if (chosen.id.empty() && !named.id.empty()) {
-            chosen.id = named.id;
-            chosen.subtype = named.subtype;
-        }
+        resolveModuleArguments(chosen.path, chosen.id, chosen.subtype, !chosen.id.empty());
         exitStatus = runInfo(chosen);
     });
 }

@@ -9,6 +9,7 @@
 #include "lv2/bundle/bundle_writer.h"
 #include "tools/describe/description_reader.h"
 #include "tools/kvx/commands.h"
+#include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
 
 namespace kvx::render {
@@ -58,10 +59,7 @@ void addLv2Command(CLI::App& app, int& exitStatus) {
         "lv2",
         "Write an LV2 bundle of a module library: one plug-in per module and flavour (midi, amp, "
         "gate, cv; audio for modules without a gate)");
-    command->add_option("plugin", options->plugin,
-                        "Module library (.kvx), or a module's symbol or id from kvx list (default: the "
-                        "envelope, ADSR.kvx)");
-    command->add_option("--describe", options->describe, "Description to use instead of PLUGIN.json");
+    addModuleArguments(*command, {.plugin = &options->plugin, .describe = &options->describe});
     command->add_option("--out", options->out, "The bundle folder to write, e.g. ~/.lv2/ADSR.lv2")
         ->required();
     command->add_flag("--quiet", options->quiet, "Print nothing when all goes well");

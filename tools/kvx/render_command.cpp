@@ -8,6 +8,7 @@
 
 #include "host/host_error.h"
 #include "tools/kvx/commands.h"
+#include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
 #include "tools/render/error.h"
 #include "tools/render/options.h"
@@ -32,13 +33,10 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
     options->plugin = defaultPluginPath();
     CLI::App* command = app.add_subcommand(
         "render", "Render a module to WAV, CSV and a plot (default: out/SYMBOL.wav, .csv, .png)");
-    command->add_option(
-        "plugin", options->plugin,
-        "Module library (.kvx), or a module's symbol or id from kvx list (default: the envelope, ADSR.kvx)");
-    command->add_option("--id", options->id,
-                        "Module id (default: the description's module, else \"KV ADSR4\")");
-    command->add_option("--subtype", options->subtype, "Module subtype (with --id)")->capture_default_str();
-    command->add_option("--describe", options->describe, "Description to use instead of PLUGIN.json");
+    addModuleArguments(*command, {.plugin = &options->plugin,
+                                  .id = &options->id,
+                                  .subtype = &options->subtype,
+                                  .describe = &options->describe});
     command->add_option("--out", options->out,
                         "WAV file to write, one channel per output ('-': standard output)");
     command->add_option("--csv", options->csv,
@@ -82,12 +80,7 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
         std::ostream& report = options->out == "-" || options->csv == "-" ? std::cerr : std::cout;
         try {
             render::RenderOptions chosen = *options;
-            const ModuleArgument named = resolveModuleArgument(chosen.plugin);
-            chosen.plugin = named.library;
-            if (chosen.id.empty() && !named.id.empty()) {
-                chosen.id = named.id;
-                chosen.subtype = named.subtype;
-            }
+            resolveModuleArguments(chosen.plugin, chosen.id, chosen.subtype, !chosen.id.empty());
             exitStatus = render::run(chosen, report);
         } catch (const render::RenderError& error) {
             std::cerr << "kvx render: " << error.what() << "\n";

@@ -9,6 +9,7 @@
 #include "host/plugin_library.h"
 #include "tools/describe/description_reader.h"
 #include "tools/kvx/commands.h"
+#include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
 #include "tools/validate/checks/groups.h"
 #include "tools/validate/isolation.h"
@@ -21,7 +22,7 @@ namespace {
 struct ValidateOptions {
     std::string path;
     std::string id = "KV ADSR4";
-    int subtype = 0;
+    int32_t subtype = 0;
     int seeds = 12;
     unsigned long long seed = 1;
     bool json = false;
@@ -66,35 +67,29 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
     CLI::App* command = app.add_subcommand(
         "validate",
         "Check that a module library honours the binary contract and agrees with its description");
-    command->add_option(
-        "plugin", options->path,
-        "Module library (.kvx), or a module's symbol or id from kvx list (default: the envelope, ADSR.kvx)");
-    CLI::Option* idOption = command->add_option(
-        "--id", options->id, "Module id (default: the description's module, else \"KV ADSR4\")");
-    command->add_option("--subtype", options->subtype, "Module subtype")->capture_default_str();
+    CLI::Option* idOption =
+        addModuleArguments(*command, {.plugin = &options->path,
+                                      .id = &options->id,
+                                      .subtype = &options->subtype,
+                                      .describe = &options->describe,
+                                      .describeHelp = "Description to check against the library (default: "
+                                                      "PLUGIN.json when it exists)"});
     command->add_option("--seeds", options->seeds, "Random sessions per randomised check")
         ->capture_default_str();
     command->add_option("--seed", options->seed, "First random seed (session k uses seed + k)")
         ->capture_default_str();
     command->add_option("--timeout", options->timeout, "Seconds a check may run before it counts as hung")
         ->capture_default_str();
-    command->add_option("--describe", options->describe,
-                        "Description to check against the library (default: PLUGIN.json when it exists)");
     command->add_flag("--json", options->json, "Machine-readable report");
     command->callback([options, idOption, &exitStatus] {
         const bool idGiven = idOption->count() > 0;
         ValidateOptions chosen = *options;
-        const ModuleArgument named = resolveModuleArgument(chosen.path);
-        chosen.path = named.library;
-        if (!named.id.empty() && !idGiven) {
-            chosen.id = named.id;
-            chosen.subtype = named.subtype;
-        }
+        const bool named = resolveModuleArguments(chosen.path, chosen.id, chosen.subtype, idGiven);
         std::error_code error;
         if (chosen.describe.empty() &&
             std::filesystem::is_regular_file(describe::descriptionPathFor(chosen.path), error))
             chosen.describe = describe::descriptionPathFor(chosen.path);
-        if (!idGiven && named.id.empty() && !chosen.describe.empty()) {
+        if (!idGiven && !named && !chosen.describe.empty()) {
             // The description's module, when it describes one (a malformed description is the
             // description check's failure; the envelope's id stands meanwhile).
             try {
