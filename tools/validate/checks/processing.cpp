@@ -111,30 +111,30 @@ Outcome blockSizes(const Context& context) {
     return pass("1, 2, 7, 63, 333, 4096 and random");
 }
 
+// The random session of `seed`, in random blocks with a random sleep countdown.
+Rendering renderRandomSession(const Subject& subject, const Context& context, uint64_t seed,
+                              std::mt19937_64& random, bool honourSleep) {
+    const Session session = randomSessionFor(subject.shape, seed, random);
+    HostPolicy policy;
+    policy.honourSleep = honourSleep;
+    policy.countdown = randomCountdown(random);
+    return render(subject.library, context, subject.shape, session,
+                  randomPartition(session.length, random, 4096), policy);
+}
+
 // One property over random sessions, with the host honouring sleep or not.
 Outcome sessionProperty(const Context& context, std::string Rendering::*property, bool needsOutput) {
     Subject subject(context);
     if (needsOutput && subject.shape.outputs.empty()) return skip("no audio output pin found");
     return overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
-        const Session session = randomSessionFor(subject.shape, seed, random);
-        HostPolicy policy;
-        policy.honourSleep = (seed % 2) == 0;
-        policy.countdown = randomCountdown(random);
-        const Rendering r = render(subject.library, context, subject.shape, session,
-                                   randomPartition(session.length, random, 4096), policy);
-        return r.*property;
+        return renderRandomSession(subject, context, seed, random, seed % 2 == 0).*property;
     });
 }
 
 Outcome guardZones(const Context& context) {
     Subject subject(context);
     return overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
-        const Session session = randomSessionFor(subject.shape, seed, random);
-        HostPolicy policy;
-        policy.honourSleep = (seed % 2) == 1;
-        policy.countdown = randomCountdown(random);
-        const Rendering r = render(subject.library, context, subject.shape, session,
-                                   randomPartition(session.length, random, 4096), policy);
+        const Rendering r = renderRandomSession(subject, context, seed, random, seed % 2 == 1);
         return !r.guardHit.empty() ? r.guardHit : r.inputWritten;
     });
 }
