@@ -5,7 +5,6 @@
 // and "all notes off" do what the bridge promises; broken bundles fail in instantiate with a
 // message, and the host carries on.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -238,17 +237,6 @@ TEST(Lv2Bridge, TheGateFlavourFollowsItsInputsEdgesAtTheirFrames) {
         "");
 }
 
-void writeFloatWav(const std::string& path, const std::vector<float>& samples) {
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << path;
-    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-}
-
 TEST(Lv2Bridge, AModuleWithoutAGatePlaysAsAnAudioPlugin) {
     // The example VCA (output = input x control x level in dB): its audio plug-in with two audio
     // inputs and a level control gives kvx render's samples for the same input files and level.
@@ -260,8 +248,8 @@ TEST(Lv2Bridge, AModuleWithoutAGatePlaysAsAnAudioPlugin) {
         input[n] = static_cast<float>(0.8 * std::sin(0.05 * static_cast<double>(n)));
         control[n] = static_cast<float>(n) / static_cast<float>(length);
     }
-    writeFloatWav(folder.path("input.wav"), input);
-    writeFloatWav(folder.path("control.wav"), control);
+    ASSERT_TRUE(writeWav(folder.path("input.wav"), input, 48000));
+    ASSERT_TRUE(writeWav(folder.path("control.wav"), control, 48000));
     const ToolRun run =
         runKvx({"render", testModulePath("VCA"), "--input", "input=" + folder.path("input.wav"), "--input",
                 "control=" + folder.path("control.wav"), "--set", "level=-6", "--format", "float", "--out",

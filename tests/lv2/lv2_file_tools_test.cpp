@@ -2,7 +2,6 @@
 // (lilv-utils) and lv2file: the envelope they write is bit for bit the one `kvx render` writes for
 // the same gate times and pin values. And `kvx lv2` as a person runs it.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <cstring>
 #include <filesystem>
@@ -25,14 +24,7 @@ void writeGate(const std::string& path) {
     std::vector<float> gate(LENGTH, 0.0f);
     std::fill(gate.begin() + 1234, gate.begin() + 20000, 1.0f);
     std::fill(gate.begin() + 25000, gate.begin() + 30001, 0.75f);
-    SF_INFO info{};
-    info.samplerate = RATE;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    sf_writef_float(file, gate.data(), LENGTH);
-    sf_close(file);
+    ASSERT_TRUE(writeWav(path, gate, RATE)) << path;
 }
 
 // What the gate file says, as kvx render notes, with the same pin values: 10 ms (0.25) attack,

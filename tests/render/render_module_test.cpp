@@ -32,17 +32,6 @@ float vcaSample(float input, float control, double decibels) {
     return static_cast<float>(static_cast<double>(input) * control * std::pow(10.0, decibels / 20.0));
 }
 
-void writeFloatWav(const std::string& path, const std::vector<float>& samples, int rate = RATE) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << path;
-    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-}
-
 std::vector<float> sine(size_t length, double hertz) {
     std::vector<float> samples(length);
     for (size_t n = 0; n < length; ++n)
@@ -58,7 +47,7 @@ long long sleptBlocks(const std::string& report) {
 TEST(RenderModule, AFileShapedByAConstantControl) {
     ScratchFolder folder;
     const std::vector<float> input = sine(4000, 440.0);
-    writeFloatWav(folder.path("sine.wav"), input);
+    ASSERT_TRUE(writeWav(folder.path("sine.wav"), input, RATE));
     const ToolRun run =
         render({vcaPath(), "--input", "input=" + folder.path("sine.wav"), "--set", "control=0.5", "--set",
                 "level=-6dB", "--out", folder.path("out.wav"), "--csv", folder.path("out.csv")});
@@ -77,7 +66,7 @@ TEST(RenderModule, AFileShapedByAConstantControl) {
 TEST(RenderModule, WhileNoInputMovesTheModuleSleepsAndTheOutputHolds) {
     ScratchFolder folder;
     // 1000 samples of file, then the input is silent and constant.
-    writeFloatWav(folder.path("burst.wav"), sine(1000, 1000.0));
+    ASSERT_TRUE(writeWav(folder.path("burst.wav"), sine(1000, 1000.0), RATE));
     const ToolRun run = render({vcaPath(), "--input", "input=" + folder.path("burst.wav"), "--length", "0.5s",
                                 "--out", folder.path("out.wav")});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -95,7 +84,7 @@ TEST(RenderModule, WhileNoInputMovesTheModuleSleepsAndTheOutputHolds) {
 
 TEST(RenderModule, ScoreEventsSetControlInputsAtTheirSample) {
     ScratchFolder folder;
-    writeFloatWav(folder.path("ones.wav"), std::vector<float>(400, 1.0f));
+    ASSERT_TRUE(writeWav(folder.path("ones.wav"), std::vector<float>(400, 1.0f), RATE));
     // The input file is found beside the score, whatever the current folder.
     writeFile(folder.path("score.json"), R"({"inputs": {"input": "ones.wav"},
         "parameters": {"level": "-6dB"},
@@ -198,7 +187,7 @@ TEST(RenderModule, MistakesGiveOneLine) {
     writeFile(folder.path("VCA.kvx.json"), R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": 0,
         "symbol": "vca", "name": "VCA", "pins": [{"id": 0, "symbol": "in", "name": "In",
         "datatype": "audio", "direction": "sideways", "role": "signal"}]}]})");
-    writeFloatWav(folder.path("at44k.wav"), std::vector<float>(10, 0.5f), 44100);
+    ASSERT_TRUE(writeWav(folder.path("at44k.wav"), std::vector<float>(10, 0.5f), 44100));
     struct Case {
         std::vector<std::string> args;
         const char* message;

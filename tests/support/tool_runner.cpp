@@ -86,6 +86,18 @@ WavData readWav(const std::string& path) {
     return data;
 }
 
+bool writeWav(const std::string& path, const std::vector<float>& samples, int rate) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) return false;
+    const sf_count_t written = sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+    return written == static_cast<sf_count_t>(samples.size());
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;

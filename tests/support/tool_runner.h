@@ -42,6 +42,8 @@ struct WavData {
     std::vector<float> samples;
 };
 WavData readWav(const std::string& path);
+// A one-channel float WAV, as the tests feed inputs and gates to the tools; false when it cannot be written.
+bool writeWav(const std::string& path, const std::vector<float>& samples, int rate);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
