@@ -18,8 +18,9 @@ demo: build
 	@mkdir -p out
 	@./build/kvx render build/ADSR.kvx --out out/adsr.wav --csv out/adsr.csv --plot out/adsr.png
 
+# The workflow's build step runs as many compile jobs as `make build` does.
 test: deps
-	cmake --workflow --preset default
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) cmake --workflow --preset default
 
 test-sanitize: deps
 	cmake --preset sanitize
