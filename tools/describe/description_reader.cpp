@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -436,5 +437,12 @@ Description loadDescription(const std::string& path) {
 }
 
 std::string descriptionPathFor(const std::string& libraryPath) { return libraryPath + ".json"; }
+
+std::string chooseDescriptionFile(const std::string& libraryPath, const std::string& given) {
+    if (!given.empty()) return given;
+    std::error_code error;
+    const std::string beside = descriptionPathFor(libraryPath);
+    return std::filesystem::is_regular_file(beside, error) ? beside : std::string();
+}
 
 }  // namespace kvx::describe

@@ -27,4 +27,8 @@ Description loadDescription(const std::string& path);
 // The description file that belongs beside a library: "dir/NAME.kvx" -> "dir/NAME.kvx.json".
 std::string descriptionPathFor(const std::string& libraryPath);
 
+// The description file a tool reads for a library: `given` (--describe) when set, else the file
+// beside the library when there is one, else "" (none).
+std::string chooseDescriptionFile(const std::string& libraryPath, const std::string& given);
+
 }  // namespace kvx::describe

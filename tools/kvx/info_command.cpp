@@ -89,11 +89,7 @@ void printPins(const describe::ModuleDescription* module, const std::vector<int3
 int runInfo(const InfoOptions& options) {
     // The description: --describe, else the one beside the library.
     std::optional<describe::Description> description;
-    std::string descriptionPath = options.describe;
-    std::error_code error;
-    if (descriptionPath.empty() &&
-        std::filesystem::is_regular_file(describe::descriptionPathFor(options.path), error))
-        descriptionPath = describe::descriptionPathFor(options.path);
+    const std::string descriptionPath = describe::chooseDescriptionFile(options.path, options.describe);
     if (!descriptionPath.empty()) {
         try {
             description = describe::loadDescription(descriptionPath);

@@ -1,5 +1,4 @@
 // kvx lv2: an LV2 bundle from a module library and its description, for Linux hosts.
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -37,10 +36,7 @@ std::string readText(const std::string& path) {
 
 // The description: --describe, else NAME.kvx.json beside the library, else the envelope's own.
 void chooseDescription(const Lv2Options& options, lv2::BundleSource& source) {
-    std::error_code error;
-    std::string path = options.describe;
-    if (path.empty() && std::filesystem::is_regular_file(describe::descriptionPathFor(options.plugin), error))
-        path = describe::descriptionPathFor(options.plugin);
+    const std::string path = describe::chooseDescriptionFile(options.plugin, options.describe);
     if (path.empty()) {
         source.descriptionText = render::ENVELOPE_DESCRIPTION_JSON;
         source.descriptionSource = "the built-in description of the envelope";

@@ -1,7 +1,6 @@
 // kvx validate: loads any module library of the family and checks, group by group in child
 // processes, that it honours the binary contract and survives a hostile host.
 #include <chrono>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -85,10 +84,7 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
         const bool idGiven = idOption->count() > 0;
         ValidateOptions chosen = *options;
         const bool named = resolveModuleArguments(chosen.path, chosen.id, chosen.subtype, idGiven);
-        std::error_code error;
-        if (chosen.describe.empty() &&
-            std::filesystem::is_regular_file(describe::descriptionPathFor(chosen.path), error))
-            chosen.describe = describe::descriptionPathFor(chosen.path);
+        chosen.describe = describe::chooseDescriptionFile(chosen.path, chosen.describe);
         if (!idGiven && !named && !chosen.describe.empty()) {
             // The description's module, when it describes one (a malformed description is the
             // description check's failure; the envelope's id stands meanwhile).

@@ -49,10 +49,7 @@ RenderModule renderModule(const describe::ModuleDescription& module, std::string
 
 RenderModule moduleForRender(const std::string& library, const std::string& describePath,
                              const std::string& id, int32_t subtype) {
-    std::string path = describePath;
-    std::error_code error;
-    if (path.empty() && std::filesystem::is_regular_file(describe::descriptionPathFor(library), error))
-        path = describe::descriptionPathFor(library);
+    const std::string path = describe::chooseDescriptionFile(library, describePath);
     if (path.empty()) {
         const describe::ModuleDescription& envelope = builtInEnvelopeDescription().modules.front();
         if (!id.empty() && (id != envelope.id || subtype != envelope.subtype))
