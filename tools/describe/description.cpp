@@ -108,6 +108,10 @@ const char* unitName(Unit unit) {
 
 const char* scaleName(Scale scale) { return scale == Scale::Linear ? "linear" : "logarithmic"; }
 
+const char* mappingKindName(Mapping::Kind kind) {
+    return kind == Mapping::Kind::Linear ? "linear" : "logarithmic";
+}
+
 std::string flagName(std::string_view symbol) {
     std::string name(symbol);
     for (char& c : name)

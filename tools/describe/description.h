@@ -106,6 +106,7 @@ const char* directionName(Direction direction);
 const char* roleName(Role role);
 const char* unitName(Unit unit);  // "none", "s", "ms", "Hz", "dB", "%"
 const char* scaleName(Scale scale);
+const char* mappingKindName(Mapping::Kind kind);
 
 // The pin's symbol as flags and scores write it: '_' becomes '-' (attack_curve -> attack-curve).
 std::string flagName(std::string_view symbol);

@@ -202,23 +202,23 @@ public:
         return value.get<std::string>();
     }
 
+    // One of `choices`, spelt as `name` spells it (the same words the tools print).
     template <typename Enum>
-    Enum choice(const json& value, const JsonPath& at,
-                std::initializer_list<std::pair<const char*, Enum>> choices) const {
+    Enum choice(const json& value, const JsonPath& at, std::initializer_list<Enum> choices,
+                const char* (*name)(Enum)) const {
         if (value.is_string())
-            for (const auto& [word, meaning] : choices)
-                if (value.get<std::string>() == word) return meaning;
+            for (const Enum meaning : choices)
+                if (value.get<std::string>() == name(meaning)) return meaning;
         std::string words;
-        for (const auto& choice : choices) words += (words.empty() ? "" : ", ") + json(choice.first).dump();
+        for (const Enum meaning : choices) words += (words.empty() ? "" : ", ") + json(name(meaning)).dump();
         fail(at, "one of " + words, value);
     }
 
     Mapping mapping(const json& value, const JsonPath& at) const {
         object(value, at, {"kind", "base", "scale", "offset"}, {"kind", "scale", "offset"});
         Mapping result;
-        result.kind = choice<Mapping::Kind>(
-            value["kind"], at.key("kind"),
-            {{"linear", Mapping::Kind::Linear}, {"logarithmic", Mapping::Kind::Logarithmic}});
+        result.kind = choice(value["kind"], at.key("kind"),
+                             {Mapping::Kind::Linear, Mapping::Kind::Logarithmic}, mappingKindName);
         if (result.kind == Mapping::Kind::Logarithmic) {
             if (!value.contains("base"))
                 fail(at, "missing field \"base\" (2 or 10, for a logarithmic mapping)");
@@ -245,24 +245,19 @@ public:
             static_cast<int32_t>(integer(value["id"], at.key("id"), 0, std::numeric_limits<int32_t>::max()));
         pin.symbol = symbol(value["symbol"], at.key("symbol"));
         pin.name = text(value["name"], at.key("name"), 200, false);
-        pin.datatype = choice<Datatype>(
-            value["datatype"], at.key("datatype"),
-            {{"bool", Datatype::Bool}, {"audio", Datatype::Audio}, {"float", Datatype::Float}});
-        pin.direction = choice<Direction>(value["direction"], at.key("direction"),
-                                          {{"in", Direction::In}, {"out", Direction::Out}});
+        pin.datatype = choice(value["datatype"], at.key("datatype"),
+                              {Datatype::Bool, Datatype::Audio, Datatype::Float}, datatypeName);
+        pin.direction =
+            choice(value["direction"], at.key("direction"), {Direction::In, Direction::Out}, directionName);
         const JsonPath roleAt = at.key("role");
         switch (pin.datatype) {
             case Datatype::Audio:
-                pin.role = choice<Role>(value["role"], roleAt,
-                                        {{"signal", Role::Signal}, {"parameter", Role::Parameter}});
+                pin.role = choice(value["role"], roleAt, {Role::Signal, Role::Parameter}, roleName);
                 break;
             case Datatype::Bool:
             case Datatype::Float:
-                pin.role = choice<Role>(value["role"], roleAt,
-                                        {{"parameter", Role::Parameter},
-                                         {"trigger", Role::Trigger},
-                                         {"gate", Role::Gate},
-                                         {"reset", Role::Reset}});
+                pin.role = choice(value["role"], roleAt,
+                                  {Role::Parameter, Role::Trigger, Role::Gate, Role::Reset}, roleName);
                 break;
         }
 
@@ -272,18 +267,15 @@ public:
                     fail(at.key(key), "expected no " + std::string(key) + " for a bool pin");
         } else {
             if (value.contains("unit"))
-                pin.unit = choice<Unit>(value["unit"], at.key("unit"),
-                                        {{"none", Unit::None},
-                                         {"s", Unit::Seconds},
-                                         {"ms", Unit::Milliseconds},
-                                         {"Hz", Unit::Hertz},
-                                         {"dB", Unit::Decibels},
-                                         {"%", Unit::Percent}});
+                pin.unit = choice(value["unit"], at.key("unit"),
+                                  {Unit::None, Unit::Seconds, Unit::Milliseconds, Unit::Hertz, Unit::Decibels,
+                                   Unit::Percent},
+                                  unitName);
             if (value.contains("minimum")) pin.minimum = number(value["minimum"], at.key("minimum"));
             if (value.contains("maximum")) pin.maximum = number(value["maximum"], at.key("maximum"));
             if (value.contains("scale"))
-                pin.scale = choice<Scale>(value["scale"], at.key("scale"),
-                                          {{"linear", Scale::Linear}, {"logarithmic", Scale::Logarithmic}});
+                pin.scale =
+                    choice(value["scale"], at.key("scale"), {Scale::Linear, Scale::Logarithmic}, scaleName);
             if (value.contains("mapping")) pin.mapping = mapping(value["mapping"], at.key("mapping"));
         }
         if (value.contains("default")) {
