@@ -29,23 +29,21 @@ bool holdsDescriptions(const fs::path& folder) {
     return false;
 }
 
+// `name` in the tool's folder (a build tree), else in the installed module folder when it is
+// there; the build tree's path when neither has it, for the message that follows.
+std::string besideToolOrInstalled(const std::string& name) {
+    std::error_code error;
+    const fs::path beside = toolFolder() / name;
+    const fs::path installed = installedModuleFolder() / name;
+    if (!fs::exists(beside, error) && fs::exists(installed, error)) return installed.string();
+    return beside.string();
+}
+
 }  // namespace
 
-std::string defaultPluginPath() {
-    std::error_code error;
-    const fs::path beside = toolFolder() / "ADSR.kvx";
-    const fs::path installed = installedModuleFolder() / "ADSR.kvx";
-    if (!fs::exists(beside, error) && fs::exists(installed, error)) return installed.string();
-    return beside.string();
-}
+std::string defaultPluginPath() { return besideToolOrInstalled("ADSR.kvx"); }
 
-std::string lv2BridgePath() {
-    std::error_code error;
-    const fs::path beside = toolFolder() / "lv2/kvx-lv2-bridge.so";
-    const fs::path installed = installedModuleFolder() / "lv2/kvx-lv2-bridge.so";
-    if (!fs::exists(beside, error) && fs::exists(installed, error)) return installed.string();
-    return beside.string();
-}
+std::string lv2BridgePath() { return besideToolOrInstalled("lv2/kvx-lv2-bridge.so"); }
 
 std::vector<describe::ModuleFolder> modulePath() {
     std::vector<describe::ModuleFolder> folders;
