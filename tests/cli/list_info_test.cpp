@@ -131,6 +131,19 @@ TEST(Info, ShowsTheDescribedPinsBesideTheIdsTheLibraryAccepts) {
     EXPECT_NE(wrong.out.find("accepted but not described: 1 2 3"), std::string::npos) << wrong.out;
 }
 
+TEST(Info, WithoutAnIdTakesTheDescribedModulesSubtypeToo) {
+    // The description names "KV VCA" subtype 3, which the library does not make: info must try
+    // subtype 3 (and say it cannot be created), not the library's subtype 0 under that id.
+    ScratchFolder folder;
+    writeFile(folder.path("subtype3.json"), R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": 3,
+        "symbol": "vca", "name": "VCA", "pins": [
+          {"id": 0, "symbol": "input", "name": "In", "datatype": "audio", "direction": "in", "role": "signal"}]}]})");
+    const ToolRun run = runKvx({"info", vcaPath(), "--describe", folder.path("subtype3.json")});
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_NE(run.out.find("module:     \"KV VCA\" subtype 3: cannot be created"), std::string::npos)
+        << run.out;
+}
+
 TEST(Info, WithoutADescriptionListsTheAcceptedIds) {
     ScratchFolder folder;
     fs::copy_file(vcaPath(), folder.path("VCA.kvx"));

@@ -98,9 +98,15 @@ int runInfo(const InfoOptions& options) {
             return 1;
         }
     }
+    // Without --id: the description's one module (its id and subtype), else the envelope.
     std::string id = options.id;
-    if (id.empty())
-        id = description && description->modules.size() == 1 ? description->modules.front().id : "KV ADSR4";
+    int32_t subtype = options.subtype;
+    if (id.empty() && description && description->modules.size() == 1) {
+        id = description->modules.front().id;
+        subtype = description->modules.front().subtype;
+    } else if (id.empty()) {
+        id = "KV ADSR4";
+    }
 
     try {
         host::PluginLibrary library(options.path);
@@ -111,16 +117,14 @@ int runInfo(const InfoOptions& options) {
                   << "build text: " << host::toUtf8(info.text) << "\n";
         std::optional<host::PluginInstance> instance;
         try {
-            instance.emplace(library, host::toUtf16(id), options.subtype);
+            instance.emplace(library, host::toUtf16(id), subtype);
         } catch (const host::HostError& problem) {
-            std::cout << "module:     \"" << id << "\" subtype " << options.subtype
-                      << ": cannot be created\n";
+            std::cout << "module:     \"" << id << "\" subtype " << subtype << ": cannot be created\n";
             std::cerr << "kvx info: " << problem.what() << "\n";
             return 2;
         }
-        std::cout << "module:     \"" << id << "\" subtype " << options.subtype << ": can be created\n";
-        const describe::ModuleDescription* module =
-            description ? description->find(id, options.subtype) : nullptr;
+        std::cout << "module:     \"" << id << "\" subtype " << subtype << ": can be created\n";
+        const describe::ModuleDescription* module = description ? description->find(id, subtype) : nullptr;
         if (!description)
             std::cout << "described:  no (no "
                       << std::filesystem::path(describe::descriptionPathFor(options.path)).filename().string()
