@@ -29,6 +29,7 @@ struct InfoOptions {
     std::string path;
     std::string id;  // empty: the description's only module, else "KV ADSR4"
     int32_t subtype = 0;
+    bool subtypeGiven = false;  // --subtype on the command line
     std::string describe;
 };
 
@@ -98,12 +99,13 @@ int runInfo(const InfoOptions& options) {
             return 1;
         }
     }
-    // Without --id: the description's one module (its id and subtype), else the envelope.
+    // Without --id: the description's one module (its subtype too, unless --subtype says), else
+    // the envelope.
     std::string id = options.id;
     int32_t subtype = options.subtype;
     if (id.empty() && description && description->modules.size() == 1) {
         id = description->modules.front().id;
-        subtype = description->modules.front().subtype;
+        if (!options.subtypeGiven) subtype = description->modules.front().subtype;
     } else if (id.empty()) {
         id = "KV ADSR4";
     }
@@ -153,8 +155,10 @@ void addInfoCommand(CLI::App& app, int& exitStatus) {
                                   .id = &options->id,
                                   .subtype = &options->subtype,
                                   .describe = &options->describe});
-    command->callback([options, &exitStatus] {
+    const CLI::Option* subtypeOption = command->get_option("--subtype");
+    command->callback([options, subtypeOption, &exitStatus] {
         InfoOptions chosen = *options;
+        chosen.subtypeGiven = subtypeOption->count() > 0;
         resolveModuleArguments(chosen.path, chosen.id, chosen.subtype, !chosen.id.empty());
         exitStatus = runInfo(chosen);
     });
