@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The front door. `make demo` renders the default envelope; `make test` runs every test.
 .PHONY: all demo test test-sanitize test-clang bench deps build package clean
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Case 3: process() on 64-sample blocks of a moving segment, without events, with one
 // trigger+gate timestamp mid-block (restarting the attack), and with 8 value events at
 // distinct timestamps (the gate re-sent while held: the block is split 8 times).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Case 7: the envelope as LV2 hosts play it: the whole note through the bridge binary of
 // build/ADSR.lv2 (midi flavour) in a lilv host, the bridge's cost per run while the module
 // sleeps, and Faust's en.adsre built as an LV2 plug-in by faust2lv2 in the same host. Also what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the LV2 plug-ins do when the host's block size changes: the bridge must not change by one
 // bit; Faust's en.adsre through faust2lv2 sees its gate control only at the start of a run.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark program: runs the correctness guards, records their figures (moving samples,
 // memory per instance, the LV2 plug-ins over block sizes) in the benchmark context, then runs the
 // timed cases.

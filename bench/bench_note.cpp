@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Case 4: the whole single note through the real host and the dlopen'd ADSR.kvx: our host
 // library's VoicePool (one voice) honouring sleep and calling every block, the SleepingRunner
 // that kvx render uses, and a lean host honouring sleep (output left alone while asleep).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Case 5: the peers on the same whole note, rendered in 64-sample blocks.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cases 1 and 2: the floor loop and the module's generateEnvelope on the same long moving
 // segment, CHUNK samples per call, both restarted from the same level every call.
 #include <benchmark/benchmark.h>

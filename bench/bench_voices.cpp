@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Case 6: 64, 256, 1024 and 4096 instances of the dlopen'd module in one process, each a voice
 // playing the many-voice note (gate 3 s of every 4 s) from its own random start: through our
 // host library's VoicePool (honouring sleep, and calling every block), and through the lean

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What one block touches: drives ADSR.kvx through our host library (a one-voice VoicePool, or a
 // SleepingRunner on a PluginInstance) into a state, moving or asleep, then runs one more block
 // between two stores to a marker that block_footprint.py finds in valgrind lackey's memory

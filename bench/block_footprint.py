@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Counts the distinct 64-byte cache lines one block touches, and the instructions it runs: runs
 kvx_block_footprint under valgrind's lackey tool (every instruction, load and store traced),
 keeps what happens between the driver's two marker stores, and groups the data lines by the

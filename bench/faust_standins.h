@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The base classes a Faust-generated C++ class expects (dsp, UI, Meta), reduced to what the
 // generated code calls, followed by the generated en.adsre class itself.
 #pragma once

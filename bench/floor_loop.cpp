@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor loop. Same operation order and precision as the module's sample loop; the end
 // test leaves the loop (a real branch), as it must for the loop to run at its latency bound.
 #include "bench/floor_loop.h"

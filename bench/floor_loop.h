@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor: the envelope's per-sample recurrence and nothing else (one update, two
 // comparisons, one float store). Its subtract -> multiply -> add chain carries from sample to
 // sample, so a bit-identical envelope cannot run faster than this loop.

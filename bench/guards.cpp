@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The guards: module vs floor bit for bit, every module path vs another path that must give
 // the same bits, the peers' envelopes plausible, and the instance's memory counted.
 #include "bench/guards.h"
@@ -14,7 +15,7 @@
 #include "bench/in_process_voice.h"
 #include "bench/peers.h"
 #include "bench/voice_session.h"
-#include "host/testkit/heap_interposer.h"
+#include "conformance/heap_interposer.h"
 #include "modules/adsr/adsr_pins.h"
 
 namespace kvx::bench {
@@ -208,9 +209,9 @@ void guardManyVoices() {
 }
 
 void guardMemory(GuardFigures& figures) {
-    testkit::startCounting();
+    conformance::startCounting();
     IMpUnknown* created = adsr::createAdsr();
-    const testkit::HeapCounts creation = testkit::stopCounting();
+    const conformance::HeapCounts creation = conformance::stopCounting();
     created->release();
     figures.instanceBytes = creation.usableBytes;
     figures.instanceRequestedBytes = creation.requestedBytes;
@@ -229,7 +230,7 @@ void guardMemory(GuardFigures& figures) {
     linkEvents(off);
     HostNote note(HostMode::Pool);
     PoolSession voices(randomStarts(64), true);
-    testkit::startCounting();
+    conformance::startCounting();
     voice.process(BLOCK, &graph);
     for (int repeat = 0; repeat < 3; ++repeat) {
         for (int64_t block = 0; block < noteSamples(SINGLE_NOTE) / BLOCK; ++block)
@@ -237,7 +238,7 @@ void guardMemory(GuardFigures& figures) {
         note.render(nullptr);
         voices.runPeriod();
     }
-    figures.allocationsAfterCreation = testkit::stopCounting().allocations;
+    figures.allocationsAfterCreation = conformance::stopCounting().allocations;
     check(figures.allocationsAfterCreation == 0,
           "no allocation after creation (3 notes in process and through the host, 64 voices)");
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Correctness guards, run before any timing: a fast path that computes the wrong envelope must
 // not win. Each guard prints one line; the first failure ends the process with status 1.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // HostVoice and HostNote: the real host driving the dlopen'd module.
 #include "bench/host_note.h"
 

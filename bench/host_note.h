@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module as a host sees it: ADSR.kvx loaded with dlopen through our host library, driven
 // block by block by a host::VoicePool, a host::SleepingRunner or a lean host.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // InProcessVoice and its minimal host; the pin values that realise a note's durations.
 #include "bench/in_process_voice.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An envelope instance driven inside the benchmark process: kvx::adsr::Adsr from the static
 // library, a minimal host object (sample rate and sleep countdown only), and its pin buffers.
 #pragma once

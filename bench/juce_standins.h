@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The few JUCE names juce::ADSR uses, so that its header-only class compiles without the rest
 // of JUCE: the export macro, the assertion macro and a one-channel-or-more AudioBuffer whose
 // clear and applyGain are vectorised like JUCE's own (memset, SSE multiplies).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmarks' lilv host.
 #include "bench/lv2_host.h"
 

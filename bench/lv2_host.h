@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A lean LV2 host on liblilv for the benchmarks: one world over the benchmark's LV2 path (the
 // envelope's bundle and Faust's en.adsre built by faust2lv2), plug-ins instantiated with a URID
 // map and buf-size options, ports by symbol, MIDI note events for the next run, and runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark's notes and sessions: sample rate, block size, the envelope settings of the
 // single note and of the many-voice session, and the pin values that realise them.
 #pragma once

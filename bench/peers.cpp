@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The peers: JUCE through getNextSample per sample or applyEnvelopeToBuffer per block, Faust
 // through compute per block. The gate opens at sample 0 and closes after SINGLE_NOTE.gateOn.
 #include "bench/peers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The peer envelopes on the benchmark note, behind one small interface each: JUCE's
 // juce::ADSR (linear segments) and Faust's en.adsre (exponential, one-pole smoothing).
 #pragma once

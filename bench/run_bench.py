@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Runs kvx_bench (guards, then every case), and prints one table of medians and ratios computed
 in that run, with the targets each ratio is held to, the processor and its cache sizes. Counts
 the cache lines one block touches with block_footprint.py when valgrind is there. Writes the

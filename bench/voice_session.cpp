@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PoolSession: the voices, their schedule, and the random starts.
 #include "bench/voice_session.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The many-voice session through our host library: a host::VoicePool whose every voice plays
 // the many-voice note from its own start in every period of VOICE_PERIOD seconds, with the
 // events of each block of the period scheduled up front, as a sequencer hands them to a host.

@@ -1,5 +1,6 @@
-# What `cmake --install` puts where for module authors and hosts: the plug-in base and the host
-# library (static) with their headers under include/kvx/, the entry point source and version
+# SPDX-License-Identifier: MIT
+# What `cmake --install` puts where for module authors and hosts: the plug-in base, the host
+# library and the description reader (static) with their headers under include/kvx/, the entry point source and version
 # script that kvx_add_module_library compiles into each module, the CMake package (targets,
 # version, kvx_add_module_library), the description schema, the example module and a pkg-config
 # file for the host library. The tool, its man page and completion are installed by tools/kvx,
@@ -13,7 +14,12 @@ set(KVX_INSTALL_MODULE_SOURCE_DIR ${CMAKE_INSTALL_DATADIR}/kvx/module)
 set_target_properties(kvx_interfaces PROPERTIES EXPORT_NAME interfaces)
 set_target_properties(kvx_plugin PROPERTIES EXPORT_NAME plugin)
 set_target_properties(kvx_host PROPERTIES EXPORT_NAME host)
-install(TARGETS kvx_interfaces kvx_plugin kvx_host EXPORT kvxTargets
+set(KVX_INSTALLED_LIBRARIES kvx_interfaces kvx_plugin kvx_host)
+if(TARGET kvx_describe)  # not built when a module's project embeds kvx
+  set_target_properties(kvx_describe PROPERTIES EXPORT_NAME describe)
+  list(APPEND KVX_INSTALLED_LIBRARIES kvx_describe)
+endif()
+install(TARGETS ${KVX_INSTALLED_LIBRARIES} EXPORT kvxTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${KVX_STAGED_INCLUDE_DIR}/kvx DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${KVX_STAGED_MODULE_DIR}/entry_point.cpp ${KVX_MODULE_EXPORT_MAP}

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # kvx_add_module_library(NAME SOURCES... [LINK libs...] [DESCRIPTION file.kvx.json]
 #                        [OUTPUT_DIRECTORY dir] [INSTALL])
 # Builds a module library NAME.kvx (no "lib" prefix) that exports MP_GetFactory and nothing else:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Debian package kvx_<version>_amd64.deb (`make package`: the package preset, configured for
 # /usr so that GNUInstallDirs picks Debian's multiarch libdir, then cpack) of everything
 # `cmake --install` installs, with its dependencies found by dpkg-shlibdeps, the copyright file

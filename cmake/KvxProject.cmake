@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Who kvx is, in one place: the maintainer, the home page and the description that the Debian
 # package, the man page, pkg-config and the module descriptions' URIs are made from. The version
 # is project(kvx VERSION ...) in the top CMakeLists.txt.

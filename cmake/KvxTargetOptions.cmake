@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # kvx_target_options(TARGET): the flags every kvx target is built with, set on the target itself
 # so that a project embedding kvx keeps its own flags.
 #   -Wall -Wextra -Wpedantic   no warnings in our code

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Build version and build text reported by getBuildInfo. The one place these numbers live.
 #pragma once
 

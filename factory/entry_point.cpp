@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one export of a module library, MP_GetFactory, and the factory's teardown at unload.
 // Compiled into every module library (not into the static base library), so that each loaded
 // library has its own entry point next to its own singleton.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The factory singleton: one per loaded library, no lock (its first use is at library load).
 #include "factory/factory_singleton.h"
 

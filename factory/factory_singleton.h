@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The factory singleton of one loaded library, and the calls that register modules with it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ModuleRegistry: insertion with the first-registration-wins rule, and exact lookup.
 #include "factory/module_registry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ModuleRegistry: the (subtype, id) -> creator map a factory creates instances from.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpFactory: interface lookup, instance creation and build information. No exception leaves
 // any of these operations.
 #include "factory/mp_factory.h"

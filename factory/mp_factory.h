@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpFactory: the process-wide factory of a module library. Not reference counted: it lives
 // from library load to unload.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ByteReader: hands out a fuzzer input as small numbers, one call at a time; an exhausted input
 // reads as zeros, so every input, however short, decodes to a complete session.
 #pragma once

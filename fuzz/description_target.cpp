@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The description fuzz target: reads its input bytes as a module description. A
 // DescriptionError is a refused description; any other exception or a crash aborts, and so does
 // an accepted description that breaks what the tools rely on: pins sorted by unique ids, unique
@@ -12,8 +13,8 @@
 #include <string_view>
 
 #include "fuzz/invariant_check.h"
-#include "tools/describe/description_reader.h"
-#include "tools/describe/user_value.h"
+#include "describe/description_reader.h"
+#include "describe/user_value.h"
 
 namespace kvx::fuzz {
 namespace {

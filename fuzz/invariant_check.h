@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FUZZ_CHECK(condition[, format, args...]): the way every fuzz target reports a broken invariant.
 // libFuzzer keeps an input that aborts, so the check prints what broke (and, given a format, the
 // values involved) and aborts; an exception would only be a refused input to the targets.

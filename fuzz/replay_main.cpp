@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over files and folders of inputs without libFuzzer: the corpus replay of
 // ordinary builds and of the test suite. Usage: kvx_session_replay PATH... (files or folders).
 #include <algorithm>

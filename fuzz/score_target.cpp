@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The score fuzz target: reads its input bytes as a score for the envelope and for a described
 // module with every kind of pin (bool and float controls, inputs in s, dB, Hz and %, a mapping),
 // resolves what parses into a plan at 48 kHz and schedules its events. A RenderError is a
@@ -12,12 +13,12 @@
 
 #include "fuzz/invariant_check.h"
 #include "interfaces/host_event.h"
-#include "tools/describe/description_reader.h"
-#include "tools/render/error.h"
-#include "tools/render/module.h"
-#include "tools/render/plan.h"
-#include "tools/render/schedule.h"
-#include "tools/render/score.h"
+#include "describe/description_reader.h"
+#include "render/error.h"
+#include "render/module.h"
+#include "render/plan.h"
+#include "render/schedule.h"
+#include "render/score.h"
 
 namespace kvx::fuzz {
 namespace {

@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 // The session fuzz target: turns its input bytes into a host session against ADSR.kvx (sample
 // rate, attachment, countdown policy, block sizes, input samples, events of every kind, legal or
 // not) and aborts when the module breaks an invariant a host relies on: finite output, nothing
 // written outside the block or into input buffers, no sleep while the output streams, constant
 // output while declared constant, every owed sample written, the host services released exactly
-// once. The host is the test kit's raw host, its buffers, output monitor and owed-sample rule.
+// once. The host is the conformance kit's raw host, its buffers, output monitor and owed-sample rule.
 #include <algorithm>
 #include <cinttypes>
 #include <climits>
@@ -21,10 +22,10 @@
 #include "fuzz/invariant_check.h"
 #include "host/event_list.h"
 #include "host/plugin_library.h"
-#include "host/testkit/guarded_buffer.h"
-#include "host/testkit/output_monitor.h"
-#include "host/testkit/owed_samples.h"
-#include "host/testkit/raw_host.h"
+#include "conformance/guarded_buffer.h"
+#include "conformance/output_monitor.h"
+#include "conformance/owed_samples.h"
+#include "conformance/raw_host.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/plugin_interfaces.h"
 #include "interfaces/result_codes.h"
@@ -34,12 +35,12 @@ namespace kvx::fuzz {
 namespace {
 
 using host::EventList;
-using testkit::Block;
-using testkit::GuardedBuffer;
-using testkit::OutputMonitor;
-using testkit::OwedSamples;
-using testkit::OwedSpan;
-using testkit::RawHost;
+using conformance::Block;
+using conformance::GuardedBuffer;
+using conformance::OutputMonitor;
+using conformance::OwedSamples;
+using conformance::OwedSpan;
+using conformance::RawHost;
 
 constexpr int32_t MAX_BLOCK = 4096;
 constexpr int32_t MAX_BLOCKS = 400;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // EventList: record construction and linking.
 #include "host/event_list.h"
 

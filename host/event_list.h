@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // EventList: builds the linked list of HostEvent records a host passes to process(), and owns
 // the records (and any out-of-line value bytes) for as long as the list lives.
 #pragma once

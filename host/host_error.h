@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one exception type of the host library: a message fit to show a person.
 #pragma once
 

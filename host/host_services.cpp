@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // HostServices: reference counting, the answers a module gets, and the trace.
 #include "host/host_services.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // HostServices: the host object a module attaches to. Implements IMpUnknown, IMpHostServices
 // and IMpHostAux with real reference counting, answers the sample rate and the sleep
 // countdown, and records every call the module makes (the trace).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A record of one call a module made on the host's services.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PluginInstance: creation, attachment, buffers and block calls.
 #include "host/plugin_instance.h"
 

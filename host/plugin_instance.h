@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PluginInstance: one module instance created through a library's factory, attached to its
 // own HostServices, with host-owned buffers for its audio pins.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PluginLibrary: dlopen, MP_GetFactory and the factory interfaces.
 #include "host/plugin_library.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PluginLibrary: a module library (.kvx) loaded with dlopen, and its factory.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SleepingRunner: the host side of the sleep protocol.
 #include "host/sleeping_runner.h"
 

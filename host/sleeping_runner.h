@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SleepingRunner: drives one instance block by block the way a real host honours sleep.
 // After the module asks to sleep, the host stops calling it until it has an event for it and
 // fills the output with the module's last constant value meanwhile.

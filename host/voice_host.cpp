@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VoiceHost: the host services of one pooled voice.
 #include "host/voice_host.h"
 

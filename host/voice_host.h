@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VoiceHost: one voice of a VoicePool: the host services its instance is attached to, and
 // everything the pool keeps about the voice, on one cache line. No trace, no table of pins:
 // only what the sleep protocol needs from the one output the pool watches.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VoicePool: creating the voices, the block loop, and the host side of the sleep protocol.
 #include "host/voice_pool.h"
 

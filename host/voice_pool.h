@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VoicePool: many instances of one module run block by block as a real host runs its voices,
 // honouring sleep at the cost of nothing for a sleeping voice. Each voice's host state sits on
 // one cache line of one array, its output in one buffer arena; a block visits only the voices

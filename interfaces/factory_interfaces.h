@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IMpFactory and IMpFactory2: the object MP_GetFactory hands out. One object, one table:
 // the same pointer answers IMpUnknown, IMpFactory and IMpFactory2. Slot orders are append-only.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 40-byte event record a host hands to process(), and the event type codes. Wire format:
 // the host writes it, the module reads it during that one process() call and keeps no pointer.
 // Event codes are append-only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's service interfaces, as modules of the family call them. A module obtains both in
 // attachHost, releases IMpHostServices once when destroyed and never calls IMpHostAux.
 // Results of these calls are ignored by modules. Slot orders are append-only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 128-bit interface identifier in the standard GUID memory layout, compared byte for byte.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The identifiers of every interface of the family, byte for byte as hosts compare them.
 // Text form in each comment; never change a byte.
 #pragma once

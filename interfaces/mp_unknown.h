@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IMpUnknown: the three operations every interface of the family starts with (slots 0..2).
 //
 // Calling convention: an interface pointer points at an object whose first word is the address

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pin datatype and direction codes as pins report them. Append-only.
 #pragma once
 

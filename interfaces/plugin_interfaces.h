@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The interfaces a module instance implements: IMpPlugin (primary view, also its IMpUnknown),
 // IMpPlugin2, IMpLegacyInitialization, and IoldSchoolInitialisation (no identifier, no
 // IMpUnknown slots, not reachable through queryInterface).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Result codes returned by every operation that crosses the host boundary (counts excepted).
 // Append-only: hosts compare these values.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Audio pins: streaming state changes, reported to the module and to the host.
 #include "plugin/audio_pins.h"
 

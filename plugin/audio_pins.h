@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Audio pins: a host-owned float buffer per block, and a streaming state (changing or constant)
 // that feeds the module's sleep logic.
 #pragma once

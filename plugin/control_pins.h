@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Control pins: one value of type T (bool or float) set by value events, with an `updated`
 // flag that is true only while the events of one timestamp are being delivered.
 #pragma once

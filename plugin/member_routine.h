@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Member-routine pointers: which member routine of a module to call, with no allocation.
 // A call costs one indirect call. Equal when they designate the same routine.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpBase2: sample-accurate block processing and the sleep-aware wrapper.
 #include "plugin/mp_base2.h"
 

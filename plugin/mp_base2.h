@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpBase2: block processing split at event timestamps, and the streaming/sleep logic that lets
 // a host stop calling a module whose output is constant. Modules derive from it.
 //

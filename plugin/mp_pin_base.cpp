@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpPinBase: callback dispatch and sending values to the host.
 #include "plugin/mp_pin_base.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpPinBase: a module's typed connection point. Pins are member objects of their module; the
 // module's pin registry numbers them and refers to them without owning them.
 //

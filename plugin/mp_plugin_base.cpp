@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpPluginBase: reference counting, interface lookup, host attachment, pins and forwarding.
 #include "plugin/mp_plugin_base.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpPluginBase: the object core of every module. One object, four interface views sharing one
 // reference count and one state; the pin registry; host attachment; buffer binding.
 //

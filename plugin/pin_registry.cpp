@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PinRegistry: entering a pin, and the move to a heap table for modules with many pins.
 #include "plugin/pin_registry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PinRegistry: a module's pins by id, in ascending id order, without owning them. Ids are
 // handed out 0, 1, 2 ... in registration order, so the registry is an array indexed by id, kept
 // inside the module object for up to INLINE_CAPACITY pins.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SleepState: the one owner of what decides whether a module's routine runs directly or through
 // the sleep-aware wrapper, and when the wrapper may ask the host to let the module sleep: the
 // streaming count, the sleep countdown, the policy, and block processing's permission to sleep.

@@ -1,5 +1,6 @@
+// SPDX-License-Identifier: MIT
 // The binary contract, checked the way a foreign host sees it: through raw table slots and raw
-// identifier bytes parsed from their text form (the test kit's raw ABI and raw host, which never
+// identifier bytes parsed from their text form (the conformance kit's raw ABI and raw host, which never
 // include our own interface declarations). A layout mistake shared by the library and our host
 // library cannot hide here.
 #include <dlfcn.h>
@@ -10,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "host/testkit/raw_abi.h"
-#include "host/testkit/raw_host.h"
+#include "conformance/raw_abi.h"
+#include "conformance/raw_host.h"
 #include "tests/support/test_paths.h"
 
 namespace {
 
-using namespace kvx::testkit;
+using namespace kvx::conformance;
 
 int32_t query(void* self, const Guid& id, void** out) { return rawQuery(self, id, out); }
 int32_t addRef(void* self) { return rawAddRef(self); }

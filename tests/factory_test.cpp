@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The factory and its registry: key order, first registration wins, exact lookups, build info
 // into tight buffers, null arguments, independent instances.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading the built library as a host does: its export table, repeated load/unload, and the
 // host library's errors for files that are not module libraries.
 #include <dlfcn.h>

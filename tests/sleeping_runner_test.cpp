@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's sleep handling with block counts a host may get wrong: a negative count must not
 // make the host write anything, asleep or awake.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // KV VCA: output = input x control x level, the level a float control in dB. The output streams
 // while either audio input streams and is declared constant otherwise, so a host may let the
 // module sleep while nothing moves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The VCA's arithmetic, apart from pins and hosts: the level in dB as a linear gain, and one
 // output sample from an input sample and a control sample.
 #pragma once

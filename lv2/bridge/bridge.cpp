@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bridge: loading from the bundle, and each run sliced into module blocks.
 #include "lv2/bridge/bridge.h"
 
@@ -16,8 +17,8 @@
 #include "host/host_error.h"
 #include "interfaces/result_codes.h"
 #include "lv2/layout/bundle_index.h"
-#include "tools/describe/description_reader.h"
-#include "tools/describe/user_value.h"
+#include "describe/description_reader.h"
+#include "describe/user_value.h"
 
 namespace kvx::lv2 {
 

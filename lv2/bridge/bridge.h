@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One LV2 plug-in instance of a described module: the module library loaded from the bundle
 // with our host library, one module instance driven block by block as our host drives its
 // voices (a one-voice VoicePool: sleep honoured, the held value in the output while the module
@@ -19,7 +20,7 @@
 #include "lv2/bridge/note_tracker.h"
 #include "lv2/bridge/slice_events.h"
 #include "lv2/layout/plugin_layout.h"
-#include "tools/describe/description.h"
+#include "describe/description.h"
 
 namespace kvx::lv2 {
 

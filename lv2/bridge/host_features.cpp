@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the host's features.
 #include "lv2/bridge/host_features.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the bridge takes from the LV2 features a host passes to instantiate: the URID map (needed
 // to recognise MIDI events, otherwise to name log levels and options), the log, and the largest
 // block the host will run (buf-size's maxBlockLength, through options).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bridge binary's one export, lv2_descriptor: a descriptor per plug-in listed in the index of
 // the bundle the binary sits in (found from the binary's own path), all served by Bridge.
 #include <dlfcn.h>

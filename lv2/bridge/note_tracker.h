@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which note sounds, from raw MIDI messages: the latest note on (any channel) sounds and
 // retriggers the envelope; its note off, or "all notes off" (CC 123) / "all sound off" (CC 120),
 // ends the gate. A note off of a note that no longer sounds changes nothing, so the gate follows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The events of one slice of an LV2 run, in a fixed array: added in any order, handed to the
 // module sorted by frame and, within a frame, in the order `kvx render` delivers them (graph
 // start, initial values, streaming, control changes, reset, then notes in the order they came).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing a bundle.
 #include "lv2/bundle/bundle_writer.h"
 
@@ -9,7 +10,7 @@
 #include "host/plugin_library.h"
 #include "lv2/bundle/turtle.h"
 #include "lv2/layout/bundle_index.h"
-#include "tools/describe/description_reader.h"
+#include "describe/description_reader.h"
 
 namespace kvx::lv2 {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes an LV2 bundle for a module library: the library and its description copied in, the
 // bridge binary, manifest.ttl, the plug-ins' Turtle and the index the bridge reads.
 #pragma once

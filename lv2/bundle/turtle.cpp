@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Turtle text for manifest.ttl and the plug-ins' data file.
 #include "lv2/bundle/turtle.h"
 

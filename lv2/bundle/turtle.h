@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Turtle of a bundle: manifest.ttl (every plug-in's URI, binary and data file) and the data
 // file with each plug-in's name, licence, maintainer, version, features and ports, written from
 // the modules' descriptions and the port layouts the bridge binary uses.

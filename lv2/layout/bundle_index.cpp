@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing and reading kvx-lv2.json.
 #include "lv2/layout/bundle_index.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bundle's index, kvx-lv2.json: which module library and description the bundle holds, and
 // per plug-in URI the module (by symbol), the flavour and the port symbols the Turtle declares.
 // The generator writes it beside the Turtle; the bridge binary reads it to find what to load and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flavours and port layouts of described modules.
 #include "lv2/layout/plugin_layout.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The LV2 plug-ins one described module becomes: which flavours it gets and, per flavour, the
 // ports in index order with the module pin each one drives. The bundle generator writes the
 // Turtle from this layout and the bridge binary wires its ports by the same layout, so the two
@@ -11,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/describe/description.h"
+#include "describe/description.h"
 
 namespace kvx::lv2 {
 

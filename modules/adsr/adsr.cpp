@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Adsr: pins, transitions, segment set-up and the per-sample envelope loop.
 #include "modules/adsr/adsr.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Adsr: the exponential ADSR envelope module "KV ADSR4". Trigger, gate and reset act at the
 // sample of their event; attack, decay and release are exponential segments whose time and
 // curve are read from the audio inputs when each segment starts.

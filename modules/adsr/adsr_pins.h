@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pin ids of the envelope module "KV ADSR4", in registration order. Hosts address pins by these
 // numbers: append only, never renumber.
 #pragma once

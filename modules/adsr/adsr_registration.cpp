@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registers the envelope with this library's factory while the library loads.
 #include "factory/factory_singleton.h"
 #include "modules/adsr/adsr.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The arithmetic of one exponential envelope segment, apart from pins and hosts: the time
 // mapping, the plan of a moving segment, and the guards that keep every input usable.
 // The order and precision of every operation here is part of the output: float for the time

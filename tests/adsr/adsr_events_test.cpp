@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Trigger, gate and reset through the real host: which events start what, at which sample, and
 // what the host is told. Expected envelopes come from the reference; the first-principles facts
 // (nothing moves, frozen levels, shorter attacks from higher levels) are checked directly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The envelope's shape from first principles: expected values come from the documented formulas
 // (closed forms, the time table, the recurrence written out here), never from the module.
 #include <gtest/gtest.h>

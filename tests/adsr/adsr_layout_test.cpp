@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The instance's memory layout, which the many-voice cost depends on: every instance starts on
 // a cache line, and what a block of a moving segment touches lies on two of its lines.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Robustness to any parameter value: non-finite and extreme inputs act as documented (0.0, a
 // curve limited to +-50, a rate of 0.0), segments that rounding would leave running forever end
 // by their step limit floor(2 x samples) + 3, and a random sweep of hostile parameter sets keeps

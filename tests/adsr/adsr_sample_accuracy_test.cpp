@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sample accuracy: one note rendered in host blocks of 1, 7, 64 and 512 samples gives the same
 // audio bit for bit, whether the host honours sleep (holding the last value, countdown of at
 // least 1) or calls the module every block, and equals the reference sample by sample.

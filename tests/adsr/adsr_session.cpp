@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AdsrSession: the module and its reference fed the same inputs.
 #include "tests/adsr/adsr_session.h"
 

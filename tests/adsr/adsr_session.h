@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AdsrSession: one "KV ADSR4" instance created from build/ADSR.kvx through the host library,
 // fed the same parameters and control events as a ReferenceEnvelope, so that a test can render
 // the module and state the exact expected output side by side.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ReferenceEnvelope: the documented segment formulas and transitions, one sample at a time.
 #include "tests/adsr/reference_envelope.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ReferenceEnvelope: the envelope's documented behaviour written out again, sample by sample and
 // independently of modules/adsr, so that tests can state the exact output (and the host reports)
 // a correct module produces for any parameters and events.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Usage: completion_matches_help.sh KVX COMPLETION_SCRIPT
 # For each subcommand, the flags `kvx CMD --help` lists must be exactly the flags the bash
 # completion offers for it (so a new flag cannot be forgotten there), and the completion must

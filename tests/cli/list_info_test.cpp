@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx list and kvx info, run as a person runs them: modules found along KVX_PATH from their
 // descriptions, entries that cannot be listed named without failing the listing, the first of
 // two equal modules winning, and info's pins next to what the library accepts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx::describe: the shipped descriptions read back as their modules are built, every invalid
 // description of the corpus is refused at the JSON path its expected.txt names (with the file
 // first, on one line), syntax errors point at the place, and user values map to pin values as
@@ -11,8 +12,8 @@
 
 #include "modules/adsr/adsr_pins.h"
 #include "modules/adsr/segment_math.h"
-#include "tools/describe/description_reader.h"
-#include "tools/describe/user_value.h"
+#include "describe/description_reader.h"
+#include "describe/user_value.h"
 
 namespace kvx::describe {
 namespace {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A test module: the envelope, asking to sleep at the end of every block in which its output is
 // constant, so also in the block where it went constant in the middle (the envelope itself runs
 // a countdown first). A host must then hold the value from that sample on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // host::VoicePool against the host protocol it must keep: every voice's output, block by block,
 // bit-identical to that voice rendered alone through host::SleepingRunner, sleep honoured (a
 // sleeping voice is not called) or not, over random notes, resets and block sizes; and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Usage: check_bundle_tools.sh KVX BUNDLE [MODULE_LIBRARY...]
 # The bundle (and a bundle written by KVX for each further module library) checked by the LV2
 # ecosystem's own tools: lv2_validate finds 0 errors in the bundle's Turtle read together, and in

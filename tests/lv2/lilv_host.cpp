@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lilv test host.
 #include "tests/lv2/lilv_host.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small LV2 host on liblilv for the tests: a world loaded from a temporary LV2_PATH holding
 // copies of bundles, plug-ins instantiated with a URID map, a log that keeps what plug-ins say
 // and, on request, the buffer sizes in options; ports connected by symbol, MIDI sent as atom

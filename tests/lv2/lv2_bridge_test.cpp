@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The envelope's bundle played by a lilv host as LV2 hosts play it: MIDI notes at chosen frames
 // in blocks of 1, 64, 4096 and random sizes at 44.1, 48 and 96 kHz give the very samples
 // `kvx render` gives for the same notes and pin values; the amp flavour multiplies exactly; a

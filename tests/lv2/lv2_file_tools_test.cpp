@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The gate flavour driven from a WAV file by the file tools of Debian's LV2 ecosystem, lv2apply
 // (lilv-utils) and lv2file: the envelope they write is bit for bit the one `kvx render` writes for
 // the same gate times and pin values. And `kvx lv2` as a person runs it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // run() is real-time safe: over sessions with notes, gate edges, control changes, sleep, and
 // blocks longer than the bridge's slices, the heap and lock interposer counts no allocation and
 // no lock inside any lilv_instance_run.
@@ -6,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/testkit/heap_interposer.h"
+#include "conformance/heap_interposer.h"
 #include "tests/lv2/lilv_host.h"
 #include "tests/support/test_paths.h"
 
@@ -14,14 +15,14 @@ namespace kvx::test {
 namespace {
 
 struct Counted {
-    testkit::HeapCounts total;
+    conformance::HeapCounts total;
     int64_t runs = 0;
 };
 
 void countRuns(LilvPluginHost& host, Counted& counted) {
-    host.onRunStart = [] { testkit::startCounting(); };
+    host.onRunStart = [] { conformance::startCounting(); };
     host.onRunEnd = [&counted] {
-        const testkit::HeapCounts counts = testkit::stopCounting();
+        const conformance::HeapCounts counts = conformance::stopCounting();
         counted.total.allocations += counts.allocations;
         counted.total.frees += counts.frees;
         counted.total.lockCalls += counts.lockCalls;
@@ -33,7 +34,7 @@ void expectNothingCounted(const Counted& counted) {
     EXPECT_GT(counted.runs, 50);
     EXPECT_EQ(counted.total.allocations, 0);
     EXPECT_EQ(counted.total.frees, 0);
-    if (testkit::mallocHooked()) {
+    if (conformance::mallocHooked()) {
         EXPECT_EQ(counted.total.lockCalls, 0);
     }
 }

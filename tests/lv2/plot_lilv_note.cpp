@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws docs/lv2-note.png: one MIDI note played through the envelope's midi plug-in in the lilv
 // test host, in runs of 256 frames as a DAW plays it, with the plot writer `kvx render` uses.
 // Usage: plot_lilv_note OUT.png
@@ -7,7 +8,7 @@
 
 #include "tests/lv2/lilv_host.h"
 #include "tests/support/test_paths.h"
-#include "tools/render/plot.h"
+#include "render/plot.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

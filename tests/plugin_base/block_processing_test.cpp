@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Block processing as the module sees it: where the block is split, what blockOffset and
 // sleepAllowed say during each stretch, and how each timestamp's events reach the pins
 // (decode all, notify all, onPinChanges once, finish all). Includes the event lists a careless

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The probe loaded from Probe.kvx and driven through our host library, as any host would drive
 // a module built on the base; and hosts that refuse IMpHostServices yet call process anyway.
 #include <gtest/gtest.h>

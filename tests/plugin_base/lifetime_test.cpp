@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lifetime across the interface views: the last release through any view destroys the object
 // once and releases the host services exactly once, counted on the host's side. Checked on the
 // envelope and on the probe, each loaded as a host loads it, and on an in-process probe whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pin behaviour that modules and hosts rely on: raw value decoding (never past the value),
 // streaming reports, positions, graph start order, buffer binding and customCall forwarding.
 #include <gtest/gtest.h>

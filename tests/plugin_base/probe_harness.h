@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ProbeHarness: one in-process ProbeModule attached to our host's services, with its audio
 // buffers placed between guard zones so that any write outside the block shows up, and held to
 // the strict host's rule: every sample the probe owes in a block must be written.
@@ -11,9 +12,9 @@
 #include <vector>
 
 #include "host/host_services.h"
-#include "host/testkit/guarded_buffer.h"
-#include "host/testkit/owed_samples.h"
-#include "host/testkit/strict_runner.h"
+#include "conformance/guarded_buffer.h"
+#include "conformance/owed_samples.h"
+#include "conformance/strict_runner.h"
 #include "interfaces/interface_ids.h"
 #include "tests/plugin_base/probe_module.h"
 
@@ -31,7 +32,7 @@ inline std::ostream& operator<<(std::ostream& out, const Stretch& s) {
     return out << "{" << s.offset << ", " << s.count << (s.sleepAllowed ? ", sleep allowed}" : ", no sleep}");
 }
 
-using testkit::GuardedBuffer;
+using conformance::GuardedBuffer;
 
 // True when nothing outside the first `sampleCount` samples of the buffer was written.
 inline bool untouchedOutside(const GuardedBuffer& buffer, int32_t sampleCount) {
@@ -100,7 +101,7 @@ public:
     }
     // Checks that the outputs hold exactly what the stretches wrote, and nothing elsewhere.
     void expectOutputsMatch(const std::vector<Stretch>& expected, int32_t sampleCount) const {
-        const float unwritten = testkit::unwrittenSample();
+        const float unwritten = conformance::unwrittenSample();
         std::vector<float> wantOffsets(static_cast<size_t>(sampleCount), unwritten);
         std::vector<float> wantCounts = wantOffsets;
         for (const Stretch& s : expected)
@@ -109,8 +110,8 @@ public:
                 wantCounts[static_cast<size_t>(i)] = static_cast<float>(s.sleepAllowed ? s.count : -s.count);
             }
         for (size_t i = 0; i < static_cast<size_t>(sampleCount); ++i) {
-            ASSERT_TRUE(testkit::sameBits(offsets.data()[i], wantOffsets[i])) << "sample " << i;
-            ASSERT_TRUE(testkit::sameBits(counts.data()[i], wantCounts[i])) << "sample " << i;
+            ASSERT_TRUE(conformance::sameBits(offsets.data()[i], wantOffsets[i])) << "sample " << i;
+            ASSERT_TRUE(conformance::sameBits(counts.data()[i], wantCounts[i])) << "sample " << i;
         }
     }
 
@@ -123,9 +124,9 @@ private:
     void expectOwedSamplesWritten(int32_t sampleCount, size_t traced) {
         ASSERT_LT(host.trace.size(), host.trace.capacity()) << "the trace is full: calls went unrecorded";
         calls.clear();
-        testkit::appendModuleCalls(host.trace, traced, calls);
+        conformance::appendModuleCalls(host.trace, traced, calls);
         const int32_t firstWritten = offsets.firstWrittenBefore(sampleCount);
-        const testkit::OwedSpan span = owed.endBlock(calls.data(), calls.size(), firstWritten);
+        const conformance::OwedSpan span = owed.endBlock(calls.data(), calls.size(), firstWritten);
         for (int32_t i = span.from; i < span.to; ++i) {
             ASSERT_TRUE(offsets.written(static_cast<size_t>(i)) && counts.written(static_cast<size_t>(i)))
                 << "owed sample " << i << " left unwritten: " << owed.reason();
@@ -133,8 +134,8 @@ private:
     }
 
     ProbeModule* module = nullptr;
-    testkit::OwedSamples owed;
-    std::vector<testkit::ModuleCall> calls;
+    conformance::OwedSamples owed;
+    std::vector<conformance::ModuleCall> calls;
     int64_t position = 0;
 };
 

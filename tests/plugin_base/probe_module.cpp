@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ProbeModule: pins, recording, and a routine that writes where and how it was called.
 #include "tests/plugin_base/probe_module.h"
 

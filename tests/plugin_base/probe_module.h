@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ProbeModule: a small module built on the plug-in base exactly as any module is (pins as
 // members, registered in the constructor, onPinChanges, an installed routine), which leaves a
 // record of what the base made it see: every sub-block call and every pin notification. What a

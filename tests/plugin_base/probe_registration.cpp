@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registers the probe module with the factory of Probe.kvx while the library loads.
 #include "factory/factory_singleton.h"
 #include "tests/plugin_base/probe_module.h"

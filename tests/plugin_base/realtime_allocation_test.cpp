@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: MIT
 // Real-time safety: over thousands of blocks of every size with every kind of event, process()
 // and everything it calls (pins, sleep logic, the module's routine, the host services it calls)
-// make no heap allocation, free nothing and take no lock, counted by the test kit's
+// make no heap allocation, free nothing and take no lock, counted by the conformance kit's
 // interposer at operator new, malloc and the pthread locks in this process. Driven through
 // our host, as a host would, for the envelope and for the probe.
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
 #include "host/sleeping_runner.h"
-#include "host/testkit/heap_interposer.h"
+#include "conformance/heap_interposer.h"
 #include "interfaces/interface_ids.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/plugin_base/probe_module.h"
@@ -26,10 +27,10 @@
 namespace kvx::test {
 namespace {
 
-using testkit::HeapCounts;
-using testkit::mallocHooked;
-using testkit::startCounting;
-using testkit::stopCounting;
+using conformance::HeapCounts;
+using conformance::mallocHooked;
+using conformance::startCounting;
+using conformance::stopCounting;
 
 constexpr int32_t MAX_BLOCK = 512;
 constexpr int32_t BLOCK_SIZES[] = {1, 7, 32, 64, 100, 256, 511, 512, 0};

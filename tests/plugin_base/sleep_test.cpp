@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Streaming and sleep as the module sees them: the countdown the host hands out when the
 // outputs go constant, the sleep request and the samples it leaves unprocessed, stretches that
 // end at events (always processed whole), inputs that stop or start streaming.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A module library whose one module is not "KV ADSR4": the envelope registered under another id,
 // for checking that kvx render refuses a library without the module it drives.
 #include "factory/factory_singleton.h"

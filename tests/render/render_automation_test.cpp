@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Automation in a score: ramps are real per-sample inputs, the module reads them only when a
 // segment is set up, and the host tells the pins when a ramp starts and stops.
 #include <gtest/gtest.h>

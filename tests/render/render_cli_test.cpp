@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx render end to end: the default render read back and compared with the same session run
 // here through the host library, the CSV and plot, block-size independence, and units.
 #include <gtest/gtest.h>

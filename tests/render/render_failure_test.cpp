@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Wrong input to kvx render: one clear line on standard error, a non-zero exit, and none of the
 // requested output files (nor any temporary) left behind.
 #include <gtest/gtest.h>

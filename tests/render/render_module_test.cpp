@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx render on a described module other than the envelope (the example "KV VCA": output =
 // input x control x level in dB), pins set by symbol with their units, inputs fed from WAV files,
 // control events from a score; data on standard output; float WAV files readers take without a

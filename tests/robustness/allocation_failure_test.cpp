@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 // Out of memory during instance creation: the Nth operator new (N = 1, 2, ...) of a creation
 // through the factory of the loaded ADSR.kvx fails. The factory must answer -1 with a null
 // instance, free whatever it had allocated, hand back any host reference, and keep creating
-// working instances afterwards. The test kit's interposer fails the allocation and counts what
+// working instances afterwards. The conformance kit's interposer fails the allocation and counts what
 // is allocated and freed meanwhile; the loaded library's allocations resolve to it too.
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@
 #include "host/event_list.h"
 #include "host/host_services.h"
 #include "host/plugin_library.h"
-#include "host/testkit/heap_interposer.h"
+#include "conformance/heap_interposer.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/plugin_interfaces.h"
 #include "interfaces/result_codes.h"
@@ -34,17 +35,17 @@ protected:
     // One creation with the Nth operator new failing; returns the factory's result and notes
     // whether the failure happened and how many blocks the creation left allocated.
     int32_t createFailing(int64_t failAt, kvx::host::HostServices& host, void** out) {
-        kvx::testkit::startCounting();
-        kvx::testkit::failAllocation(failAt);
+        kvx::conformance::startCounting();
+        kvx::conformance::failAllocation(failAt);
         int32_t result;
         if (GetParam() == Creation::Plain)
             result = library.factory2()->createInstance(adsr::MODULE_ID, adsr::MODULE_SUBTYPE, out);
         else
             result = library.factory()->createInstanceWithHost(adsr::MODULE_ID, adsr::MODULE_SUBTYPE,
                                                                host.asUnknown(), out);
-        kvx::testkit::failAllocation(0);
-        const kvx::testkit::HeapCounts counts = kvx::testkit::stopCounting();
-        failed = kvx::testkit::allocationFailed();
+        kvx::conformance::failAllocation(0);
+        const kvx::conformance::HeapCounts counts = kvx::conformance::stopCounting();
+        failed = kvx::conformance::allocationFailed();
         live = counts.allocations - counts.frees;
         return result;
     }
@@ -121,12 +122,12 @@ TEST(PinRegistration, AFailedMoveOfTheTableToTheHeapThrowsAndChangesNothing) {
         module.add(pins[static_cast<size_t>(id)]);
     kvx::AudioInPin& spilling = pins.back();
     float buffer[1] = {};
-    kvx::testkit::startCounting();
-    kvx::testkit::failAllocation(1);
+    kvx::conformance::startCounting();
+    kvx::conformance::failAllocation(1);
     EXPECT_THROW(module.add(spilling), std::bad_alloc);
-    kvx::testkit::failAllocation(0);
-    kvx::testkit::stopCounting();
-    EXPECT_TRUE(kvx::testkit::allocationFailed());
+    kvx::conformance::failAllocation(0);
+    kvx::conformance::stopCounting();
+    EXPECT_TRUE(kvx::conformance::allocationFailed());
     EXPECT_EQ(module.bindPinBuffer(kvx::PinRegistry::INLINE_CAPACITY, buffer), kvx::RESULT_FAIL);
     EXPECT_EQ(spilling.boundBuffer(), nullptr);
 

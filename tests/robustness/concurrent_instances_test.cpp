@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Many instances of one loaded ADSR.kvx, created and run on several threads at once, each
 // instance on one thread, sharing only the factory: every instance's output must be bit-identical
 // to a single-threaded rendering of the same session. Built with ThreadSanitizer (`make

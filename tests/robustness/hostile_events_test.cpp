@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Event lists a host must not send (times before the current position, down to INT_MIN, and
 // past the block): the module applies such an event at the current position, never runs a
 // stretch outside the block and never writes outside it.
@@ -12,14 +13,14 @@
 #include "host/event_list.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
-#include "host/testkit/guarded_buffer.h"
+#include "conformance/guarded_buffer.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/support/test_paths.h"
 
 namespace {
 
 using kvx::host::EventList;
-using kvx::testkit::GuardedBuffer;
+using kvx::conformance::GuardedBuffer;
 namespace adsr = kvx::adsr;
 
 constexpr int32_t BLOCK = 16;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // BlockRenderer: splitting absolute-time inputs and events into host blocks.
 #include "tests/support/block_renderer.h"
 

@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: MIT
 // BlockRenderer: drives one module instance through host blocks of a chosen size, with input
 // signals and events given at absolute sample times, and collects its output and its calls on
-// the host (absolute positions) across blocks. The host is the test kit's strict runner: a
+// the host (absolute positions) across blocks. The host is the conformance kit's strict runner: a
 // sample the module owed and left unwritten, a write outside the block, a sleep request while
 // the output streams or an output moving while declared constant fails the test.
 #pragma once
@@ -10,7 +11,7 @@
 
 #include "host/host_trace.h"
 #include "host/plugin_instance.h"
-#include "host/testkit/strict_runner.h"
+#include "conformance/strict_runner.h"
 
 namespace kvx::test {
 
@@ -56,7 +57,7 @@ public:
     int64_t sleepRequests() const;
 
     int64_t position() const { return now; }
-    testkit::StrictRunner& runner() { return strict; }
+    conformance::StrictRunner& runner() { return strict; }
     host::PluginInstance& instance() { return driven; }
 
 private:
@@ -73,7 +74,7 @@ private:
     };
 
     host::PluginInstance& driven;
-    testkit::StrictRunner strict;
+    conformance::StrictRunner strict;
     int32_t outputPin;
     int32_t capacity;
     std::vector<Input> inputs;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MpTestAccess: the one way tests look inside the plug-in base, the pins and the envelope:
 // state that a module author never reads, and the few writes a test needs to set a scene.
 // Everything else in the tests goes through the interfaces or the module author's API.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test paths, fixed at configure time.
 #include "tests/support/test_paths.h"
 

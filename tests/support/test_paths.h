@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where tests find the built module libraries and tools.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Subprocess runs of kvx and other programs, and read-back helpers.
 #include "tests/support/tool_runner.h"
 

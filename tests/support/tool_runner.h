@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the built kvx tool (or another program) as a subprocess and reads back what it wrote: for
 // the tests that use the tool as a person does.
 #pragma once

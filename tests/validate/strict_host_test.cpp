@@ -1,4 +1,5 @@
-// The test kit's strict host against broken libraries whose faults a host that holds the last
+// SPDX-License-Identifier: MIT
+// The conformance kit's strict host against broken libraries whose faults a host that holds the last
 // value cannot hear: the output is bit for bit the envelope's, yet samples the module owed were
 // left unwritten, and the strict host says which.
 #include <gtest/gtest.h>
@@ -9,7 +10,7 @@
 #include "host/event_list.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
-#include "host/testkit/strict_runner.h"
+#include "conformance/strict_runner.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/support/test_paths.h"
 
@@ -33,7 +34,7 @@ Heard render(const std::string& path, host::EventList& first) {
         std::fill_n(instance.buffer(pin), BLOCK, pin == adsr::PIN_SUSTAIN_LEVEL ? 0.5f : 0.0f);
         inputs.push_back(pin);
     }
-    testkit::StrictRunner runner(instance, {adsr::PIN_OUTPUT}, inputs, BLOCK);
+    conformance::StrictRunner runner(instance, {adsr::PIN_OUTPUT}, inputs, BLOCK);
     Heard heard;
     for (const HostEvent* events : {first.head(), static_cast<const HostEvent*>(nullptr)}) {
         runner.runBlock(BLOCK, events);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx validate's description check on the example VCA: its own description agrees; descriptions
 // that contradict the library (a wrong direction, a pin it refuses, a pin it has left out, another
 // module) fail with the first contradiction as evidence; a malformed one fails with its JSON path;

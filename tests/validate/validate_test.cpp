@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx validate must pass our envelope and catch each deliberately broken library with the
 // check written for its fault. Runs the built tool as a user would and reads its JSON report.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The subcommands of the kvx tool. Each adds itself to the application and runs when chosen;
 // a command reports failure by returning a non-zero exit status through `exitStatus`.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx info: what a module library's factory reports, whether a module can be created, and its
 // pins: as its description gives them, next to the pin ids the instance itself accepts.
 #include <algorithm>
@@ -12,8 +13,8 @@
 #include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
-#include "tools/describe/description_reader.h"
-#include "tools/describe/user_value.h"
+#include "describe/description_reader.h"
+#include "describe/user_value.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx list: the modules found along the module path, from their descriptions; entries that
 // cannot be listed are named on standard error and passed over.
 #include <iostream>

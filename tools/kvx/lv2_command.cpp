@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx lv2: an LV2 bundle from a module library and its description, for Linux hosts.
 #include <fstream>
 #include <iostream>
@@ -6,7 +7,7 @@
 #include <string>
 
 #include "lv2/bundle/bundle_writer.h"
-#include "tools/describe/description_reader.h"
+#include "describe/description_reader.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx: list, inspect, render and validate module libraries without their usual host.
 #include <iostream>
 

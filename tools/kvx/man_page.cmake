@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -DKVX=tool -DHELP2MAN=help2man -DGZIP=gzip -DINCLUDE=kvx.h2m -DOUT=kvx.1 -P man_page.cmake
 # Writes the kvx man page with help2man from `kvx --help` and `kvx --version`, adding a section
 # with each subcommand's own help and the hand-written sections of kvx.h2m; then OUT.gz, as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/kvx/module_arguments.h"
 
 #include "tools/kvx/tool_paths.h"

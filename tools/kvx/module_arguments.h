@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The arguments that name the module a command works on (PLUGIN, --id, --subtype, --describe),
 // taken alike by kvx info, render, validate and lv2.
 #pragma once

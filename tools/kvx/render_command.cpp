@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx render: the command line of the render (flags, help, the default score in the footer)
 // and the one line a person sees when something is wrong.
 #include <filesystem>
@@ -10,10 +11,10 @@
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
-#include "tools/render/error.h"
-#include "tools/render/options.h"
-#include "tools/render/run.h"
-#include "tools/render/score.h"
+#include "render/error.h"
+#include "render/options.h"
+#include "render/run.h"
+#include "render/score.h"
 
 namespace kvx::cli {
 

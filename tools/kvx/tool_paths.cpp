@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Paths relative to the running tool, and the module path.
 #include "tools/kvx/tool_paths.h"
 

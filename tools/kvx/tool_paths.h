@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the tool finds things: the envelope library and the module path, relative to the tool's
 // own location (a build tree keeps them beside the tool; an installed tool finds its module
 // folder from its bin folder), and the modules a person names by symbol or id.
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/describe/module_listing.h"
+#include "describe/module_listing.h"
 
 namespace kvx::cli {
 

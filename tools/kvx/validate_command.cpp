@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvx validate: loads any module library of the family and checks, group by group in child
 // processes, that it honours the binary contract and survives a hostile host.
 #include <chrono>
@@ -6,13 +7,13 @@
 #include <string>
 
 #include "host/plugin_library.h"
-#include "tools/describe/description_reader.h"
+#include "describe/description_reader.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
-#include "tools/validate/checks/groups.h"
-#include "tools/validate/isolation.h"
-#include "tools/validate/report.h"
+#include "validate/checks/groups.h"
+#include "validate/isolation.h"
+#include "validate/report.h"
 
 namespace kvx::cli {
 

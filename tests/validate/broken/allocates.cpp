@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: allocates on the heap inside process (whenever pins change).
 #include <memory>
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the deliberately broken module libraries: each derives from the envelope, breaks
 // one rule of the contract, and registers itself as "KV ADSR4" subtype 0 in its own library.
 // They reach the envelope's output pin and host services through MpTestAccess.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: crashes when an event of an unknown type (105) arrives.
 #include <cstdlib>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: writes a subnormal number where its output would be exactly zero.
 #include "broken/broken_module.h"
 

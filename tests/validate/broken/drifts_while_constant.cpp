@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: changes the last written sample of a block while its output is declared constant.
 #include <cmath>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: applies every event at the first sample of its block instead of at its timestamp.
 #include "broken/broken_module.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: the library exports a second symbol next to MP_GetFactory.
 #include "broken/broken_module.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: never returns once the host reports a sample rate above 100 MHz (as a module sizing a
 // loop by the rate might).
 #include "broken/broken_module.h"

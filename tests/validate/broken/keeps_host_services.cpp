@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: never releases the host services it obtained.
 #include "broken/broken_module.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: takes a mutex inside process (whenever pins change).
 #include <mutex>
 

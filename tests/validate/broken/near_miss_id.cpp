@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: also creates the module for the id with a blank appended.
 #include "broken/broken_module.h"
 

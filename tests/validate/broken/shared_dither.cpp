@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: dithers its moving output with a noise generator shared by all instances, so two
 // instances fed the same session sound different.
 #include "broken/broken_module.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: at graph start its output tells the host nothing.
 #include "broken/broken_module.h"
 

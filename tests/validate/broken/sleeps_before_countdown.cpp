@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: drops the countdown the host hands over when the output is declared constant at an
 // event, so it asks to sleep before that countdown has run out (inaudible while the host holds
 // the constant).

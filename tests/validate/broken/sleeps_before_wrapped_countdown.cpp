@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: while its output holds still, the routine that the sleep-aware wrapper runs declares
 // the output constant again at the last sample of its stretch (the host hands over a fresh
 // countdown there), then takes the stretch off that countdown, as a wrapper counting down after

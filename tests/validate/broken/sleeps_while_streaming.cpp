@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: asks the host to sleep at the end of blocks in which its output is streaming.
 #include "broken/broken_module.h"
 

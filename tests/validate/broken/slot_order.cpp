@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: the IMpPlugin2 view it hands out has bindPinBuffer and openModule in swapped slots.
 #include "broken/broken_module.h"
 #include "interfaces/interface_ids.h"

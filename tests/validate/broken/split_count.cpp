@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: its IMpLegacyInitialization view keeps a reference count of its own.
 #include "broken/broken_module.h"
 #include "interfaces/interface_ids.h"

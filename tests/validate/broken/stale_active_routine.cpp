@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: when its first pin change comes while an input already streams (the envelope routine
 // would then run directly), the active routine stays the empty one, so nothing is written until
 // the next streaming change.

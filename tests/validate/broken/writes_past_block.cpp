@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broken: writes one output sample past the end of every block.
 #include "broken/broken_module.h"
 

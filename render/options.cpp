@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: MIT
+// Flags laid over the score, block sizes and the sample rate.
+#include "render/options.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <tuple>
+#include <utility>
+
+#include "render/error.h"
+#include "render/units.h"
+
+namespace kvx::render {
+
+namespace {
+
+int64_t wholeNumber(const std::string& text, int64_t low, int64_t high, const std::string& what) {
+    double value = 0.0;
+    if (!parseNumber(text, value) || value != std::floor(value) || value < static_cast<double>(low) ||
+        value > static_cast<double>(high))
+        throw RenderError(what + ": expected a whole number from " + std::to_string(low) + " to " +
+                          std::to_string(high) + ", got '" + text + "'");
+    return static_cast<int64_t>(value);
+}
+
+ScoreNote noteFlag(const std::string& text) {
+    const std::string flag = "--note " + text;
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) throw RenderError(flag + ": expected ON:OFF, e.g. 0:1.2s or 0:500ms");
+    ScoreNote note;
+    note.field = flag;
+    note.on = parseTime(text.substr(0, colon), flag);
+    if (colon + 1 < text.size()) note.off = parseTime(text.substr(colon + 1), flag);
+    return note;
+}
+
+}  // namespace
+
+BlockSizing blockSizing(const RenderOptions& options) {
+    BlockSizing sizing;
+    sizing.seed = static_cast<uint32_t>(wholeNumber(options.seed, 0, 4294967295LL, "--seed"));
+    if (options.block == "random") {
+        sizing.random = true;
+        return sizing;
+    }
+    sizing.size = static_cast<int32_t>(wholeNumber(options.block, 1, MAX_BLOCK, "--block (or 'random')"));
+    return sizing;
+}
+
+namespace {
+
+// "NAME=VALUE" of --set and --input.
+std::pair<std::string, std::string> nameAndValue(const std::string& text, const std::string& flag,
+                                                 const char* what) {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
+        throw RenderError(flag + " " + text + ": expected NAME=" + what);
+    return {text.substr(0, equals), text.substr(equals + 1)};
+}
+
+size_t namedInput(const RenderModule& module, const std::string& name, const std::string& flag) {
+    const size_t index = module.inputIndex(name);
+    if (index == RenderModule::NONE)
+        throw RenderError(flag + ": \"" + module.description.id + "\" has no input \"" + name +
+                          "\" (its inputs: " + module.inputNames() + ")");
+    return index;
+}
+
+}  // namespace
+
+Score buildScore(const RenderOptions& options, const RenderModule& module) {
+    const Score fallback = defaultScore(module);
+    Score score = options.score.empty() ? fallback : loadScore(options.score, module);
+
+    // The envelope's flags, then --set, each naming one input once.
+    std::vector<std::pair<std::string, std::string>> settings;  // flag as written, value
+    std::vector<size_t> setInputs;
+    for (size_t i = 0; i < ENVELOPE_FLAGS.size(); ++i)
+        if (!options.envelopeFlags[i].empty())
+            settings.emplace_back("--" + std::string(ENVELOPE_FLAGS[i]), options.envelopeFlags[i]);
+    for (const std::string& text : options.settings) settings.emplace_back("--set " + text, text);
+    for (const auto& [flag, text] : settings) {
+        std::string name = flag.substr(2), value = text;
+        if (flag.rfind("--set ", 0) == 0) std::tie(name, value) = nameAndValue(text, "--set", "VALUE");
+        const size_t index = namedInput(module, name, flag);
+        if (std::find(setInputs.begin(), setInputs.end(), index) != setInputs.end())
+            throw RenderError(flag + ": \"" + module.inputName(index) + "\" is set twice");
+        setInputs.push_back(index);
+        score.parameters[index] = parseParameter(value, module.inputs[index], flag);
+        score.automation[index].clear();
+        score.files[index].reset();
+    }
+    for (const std::string& text : options.inputs) {
+        const std::string flag = "--input " + text;
+        const auto [name, file] = nameAndValue(text, "--input", "FILE");
+        const size_t index = namedInput(module, name, flag);
+        if (!module.inputs[index].isAudio())
+            throw RenderError(flag + ": \"" + name + "\" is a control input, not an audio input");
+        if (std::find(setInputs.begin(), setInputs.end(), index) != setInputs.end())
+            throw RenderError(flag + ": \"" + module.inputName(index) + "\" is set twice");
+        setInputs.push_back(index);
+        score.files[index] = ScoreInputFile{file, flag};
+        score.parameters[index].reset();
+        score.automation[index].clear();
+    }
+    for (size_t i = 0; i < module.inputs.size(); ++i)
+        if (!score.parameters[i] && score.automation[i].empty() && !score.files[i])
+            score.parameters[i] =
+                fallback.parameters[i] ? *fallback.parameters[i] : describedDefault(module.inputs[i]);
+
+    if (!options.notes.empty()) {
+        if (module.roleIndex(describe::Role::Gate) == RenderModule::NONE)
+            throw RenderError("--note: \"" + module.description.id + "\" has no gate input");
+        score.notes.clear();
+        for (const std::string& text : options.notes) score.notes.push_back(noteFlag(text));
+    }
+    if (!options.resets.empty()) {
+        if (module.roleIndex(describe::Role::Reset) == RenderModule::NONE)
+            throw RenderError("--reset: \"" + module.description.id + "\" has no reset input");
+        score.resets.clear();
+        for (const std::string& text : options.resets)
+            score.resets.push_back(ScoreReset{parseTime(text, "--reset " + text), "--reset " + text});
+    }
+    if (!options.length.empty()) {
+        score.length = parseTime(options.length, "--length");
+        score.lengthField = "--length";
+    }
+    return score;
+}
+
+int32_t sampleRate(const RenderOptions& options, const Score& score, const AudioInputs& files) {
+    if (!options.rate.empty()) return static_cast<int32_t>(wholeNumber(options.rate, 1, MAX_RATE, "--rate"));
+    if (score.rate) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", *score.rate);
+        return static_cast<int32_t>(wholeNumber(text, 1, MAX_RATE, score.source + ": rate"));
+    }
+    for (const auto& file : files)
+        if (file)
+            return static_cast<int32_t>(wholeNumber(std::to_string(file->rate), 1, MAX_RATE, file->field));
+    return 48000;
+}
+
+}  // namespace kvx::render

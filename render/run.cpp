@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: MIT
+// The steps of a render, from options to files and the printed report.
+#include "render/run.h"
+
+#include <csignal>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "host/host_error.h"
+#include "host/plugin_instance.h"
+#include "host/plugin_library.h"
+#include "describe/description_reader.h"
+#include "render/audio_input.h"
+#include "render/csv.h"
+#include "render/error.h"
+#include "render/module.h"
+#include "render/pending_files.h"
+#include "render/plan.h"
+#include "render/plot.h"
+#include "render/progress.h"
+#include "render/schedule.h"
+#include "render/segments.h"
+#include "render/summary.h"
+#include "render/wav.h"
+
+namespace kvx::render {
+
+namespace {
+
+void removeTemporariesAndDie(int signalNumber) {
+    removePendingTemporariesFromSignal();
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+// The inputs a person sets, in id order: audio inputs and parameters, not a note's parts.
+std::vector<size_t> shownInputs(const RenderModule& module) {
+    std::vector<size_t> shown;
+    for (size_t i = 0; i < module.inputs.size(); ++i)
+        if (module.inputs[i].isAudio() || module.inputs[i].role == describe::Role::Parameter)
+            shown.push_back(i);
+    return shown;
+}
+
+std::string shownPath(const std::string& path) { return path == "-" ? "standard output" : path; }
+
+std::string scoreName(const Score& score) {
+    return score.source == "default score" ? std::string("default score")
+                                           : std::filesystem::path(score.source).filename().string();
+}
+
+// The figure's two lines: the settings, then the session. The envelope shows its four main
+// settings first and its curves on the second line.
+std::pair<std::string, std::string> figureTitles(const RenderModule& module, const RenderPlan& plan,
+                                                 const BlockSizing& sizing, const Score& score) {
+    const std::string dot = "  \xC2\xB7  ";
+    const std::string session =
+        std::to_string(plan.rate) + " Hz, " + describeBlocks(sizing) + dot + scoreName(score);
+    auto setting = [&](const char* name) { return plan.tracks[module.inputIndex(name)].text; };
+    if (module.envelope) {
+        std::string title = "KV ADSR4";
+        for (const char* name : {"attack", "decay", "sustain", "release"})
+            title += dot + std::string(name) + " " + setting(name);
+        return {title, "curves: attack " + setting("attack-curve") + ", decay " + setting("decay-curve") +
+                           ", release " + setting("release-curve") + dot + session};
+    }
+    std::string title = module.description.name;
+    for (size_t i : shownInputs(module)) title += dot + module.inputName(i) + " " + plan.tracks[i].text;
+    return {title, "\"" + module.description.id + "\"" + dot + session};
+}
+
+}  // namespace
+
+int run(RenderOptions options, std::ostream& out) {
+    const BlockSizing sizing = blockSizing(options);
+    const SampleFormat format = parseSampleFormat(options.format);
+    const RenderModule module =
+        moduleForRender(options.plugin, options.describe, options.id, options.subtype);
+    const bool defaultOutputs = options.out.empty() && options.csv.empty() && options.plot.empty();
+    if (defaultOutputs) {
+        const std::string stem = "out/" + module.description.symbol;
+        options.out = stem + ".wav";
+        options.csv = stem + ".csv";
+        options.plot = stem + ".png";
+    }
+    const PlotFormat plotFormat = options.plot.empty() ? PlotFormat::Png : plotFormatFor(options.plot);
+
+    const Score score = buildScore(options, module);
+    const AudioInputs files = readAudioInputs(score);
+    const RenderPlan plan = resolvePlan(score, sampleRate(options, score, files), module, files);
+
+    host::PluginLibrary library(options.plugin);
+    std::optional<host::PluginInstance> created;
+    try {
+        created.emplace(library, host::toUtf16(module.description.id), module.description.subtype);
+    } catch (const host::HostError& error) {
+        if (module.source != "built in") throw;
+        throw RenderError(
+            std::string(error.what()) + "; without a description (" +
+            std::filesystem::path(describe::descriptionPathFor(options.plugin)).filename().string() +
+            ") only \"" + module.description.id + "\" can be rendered");
+    }
+    host::PluginInstance& instance = *created;
+
+    if (defaultOutputs) std::filesystem::create_directories("out");
+    PendingFiles pending;
+    const std::string wavTemp = options.out.empty() ? "" : pending.add(options.out);
+    const std::string csvTemp = options.csv.empty() ? "" : pending.add(options.csv);
+    const std::string plotTemp = options.plot.empty() ? "" : pending.add(options.plot);
+    std::signal(SIGINT, removeTemporariesAndDie);
+    std::signal(SIGTERM, removeTemporariesAndDie);
+
+    out << "plug-in        " << options.plugin << "\n"
+        << "module         \"" << module.description.id << "\" subtype " << module.description.subtype << ", "
+        << (module.source == "built in" ? std::string("built-in description") : module.source) << "\n"
+        << "score          " << score.source << "\n";
+    for (size_t i : shownInputs(module)) {
+        const std::string name = module.inputName(i);
+        out << name << std::string(name.size() < 15 ? 15 - name.size() : 1, ' ') << plan.tracks[i].text
+            << "\n";
+    }
+    out << "length         " << plan.length << " samples"
+        << (plan.lengthChosen ? ""
+            : module.envelope ? " (last event + release)"
+                              : " (inputs and events)")
+        << "\n";
+    out.flush();
+
+    const std::vector<ScheduledEvent> events = scheduleEvents(plan, module);
+    ProgressBar bar;
+    const SessionResult result =
+        runSession(instance, module, plan, events, sizing, [&bar](int64_t done, int64_t total) {
+            bar.update("rendering", done, total);
+            return true;
+        });
+    const size_t gate = module.roleIndex(describe::Role::Gate);
+    const std::vector<StreamSpan> gates =
+        gateSpans(events, plan.length, gate == RenderModule::NONE ? -1 : module.inputs[gate].id);
+    SegmentLabels labels;
+    if (module.envelope) labels = labelSegments(events, result.marks);
+
+    if (!wavTemp.empty()) writeWav(wavTemp, result.outputs, plan.rate, format);
+    // The envelope's table: sample,time_s,level,gate,segment; others: one column per output.
+    CsvTable table;
+    table.outputs = &result.outputs;
+    table.rate = plan.rate;
+    for (const describe::PinDescription& pin : module.outputs) table.names.push_back(pin.symbol);
+    if (module.envelope) {
+        table.names = {"level"};
+        table.segments = labels.changes;
+    }
+    if (gate != RenderModule::NONE) table.gates = gates;
+    if (!csvTemp.empty())
+        writeCsv(csvTemp, table, [&bar](int64_t done, int64_t total) { bar.update("CSV", done, total); });
+    if (!plotTemp.empty()) {
+        PlotData data;
+        data.samples = &result.output();
+        data.rate = plan.rate;
+        data.gates = gates;
+        data.hasGate = gate != RenderModule::NONE;
+        data.marks = result.marks;
+        data.sleeping = result.sleeping;
+        data.segments = labels.changes;
+        std::tie(data.title, data.subtitle) = figureTitles(module, plan, sizing, score);
+        writePlot(plotTemp, plotFormat, data);
+    }
+    bar.finish();
+    pending.commit();
+
+    printSummary(out, plan, result, module.envelope ? &labels : nullptr, sizing);
+    const std::string channels =
+        result.outputs.size() == 1 ? "mono" : std::to_string(result.outputs.size()) + " channels";
+    if (!options.out.empty())
+        out << "wrote          " << shownPath(options.out) << " (" << formatName(format) << " WAV, "
+            << channels << ", " << plan.rate << " Hz)\n";
+    if (!options.csv.empty())
+        out << "wrote          " << shownPath(options.csv) << " (" << csvHeader(table) << ")\n";
+    if (!options.plot.empty()) out << "wrote          " << options.plot << "\n";
+    return 0;
+}
+
+}  // namespace kvx::render

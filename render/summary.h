@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+// The report `kvx render` prints when it is done: what was rendered, how often the module was
+// called and slept, the (first output's) peak, the envelope's segment boundaries from the host
+// trace, and the cost.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "render/plan.h"
+#include "render/segments.h"
+#include "render/session.h"
+
+namespace kvx::render {
+
+struct Peak {
+    float level = 0.0f;
+    int64_t sample = 0;  // first sample that reaches it
+};
+Peak findPeak(const std::vector<float>& samples);
+
+// "blocks of 64" or "random blocks of 1..512 (seed 7)".
+std::string describeBlocks(const BlockSizing& sizing);
+
+// The segment lines only with `labels` (the envelope's).
+void printSummary(std::ostream& out, const RenderPlan& plan, const SessionResult& result,
+                  const SegmentLabels* labels, const BlockSizing& sizing);
+
+}  // namespace kvx::render
