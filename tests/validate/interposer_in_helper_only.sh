@@ -27,7 +27,7 @@ status=0
 # Any form at all in kvx counts, not just the listed ones.
 replaced=$(grep -xE "$(tr -s ' \n' '|' <<<"$c_functions" | sed 's/|$//')|_Z(nw|na|dl|da).*" <<<"$kvx_defines" || true)
 if [ -n "$replaced" ]; then
-    echo "$kvx defines what the interposer replaces:" $replaced
+    echo "$kvx defines what the interposer replaces: $(tr '\n' ' ' <<<"$replaced")"
     status=1
 fi
 
