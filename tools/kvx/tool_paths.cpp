@@ -21,6 +21,9 @@ fs::path toolFolder() {
 // folder, fixed when the tool is configured (e.g. ../lib/kvx).
 fs::path installedModuleFolder() { return (toolFolder() / KVX_MODULE_DIR_FROM_TOOL).lexically_normal(); }
 
+// The installed helper folder, likewise (e.g. ../libexec/kvx).
+fs::path installedHelperFolder() { return (toolFolder() / KVX_HELPER_DIR_FROM_TOOL).lexically_normal(); }
+
 bool holdsDescriptions(const fs::path& folder) {
     std::error_code error;
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
@@ -45,6 +48,17 @@ std::string besideToolOrInstalled(const std::string& name) {
 std::string defaultPluginPath() { return besideToolOrInstalled("ADSR.kvx"); }
 
 std::string lv2BridgePath() { return besideToolOrInstalled("lv2/kvx-lv2-bridge.so"); }
+
+HelperProgram validateHelper() {
+    HelperProgram helper{"", (toolFolder() / "kvx-validate").string(),
+                         (installedHelperFolder() / "kvx-validate").string()};
+    std::error_code error;
+    if (fs::exists(helper.besideTool, error))
+        helper.path = helper.besideTool;
+    else if (fs::exists(helper.installed, error))
+        helper.path = helper.installed;
+    return helper;
+}
 
 std::vector<describe::ModuleFolder> modulePath() {
     std::vector<describe::ModuleFolder> folders;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Where the tool finds things: the envelope library and the module path, relative to the tool's
-// own location (a build tree keeps them beside the tool; an installed tool finds its module
-// folder from its bin folder), and the modules a person names by symbol or id.
+// Where the tool finds things: the envelope library, the LV2 bridge, the validator's helper and the
+// module path, relative to the tool's own location (a build tree keeps them beside the tool; an
+// installed tool finds its module and helper folders from its bin folder), and the modules a
+// person names by symbol or id.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,15 @@ std::string defaultPluginPath();
 // The LV2 bridge binary `kvx lv2` copies into bundles: lv2/ in the tool's folder (a build tree),
 // else lv2/ in the installed module folder.
 std::string lv2BridgePath();
+
+// The validator's helper program kvx-validate: in the tool's folder (a build tree), else in the
+// installed helper folder (<prefix>/<libexecdir>/kvx next to <prefix>/bin).
+struct HelperProgram {
+    std::string path;  // empty when neither place holds it
+    std::string besideTool;
+    std::string installed;
+};
+HelperProgram validateHelper();
 
 // Folders searched for modules, in order: each entry of KVX_PATH (colon-separated),
 // ~/.local/lib/kvx, the installed module folder (<prefix>/<libdir>/kvx next to <prefix>/bin),

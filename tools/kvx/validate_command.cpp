@@ -1,19 +1,21 @@
 // SPDX-License-Identifier: MIT
-// kvx validate: loads any module library of the family and checks, group by group in child
-// processes, that it honours the binary contract and survives a hostile host.
-#include <chrono>
+// kvx validate: resolves which library, module and description to check, then becomes the helper
+// kvx-validate, which checks group by group in child processes that the library honours the
+// binary contract and survives a hostile host. The checks that count allocations and locks need
+// the heap and lock interposer in the program: it lives in the helper, so that kvx does not carry it.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "host/plugin_library.h"
 #include "describe/description_reader.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
-#include "validate/checks/groups.h"
-#include "validate/isolation.h"
-#include "validate/report.h"
 
 namespace kvx::cli {
 
@@ -30,33 +32,35 @@ struct ValidateOptions {
     std::string describe;  // the description to check; empty: NAME.kvx.json beside the library, if any
 };
 
-int runValidate(const ValidateOptions& options) {
-    validate::Context context;
-    context.path = options.path;
-    context.id = host::toUtf16(options.id);
-    context.subtype = options.subtype;
-    context.seeds = options.seeds < 1 ? 1 : options.seeds;
-    context.seed = options.seed;
-    context.description = options.describe;
-
-    validate::Report report;
-    report.library = options.path;
-    report.module = options.id;
-    report.description = options.describe;
-    report.subtype = options.subtype;
-    const auto began = std::chrono::steady_clock::now();
-    for (const validate::Group& group : validate::allGroups()) {
-        std::vector<validate::CheckResult> results =
-            validate::runGroupIsolated(group, context, options.timeout);
-        report.results.insert(report.results.end(), results.begin(), results.end());
+// Replaces this process by the helper, so that its report, its messages and its exit status are
+// kvx validate's. Returns only when that fails: 127 when the helper is missing, 126 when it does
+// not start (as env and the shells answer for a command they cannot run).
+int runHelper(const ValidateOptions& options) {
+    const HelperProgram helper = validateHelper();
+    if (helper.path.empty()) {
+        std::cerr << "kvx: the validator's helper is missing: neither " << helper.besideTool << " nor "
+                  << helper.installed << " exists\n";
+        return 127;
     }
-    validate::judgeOwedSamplesEverywhere(report);
-    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    if (options.json)
-        validate::printJson(std::cout, report);
-    else
-        validate::printText(std::cout, report);
-    return report.passed() ? 0 : 1;
+    // Options as --name=value; the library and the id verbatim after "--", so that an empty id or
+    // one that starts with '-' stays a value. An empty description is none: kvx has chosen it.
+    std::vector<std::string> arguments = {helper.path, "--subtype=" + std::to_string(options.subtype),
+                                          "--seeds=" + std::to_string(options.seeds),
+                                          "--seed=" + std::to_string(options.seed),
+                                          "--timeout=" + std::to_string(options.timeout)};
+    if (!options.describe.empty()) arguments.push_back("--describe=" + options.describe);
+    if (options.json) arguments.push_back("--json");
+    arguments.insert(arguments.end(), {"--", options.path, options.id});
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::cout.flush();
+    std::cerr.flush();
+    execv(helper.path.c_str(), argv.data());
+    const int error = errno;
+    std::cerr << "kvx: cannot run the validator's helper " << helper.path << ": " << std::strerror(error)
+              << "\n";
+    return error == ENOENT ? 127 : 126;
 }
 
 }  // namespace
@@ -98,7 +102,7 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
             } catch (const describe::DescriptionError&) {
             }
         }
-        exitStatus = runValidate(chosen);
+        exitStatus = runHelper(chosen);
     });
 }
 
