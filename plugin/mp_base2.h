@@ -11,7 +11,6 @@
 #include "plugin/member_routine.h"
 #include "plugin/mp_plugin_base.h"
 #include "plugin/sleep_state.h"
-#include "plugin/test_access.h"
 
 namespace kvx {
 

@@ -17,7 +17,6 @@
 #include "plugin/member_routine.h"
 #include "plugin/pin_registry.h"
 #include "plugin/sleep_state.h"
-#include "plugin/test_access.h"
 
 namespace kvx {
 
@@ -129,9 +128,9 @@ protected:
     int32_t blockPosition() const noexcept { return blockOffset; }
 
 private:
-    friend class MpBase2;    // block processing and the wrapper, the other half of the base
-    friend class MpPinBase;  // pins' named operations on their owner
-    friend struct MpTestAccess;
+    friend class MpBase2;        // block processing and the wrapper, the other half of the base
+    friend class MpPinBase;      // pins' named operations on their owner
+    friend struct MpTestAccess;  // the test suite's look inside, defined by the tests only
 
     MpPinBase* findPin(int32_t pinId) const noexcept { return pins.find(pinId); }
 

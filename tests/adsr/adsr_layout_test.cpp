@@ -13,7 +13,7 @@
 #include "interfaces/result_codes.h"
 #include "modules/adsr/adsr.h"
 #include "modules/adsr/adsr_pins.h"
-#include "tests/support/mp_test_access.h"
+#include "tests/support/adsr_test_access.h"
 #include "tests/support/test_paths.h"
 
 namespace kvx::test {
@@ -46,7 +46,7 @@ TEST(InstanceLayout, AMovingBlockTouchesTwoLinesOfTheInstance) {
     IMpUnknown* created = adsr::createAdsr();
     const auto& module = static_cast<const adsr::Adsr&>(*static_cast<IMpPlugin2*>(created));
     std::set<size_t> lines;
-    for (const auto& [offset, size] : MpTestAccess::movingBlockFields(module))
+    for (const auto& [offset, size] : adsr::AdsrTestAccess::movingBlockFields(module))
         for (size_t byte = offset; byte < offset + size; ++byte) lines.insert(byte / LINE);
     EXPECT_EQ(lines.size(), 2u) << "lines " << ::testing::PrintToString(lines);
     EXPECT_EQ(*lines.begin(), 0u);  // the view pointer the host calls through

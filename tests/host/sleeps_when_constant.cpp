@@ -4,6 +4,7 @@
 // a countdown first). A host must then hold the value from that sample on.
 #include "factory/factory_singleton.h"
 #include "modules/adsr/adsr.h"
+#include "tests/support/adsr_test_access.h"
 #include "tests/support/mp_test_access.h"
 
 namespace {
@@ -13,7 +14,7 @@ public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
         kvx::IMpHostServices* host = kvx::MpTestAccess::hostServices(*this);
-        if (!kvx::MpTestAccess::output(*this).isStreaming() && host != nullptr) host->requestSleep();
+        if (!kvx::adsr::AdsrTestAccess::output(*this).isStreaming() && host != nullptr) host->requestSleep();
     }
 };
 
