@@ -147,8 +147,8 @@ private:
     //   lines 1-3  the pin registry, read for events and bindings only
     // The base ends 24 bytes into line 3, so that when a module declares an audio pin first,
     // that pin's buffer pointer (40 bytes into it) opens line 4, followed by the module's hot
-    // fields (the envelope does this). activeRoutine and moduleRoutine are MpBase2's: only it
-    // reads or writes them.
+    // fields (the envelope does this; the benchmarks' guards check it). activeRoutine and
+    // moduleRoutine are MpBase2's: only it reads or writes them.
     SubBlockRoutine activeRoutine = nullptr;  // called for every stretch (set by MpBase2)
     int32_t blockOffset = 0;                  // position in the current host block
     int32_t refCount = 1;                     // shared by every view; not atomic
