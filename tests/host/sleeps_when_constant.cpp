@@ -2,7 +2,7 @@
 // A test module: the envelope, asking to sleep at the end of every block in which its output is
 // constant, so also in the block where it went constant in the middle (the envelope itself runs
 // a countdown first). A host must then hold the value from that sample on.
-#include "factory/factory_singleton.h"
+#include "factory/registered_module.h"
 #include "modules/adsr/adsr.h"
 #include "tests/support/adsr_test_access.h"
 #include "tests/support/mp_test_access.h"
@@ -18,7 +18,6 @@ public:
     }
 };
 
-kvx::IMpUnknown* create() { return static_cast<kvx::IMpPlugin2*>(new SleepsWhenConstant()); }
-const kvx::ModuleRegistration registration{0, u"KV ADSR4", &create};
+const kvx::RegisteredModule<SleepsWhenConstant> registration{0, u"KV ADSR4"};
 
 }  // namespace

@@ -5,15 +5,13 @@
 // MpTestAccess.
 #pragma once
 
-#include "factory/factory_singleton.h"
-#include "interfaces/plugin_interfaces.h"
+#include "factory/registered_module.h"
 #include "modules/adsr/adsr.h"
 #include "tests/support/adsr_test_access.h"
 #include "tests/support/mp_test_access.h"
 
 // Registers `Module` under the envelope's id; a library holds exactly one broken module.
-#define KVX_REGISTER_BROKEN_MODULE(Module)                                                  \
-    namespace {                                                                             \
-    kvx::IMpUnknown* createBroken() { return static_cast<kvx::IMpPlugin2*>(new Module()); } \
-    const kvx::ModuleRegistration brokenRegistration{0, u"KV ADSR4", &createBroken};        \
+#define KVX_REGISTER_BROKEN_MODULE(Module)                                  \
+    namespace {                                                             \
+    const kvx::RegisteredModule<Module> brokenRegistration{0, u"KV ADSR4"}; \
     }
