@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The guards: module vs floor bit for bit, every module path vs another path that must give
-// the same bits, the peers' envelopes plausible, and the instance's memory counted.
+// the same bits, the peers' envelopes plausible, the instance's layout, and its memory counted.
 #include "bench/guards.h"
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <set>
 
 #include "bench/floor_loop.h"
 #include "bench/host_note.h"
@@ -17,6 +18,7 @@
 #include "bench/voice_session.h"
 #include "conformance/heap_interposer.h"
 #include "modules/adsr/adsr_pins.h"
+#include "tests/support/adsr_test_access.h"
 
 namespace kvx::bench {
 
@@ -208,6 +210,30 @@ void guardManyVoices() {
           "many voices: peak 1.0, sustain 0.6, back to 0.0");
 }
 
+// The cache lines of the instance that `fields` (offsets from its first byte) lie on.
+std::set<uintptr_t> linesOf(const adsr::Adsr& module, const std::vector<std::pair<size_t, size_t>>& fields) {
+    constexpr uintptr_t LINE = 64;
+    const auto start = reinterpret_cast<uintptr_t>(adsr::AdsrTestAccess::start(module));
+    std::set<uintptr_t> lines;
+    for (const auto& [offset, size] : fields)
+        for (uintptr_t byte = start + offset; byte < start + offset + size; ++byte) lines.insert(byte / LINE);
+    return lines;
+}
+
+// The layout the many-voice figures rest on: the envelope's routine finds the output's buffer
+// pointer and the running segment on one line, and with the base's line of routine and block
+// position a moving block reads two lines of the instance (block_footprint.py counts the same
+// from a memory trace). A field added to the base or the envelope can move them apart.
+void guardLayout() {
+    InProcessVoice voice(LONG_SEGMENT, CHUNK);
+    const adsr::Adsr& module = voice.module();
+    const size_t generator = linesOf(module, adsr::AdsrTestAccess::generatorFields(module)).size();
+    check(generator == 1,
+          "output buffer pointer and running segment on one cache line (" + std::to_string(generator) + ")");
+    const size_t block = linesOf(module, adsr::AdsrTestAccess::movingBlockFields(module)).size();
+    check(block == 2, "a moving block reads 2 cache lines of the instance (" + std::to_string(block) + ")");
+}
+
 void guardMemory(GuardFigures& figures) {
     conformance::startCounting();
     IMpUnknown* created = adsr::createAdsr();
@@ -258,6 +284,7 @@ GuardFigures runGuardsOrExit() {
     guardPeer("JUCE applyEnvelopeToBuffer", *makeJuceBuffer());
     guardPeer("Faust en.adsre", *makeFaust());
     guardManyVoices();
+    guardLayout();
     guardMemory(figures);
 
     figures.noteMovingSamples = countMovingSamples(note);

@@ -167,6 +167,14 @@ def main():
         "instance_allocations": (lambda a: a <= 2, "<= 2"),
         "allocations_after_creation": (lambda a: a == 0, "0"),
     }
+    # The instance layout, as the memory trace saw it (needs valgrind): a moving block reads two
+    # lines of the instance, in our host and in the SleepingRunner (the guards check the same
+    # from the field offsets).
+    instance_lines = None
+    if lines:
+        instance_lines = max(lines[scene]["by_region"].get("module-object", 0)
+                             for scene in ("pool-moving", "runner-moving"))
+        targets["instance_lines_per_moving_block"] = (lambda n: n == 2, "2 instance lines")
     results = {
         "module_vs_floor": module / floor,
         "event_block_vs_moving_block": trigger_block / moving_block,
@@ -217,6 +225,7 @@ def main():
         "object_bytes": int(context["object_bytes"]),
         "allocations_after_creation": after,
         "cache_lines_per_block": lines,
+        "instance_lines_per_moving_block": instance_lines,
         "repetitions": len(runs["floor/moving"]),
         "largest_spread": max(spread(name) for name in runs),
         "processor": processor(),
@@ -302,7 +311,8 @@ def main():
                              or region in ("host-runner", "host-instance", "host-services"))
             output_lines = regions.get("output-buffer", 0)
             table.append(row(f"cache lines one moving block touches per voice, {host}", f"{module_lines + host_lines + output_lines}",
-                             "lines", f"instance {module_lines}, host {host_lines}, output buffer {output_lines}", "", None))
+                             "lines", f"instance {module_lines}, host {host_lines}, output buffer {output_lines}",
+                             target("instance_lines_per_moving_block"), None))
         asleep = lines["runner-asleep"]["by_region"].get("host-runner", 0)
         table.append(row("cache lines one slept block touches per voice, our host (VoicePool) / SleepingRunner",
                          f"0 / {asleep}", "lines", "a sleeping voice is not visited / its runner", "", None))

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "describe/description_reader.h"
 #include "fuzz/invariant_check.h"
 #include "interfaces/host_event.h"
-#include "describe/description_reader.h"
+#include "render/envelope_profile.h"
 #include "render/error.h"
 #include "render/module.h"
 #include "render/plan.h"

@@ -7,7 +7,6 @@
 
 #include "interfaces/pin_codes.h"
 #include "plugin/mp_pin_base.h"
-#include "plugin/test_access.h"
 
 namespace kvx {
 

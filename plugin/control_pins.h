@@ -9,7 +9,6 @@
 #include "interfaces/host_event.h"
 #include "interfaces/pin_codes.h"
 #include "plugin/mp_pin_base.h"
-#include "plugin/test_access.h"
 
 namespace kvx {
 

@@ -11,7 +11,6 @@
 #include "plugin/member_routine.h"
 #include "plugin/mp_plugin_base.h"
 #include "plugin/sleep_state.h"
-#include "plugin/test_access.h"
 
 namespace kvx {
 
@@ -37,6 +36,14 @@ protected:
     // installs one, its routine does nothing and writes no output. A routine installed while the
     // sleep-aware wrapper runs in front stays behind it: the wrapper calls it from then on.
     void installModuleRoutine(SubBlockRoutine routine) noexcept;
+    // Installs `routine` unless it is the installed one already; true when this call installed
+    // it. A module installs its routine at its first pin change this way:
+    //   installModuleRoutineIfNew(subBlockRoutine(&MyModule::run));
+    bool installModuleRoutineIfNew(SubBlockRoutine routine) noexcept {
+        if (isInstalled(routine)) return false;
+        installModuleRoutine(routine);
+        return true;
+    }
 
     // ===== For module authors: what to read =====
     // True when `routine` is the module's installed processing routine.

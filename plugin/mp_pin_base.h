@@ -12,7 +12,6 @@
 #include "interfaces/host_event.h"
 #include "plugin/member_routine.h"
 #include "plugin/mp_plugin_base.h"
-#include "plugin/test_access.h"
 
 namespace kvx {
 

@@ -17,7 +17,6 @@
 #include "plugin/member_routine.h"
 #include "plugin/pin_registry.h"
 #include "plugin/sleep_state.h"
-#include "plugin/test_access.h"
 
 namespace kvx {
 
@@ -129,9 +128,9 @@ protected:
     int32_t blockPosition() const noexcept { return blockOffset; }
 
 private:
-    friend class MpBase2;    // block processing and the wrapper, the other half of the base
-    friend class MpPinBase;  // pins' named operations on their owner
-    friend struct MpTestAccess;
+    friend class MpBase2;        // block processing and the wrapper, the other half of the base
+    friend class MpPinBase;      // pins' named operations on their owner
+    friend struct MpTestAccess;  // the test suite's look inside, defined by the tests only
 
     MpPinBase* findPin(int32_t pinId) const noexcept { return pins.find(pinId); }
 
@@ -148,8 +147,8 @@ private:
     //   lines 1-3  the pin registry, read for events and bindings only
     // The base ends 24 bytes into line 3, so that when a module declares an audio pin first,
     // that pin's buffer pointer (40 bytes into it) opens line 4, followed by the module's hot
-    // fields (the envelope does this). activeRoutine and moduleRoutine are MpBase2's: only it
-    // reads or writes them.
+    // fields (the envelope does this; the benchmarks' guards check it). activeRoutine and
+    // moduleRoutine are MpBase2's: only it reads or writes them.
     SubBlockRoutine activeRoutine = nullptr;  // called for every stretch (set by MpBase2)
     int32_t blockOffset = 0;                  // position in the current host block
     int32_t refCount = 1;                     // shared by every view; not atomic

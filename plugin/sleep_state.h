@@ -6,8 +6,6 @@
 
 #include <cstdint>
 
-#include "plugin/test_access.h"
-
 namespace kvx {
 
 // When the sleep-aware wrapper may let a module sleep.

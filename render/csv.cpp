@@ -42,7 +42,7 @@ void writeCsv(const std::string& path, const CsvTable& table,
         if (table.segments) {
             const std::vector<SegmentChange>& segments = *table.segments;
             while (segment + 1 < segments.size() && segments[segment + 1].sample <= n) ++segment;
-            std::fprintf(file.get(), ",%s", segments.empty() ? "" : segmentName(segments[segment].segment));
+            std::fprintf(file.get(), ",%s", segments.empty() ? "" : segments[segment].name);
         }
         std::fputc('\n', file.get());
     }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Writes a render as CSV, one row per sample: sample,time_s, one column per output (printed so
 // that it reads back as the same 32-bit float), then the gate as the host sent it (0/1) and the
-// envelope's segment named from the host trace, where those apply. The envelope's table is
+// segment a module profile names from the host trace, where those apply. The envelope's table is
 //   sample,time_s,level,gate,segment
 #pragma once
 

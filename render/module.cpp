@@ -4,14 +4,11 @@
 
 #include <filesystem>
 
-#include "modules/adsr/adsr_pins.h"
 #include "describe/description_reader.h"
 #include "render/error.h"
+#include "render/profile.h"
 
 namespace kvx::render {
-
-// Generated from modules/adsr/ADSR.kvx.json (envelope_description.cpp in the build tree).
-extern const char ENVELOPE_DESCRIPTION_JSON[];
 
 size_t RenderModule::inputIndex(std::string_view name) const {
     for (size_t i = 0; i < inputs.size(); ++i)
@@ -43,8 +40,7 @@ RenderModule renderModule(const describe::ModuleDescription& module, std::string
     }
     if (view.outputs.empty())
         throw RenderError("\"" + module.id + "\" has no audio output to render (" + view.source + ")");
-    std::u16string id(module.id.begin(), module.id.end());
-    view.envelope = id == adsr::MODULE_ID && module.subtype == adsr::MODULE_SUBTYPE;
+    view.profile = profileFor(module.id, module.subtype);
     return view;
 }
 
@@ -52,14 +48,14 @@ RenderModule moduleForRender(const std::string& library, const std::string& desc
                              const std::string& id, int32_t subtype) {
     const std::string path = describe::chooseDescriptionFile(library, describePath);
     if (path.empty()) {
-        const describe::ModuleDescription& envelope = builtInEnvelopeDescription().modules.front();
-        if (!id.empty() && (id != envelope.id || subtype != envelope.subtype))
+        const describe::ModuleDescription& builtIn = builtInModule();
+        if (!id.empty() && (id != builtIn.id || subtype != builtIn.subtype))
             throw RenderError(
                 "'" + library + "' has no description (" +
                 std::filesystem::path(describe::descriptionPathFor(library)).filename().string() +
-                " beside it, or --describe FILE), and without one only \"" + envelope.id +
+                " beside it, or --describe FILE), and without one only \"" + builtIn.id +
                 "\" can be rendered");
-        return renderModule(envelope, "built in");
+        return renderModule(builtIn, "built in");
     }
     describe::Description description;
     try {
@@ -77,12 +73,6 @@ RenderModule moduleForRender(const std::string& library, const std::string& desc
     if (module == nullptr)
         throw RenderError(path + " does not describe \"" + id + "\" subtype " + std::to_string(subtype));
     return renderModule(*module, path);
-}
-
-const describe::Description& builtInEnvelopeDescription() {
-    static const describe::Description description =
-        describe::parseDescription(ENVELOPE_DESCRIPTION_JSON, "built-in description of \"KV ADSR4\"");
-    return description;
 }
 
 }  // namespace kvx::render

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The module a render drives, as the render sees it: its description (from NAME.kvx.json,
-// --describe, or the envelope's built-in one), its input pins by the names flags and scores use,
-// the audio outputs it writes, and the inputs that play a note's parts.
+// --describe, or the one built in), its input pins by the names flags and scores use, the audio
+// outputs it writes, and what the render knows of it beyond the description (its profile).
 #pragma once
 
 #include <cstddef>
@@ -14,13 +14,14 @@
 
 namespace kvx::render {
 
+class ModuleProfile;
+
 struct RenderModule {
     describe::ModuleDescription description;
     std::string source;                             // the description file, or "built in"
     std::vector<describe::PinDescription> inputs;   // every input pin, in id order
     std::vector<describe::PinDescription> outputs;  // the audio outputs, in id order
-    // "KV ADSR4": its default score, segment names, and the level/gate/segment CSV.
-    bool envelope = false;
+    const ModuleProfile* profile = nullptr;         // none: rendered from the description alone
 
     static constexpr size_t NONE = static_cast<size_t>(-1);
     // Index into `inputs` of the pin named `name` (its symbol; '-' may stand for '_'), or NONE.
@@ -36,14 +37,10 @@ struct RenderModule {
 // The render's view of `module`. Throws RenderError when it has no audio output to render.
 RenderModule renderModule(const describe::ModuleDescription& module, std::string source);
 
-// The envelope "KV ADSR4" as this tool knows it without a description file (the description
-// shipped beside ADSR.kvx, built in).
-const describe::Description& builtInEnvelopeDescription();
-
 // The module to render from `library`: module (id, subtype) of the description `describePath`,
 // or else of the description beside the library (NAME.kvx.json); an empty id picks the
-// description's only module. Without a description only the envelope can be rendered, from the
-// built-in description. Throws RenderError (a malformed description's message included).
+// description's only module. Without a description only the module whose description is built in
+// can be rendered (builtInModule). Throws RenderError (a malformed description's message included).
 RenderModule moduleForRender(const std::string& library, const std::string& describePath,
                              const std::string& id, int32_t subtype);
 

@@ -73,7 +73,8 @@ Score buildScore(const RenderOptions& options, const RenderModule& module) {
     const Score fallback = defaultScore(module);
     Score score = options.score.empty() ? fallback : loadScore(options.score, module);
 
-    // The envelope's flags, then --set, each naming one input once.
+    // The envelope's flags (any module with inputs of those names takes them), then --set, each
+    // naming one input once.
     std::vector<std::pair<std::string, std::string>> settings;  // flag as written, value
     std::vector<size_t> setInputs;
     for (size_t i = 0; i < ENVELOPE_FLAGS.size(); ++i)

@@ -7,19 +7,15 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "render/audio_input.h"
+#include "render/envelope_profile.h"
 #include "render/module.h"
 #include "render/score.h"
 #include "render/session.h"
 
 namespace kvx::render {
-
-// The envelope's parameter flags (--attack 120ms is --set attack=120ms).
-inline constexpr std::array<std::string_view, 7> ENVELOPE_FLAGS{
-    "attack", "decay", "sustain", "release", "attack-curve", "decay-curve", "release-curve"};
 
 struct RenderOptions {
     std::string plugin;

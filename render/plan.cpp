@@ -3,12 +3,12 @@
 #include "render/plan.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
-#include "modules/adsr/segment_math.h"
 #include "render/error.h"
+#include "render/profile.h"
 
 namespace kvx::render {
 
@@ -132,15 +132,14 @@ RenderPlan resolvePlan(const Score& score, int32_t rate, const RenderModule& mod
         if (plan.length <= 0)
             throw RenderError(where(source, score.lengthField) + ": shorter than one sample at " +
                               std::to_string(rate) + " Hz, got " + timeText(*score.length));
-    } else if (const size_t release = module.inputIndex("release");
-               module.envelope && release != RenderModule::NONE) {
-        // Long enough for a full-scale release after the last event, and a little silence.
-        float releaseValue = plan.tracks[release].valueAt(lastEvent);
-        const double tail = static_cast<double>(adsr::timeValueToSeconds(releaseValue)) + 0.25;
-        plan.length = lastEvent + static_cast<int64_t>(std::ceil(std::min(tail, 3600.0) * rate));
+    } else if (const std::optional<DerivedLength> derived =
+                   module.profile ? module.profile->derivedLength(module, plan, lastEvent) : std::nullopt) {
+        plan.length = derived->samples;
+        plan.lengthRule = derived->rule;
     } else {
         // The longest input file, or a second after the last event.
         plan.length = longestFile > 0 ? std::max(longestFile, lastEvent + 1) : lastEvent + rate;
+        plan.lengthRule = "inputs and events";
     }
     if (plan.length > MAX_LENGTH_SAMPLES)
         throw RenderError(where(source, score.lengthField) + ": at most " +

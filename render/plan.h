@@ -55,7 +55,8 @@ inline constexpr int64_t MAX_LENGTH_SAMPLES = 50'000'000;
 struct RenderPlan {
     int32_t rate = 48000;
     int64_t length = 0;              // samples
-    bool lengthChosen = false;       // false: derived from the events, the release time or the input files
+    bool lengthChosen = false;       // false: derived, as `lengthRule` says
+    std::string lengthRule;          // how a length the score did not set was derived: "inputs and events"
     std::vector<InputTrack> tracks;  // per module input
     std::vector<NotePlan> notes;
     std::vector<int64_t> resets;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The envelope figure, drawn with cairo.
+// The render figure, drawn with cairo.
 #include "render/plot.h"
 
 #include <cairo-svg.h>
@@ -175,7 +175,7 @@ private:
                 cairo_stroke(cr);
                 cairo_set_dash(cr, nullptr, 0, 0);
             }
-            const std::string name = segmentName(segments[i].segment);
+            const std::string name = segments[i].name;
             const double room = xs(end) - xs(begin);
             if (room > textWidth(cr, name, 11) + 8)
                 text(cr, (xs(begin) + xs(end)) / 2, TOP + 16, name, 11, MUTED, 0.5);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Draws the rendered envelope as a figure (PNG or SVG through cairo): level against time with
+// Draws a render's first output as a figure (PNG or SVG through cairo): level against time with
 // labelled axes, gate-on spans shaded, segment boundaries and names, the samples where the
 // module told the host its output started or stopped streaming, and the spans it slept through.
 #pragma once
@@ -12,6 +12,9 @@
 #include "render/segments.h"
 
 namespace kvx::render {
+
+// Between the parts of a title line: "attack 100 ms  ·  decay 400 ms".
+inline constexpr const char* TITLE_SEPARATOR = "  \xC2\xB7  ";
 
 struct PlotData {
     const std::vector<float>* samples = nullptr;

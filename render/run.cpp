@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "describe/description_reader.h"
 #include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
-#include "describe/description_reader.h"
 #include "render/audio_input.h"
 #include "render/csv.h"
 #include "render/error.h"
@@ -21,6 +21,7 @@
 #include "render/pending_files.h"
 #include "render/plan.h"
 #include "render/plot.h"
+#include "render/profile.h"
 #include "render/progress.h"
 #include "render/schedule.h"
 #include "render/segments.h"
@@ -53,21 +54,14 @@ std::string scoreName(const Score& score) {
                                            : std::filesystem::path(score.source).filename().string();
 }
 
-// The figure's two lines: the settings, then the session. The envelope shows its four main
-// settings first and its curves on the second line.
+// The figure's two lines: the settings, then the session.
 std::pair<std::string, std::string> figureTitles(const RenderModule& module, const RenderPlan& plan,
                                                  const BlockSizing& sizing, const Score& score) {
-    const std::string dot = "  \xC2\xB7  ";
+    const std::string dot = TITLE_SEPARATOR;
     const std::string session =
         std::to_string(plan.rate) + " Hz, " + describeBlocks(sizing) + dot + scoreName(score);
-    auto setting = [&](const char* name) { return plan.tracks[module.inputIndex(name)].text; };
-    if (module.envelope) {
-        std::string title = "KV ADSR4";
-        for (const char* name : {"attack", "decay", "sustain", "release"})
-            title += dot + std::string(name) + " " + setting(name);
-        return {title, "curves: attack " + setting("attack-curve") + ", decay " + setting("decay-curve") +
-                           ", release " + setting("release-curve") + dot + session};
-    }
+    if (module.profile)
+        if (auto titles = module.profile->figureTitles(module, plan, session)) return *titles;
     std::string title = module.description.name;
     for (size_t i : shownInputs(module)) title += dot + module.inputName(i) + " " + plan.tracks[i].text;
     return {title, "\"" + module.description.id + "\"" + dot + session};
@@ -124,10 +118,7 @@ int run(RenderOptions options, std::ostream& out) {
             << "\n";
     }
     out << "length         " << plan.length << " samples"
-        << (plan.lengthChosen ? ""
-            : module.envelope ? " (last event + release)"
-                              : " (inputs and events)")
-        << "\n";
+        << (plan.lengthChosen ? "" : " (" + plan.lengthRule + ")") << "\n";
     out.flush();
 
     const std::vector<ScheduledEvent> events = scheduleEvents(plan, module);
@@ -140,19 +131,18 @@ int run(RenderOptions options, std::ostream& out) {
     const size_t gate = module.roleIndex(describe::Role::Gate);
     const std::vector<StreamSpan> gates =
         gateSpans(events, plan.length, gate == RenderModule::NONE ? -1 : module.inputs[gate].id);
-    SegmentLabels labels;
-    if (module.envelope) labels = labelSegments(events, result.marks);
+    const std::optional<SegmentLabels> labels =
+        module.profile ? module.profile->segments(module, events, result.marks) : std::nullopt;
 
     if (!wavTemp.empty()) writeWav(wavTemp, result.outputs, plan.rate, format);
-    // The envelope's table: sample,time_s,level,gate,segment; others: one column per output.
+    // One column per output, then the gate and the segment where they apply.
     CsvTable table;
     table.outputs = &result.outputs;
     table.rate = plan.rate;
-    for (const describe::PinDescription& pin : module.outputs) table.names.push_back(pin.symbol);
-    if (module.envelope) {
-        table.names = {"level"};
-        table.segments = labels.changes;
-    }
+    if (module.profile) table.names = module.profile->outputColumns(module);
+    if (table.names.empty())
+        for (const describe::PinDescription& pin : module.outputs) table.names.push_back(pin.symbol);
+    if (labels) table.segments = labels->changes;
     if (gate != RenderModule::NONE) table.gates = gates;
     if (!csvTemp.empty())
         writeCsv(csvTemp, table, [&bar](int64_t done, int64_t total) { bar.update("CSV", done, total); });
@@ -164,14 +154,14 @@ int run(RenderOptions options, std::ostream& out) {
         data.hasGate = gate != RenderModule::NONE;
         data.marks = result.marks;
         data.sleeping = result.sleeping;
-        data.segments = labels.changes;
+        if (labels) data.segments = labels->changes;
         std::tie(data.title, data.subtitle) = figureTitles(module, plan, sizing, score);
         writePlot(plotTemp, plotFormat, data);
     }
     bar.finish();
     pending.commit();
 
-    printSummary(out, plan, result, module.envelope ? &labels : nullptr, sizing);
+    printSummary(out, plan, result, labels ? &*labels : nullptr, sizing);
     const std::string channels =
         result.outputs.size() == 1 ? "mono" : std::to_string(result.outputs.size()) + " channels";
     if (!options.out.empty())

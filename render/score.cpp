@@ -8,21 +8,13 @@
 #include <sstream>
 
 #include "render/error.h"
+#include "render/profile.h"
 
 namespace kvx::render {
 
 namespace {
 
 using nlohmann::json;
-
-const char DEFAULT_SCORE[] = R"({
-  "length": "2s",
-  "parameters": {
-    "attack": "100ms", "decay": "400ms", "sustain": 0.5, "release": "800ms",
-    "attack-curve": 0.1, "decay-curve": 0.4, "release-curve": 0.4
-  },
-  "notes": [{"on": 0, "off": "1.2s"}]
-})";
 
 class ScoreReader {
 public:
@@ -267,13 +259,12 @@ Score loadScore(const std::string& path, const RenderModule& module) {
 }
 
 Score defaultScore(const RenderModule& module) {
-    if (module.envelope) return parseScore(DEFAULT_SCORE, "default score", module);
+    if (const char* text = module.profile ? module.profile->defaultScore() : nullptr)
+        return parseScore(text, "default score", module);
     Score score = emptyScore(module, "default score");
     for (size_t i = 0; i < module.inputs.size(); ++i)
         score.parameters[i] = describedDefault(module.inputs[i]);
     return score;
 }
-
-const char* defaultScoreText() { return DEFAULT_SCORE; }
 
 }  // namespace kvx::render

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // A render score: settings of the module's input pins, automation breakpoints, audio files fed
-// to inputs, notes, resets and control changes, as read from a JSON file (or the envelope's
-// embedded default), times still in the units they were written in. Pins are named by symbol
+// to inputs, notes, resets and control changes, as read from a JSON file (or a module profile's
+// default), times still in the units they were written in. Pins are named by symbol
 // ('-' may stand for '_'); what a score may say depends on the module it is read for.
 //
 //   {
@@ -85,10 +85,8 @@ Score emptyScore(const RenderModule& module, std::string source);
 Score parseScore(const std::string& text, const std::string& source, const RenderModule& module);
 // Reads and parses a score file; input files are found relative to its folder.
 Score loadScore(const std::string& path, const RenderModule& module);
-// The score rendered when none is given. The envelope's: 2 s long, one note on at 0 and off at
-// 1.2 s, and every parameter set. Any other module's: every input at its description's default.
+// The score rendered when none is given: the module profile's, or else every input at its
+// description's default.
 Score defaultScore(const RenderModule& module);
-// The envelope's default score as text, for --help and the README.
-const char* defaultScoreText();
 
 }  // namespace kvx::render

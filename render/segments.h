@@ -1,24 +1,14 @@
 // SPDX-License-Identifier: MIT
-// Names the envelope's segments from what the module told the host: every segment set-up
-// reports the output's streaming state (moving segments streaming, still ones not), so the
-// reports, read against the events the host sent, give where each segment begins.
+// Segment labels: where the named parts of a render's output begin (an envelope's attack, decay
+// ...), as a module's profile reads them from what the module told the host, and the streaming
+// reports they are read from.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
-#include "render/schedule.h"
-
 namespace kvx::render {
-
-enum class Segment {
-    Idle,
-    Attack,
-    Decay,
-    Sustain,
-    Release
-};
-const char* segmentName(Segment segment);
 
 // One sendPinStreaming report on the output pin, at its absolute sample.
 struct StreamMark {
@@ -27,17 +17,15 @@ struct StreamMark {
 };
 
 struct SegmentChange {
-    int64_t sample;  // first sample of the segment
-    Segment segment;
+    int64_t sample;    // first sample of the segment
+    const char* name;  // "attack"; a static string of the profile's
 };
 
 struct SegmentLabels {
-    std::vector<SegmentChange> changes;  // starts with {0, Idle}
-    // False when a report did not fit the envelope's transitions (then labels may be off).
+    std::vector<SegmentChange> changes;  // starts at sample 0
+    // False when a report did not fit the module's transitions (then labels may be off).
     bool consistent = true;
+    std::string model;  // what the labels follow, for messages: "the envelope's segments"
 };
-
-// The segment sequence implied by `marks` (in the order the module made them) and `events`.
-SegmentLabels labelSegments(const std::vector<ScheduledEvent>& events, const std::vector<StreamMark>& marks);
 
 }  // namespace kvx::render

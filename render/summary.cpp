@@ -51,10 +51,10 @@ void printSummary(std::ostream& out, const RenderPlan& plan, const SessionResult
             const SegmentChange& change = labels->changes[i];
             out << (i == 0 ? " " : "               ")
                 << format("%10.6f s  sample %-9lld %s\n", static_cast<double>(change.sample) / rate,
-                          static_cast<long long>(change.sample), segmentName(change.segment));
+                          static_cast<long long>(change.sample), change.name);
         }
         if (!labels->consistent)
-            out << "               (the module's streaming reports did not follow the envelope's segments)\n";
+            out << "               (the module's streaming reports did not follow " << labels->model << ")\n";
     }
     const double cpu = result.cpuSeconds;
     const double speed = cpu > 0 ? audioSeconds / cpu : 0.0;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The report `kvx render` prints when it is done: what was rendered, how often the module was
-// called and slept, the (first output's) peak, the envelope's segment boundaries from the host
-// trace, and the cost.
+// called and slept, the (first output's) peak, the segment boundaries a module profile reads
+// from the host trace, and the cost.
 #pragma once
 
 #include <ostream>
@@ -22,7 +22,7 @@ Peak findPeak(const std::vector<float>& samples);
 // "blocks of 64" or "random blocks of 1..512 (seed 7)".
 std::string describeBlocks(const BlockSizing& sizing);
 
-// The segment lines only with `labels` (the envelope's).
+// The segment lines only with `labels` (a profile's).
 void printSummary(std::ostream& out, const RenderPlan& plan, const SessionResult& result,
                   const SegmentLabels* labels, const BlockSizing& sizing);
 

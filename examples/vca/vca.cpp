@@ -2,7 +2,7 @@
 // KV VCA: output = input x control x level, the level a float control in dB. The output streams
 // while either audio input streams and is declared constant otherwise, so a host may let the
 // module sleep while nothing moves.
-#include <kvx/factory/factory_singleton.h>
+#include <kvx/factory/registered_module.h>
 #include <kvx/plugin/audio_pins.h>
 #include <kvx/plugin/control_pins.h>
 #include <kvx/plugin/mp_base2.h>
@@ -33,8 +33,7 @@ protected:
     // changed, and the output streaming exactly while an input does. Declaring it constant again
     // at a level change tells the host the new constant value starts here.
     void onPinChanges() noexcept override {
-        const kvx::SubBlockRoutine routine = kvx::subBlockRoutine(&Vca::run);
-        if (!isInstalled(routine)) installModuleRoutine(routine);
+        installModuleRoutineIfNew(kvx::subBlockRoutine(&Vca::run));
         if (level.updatedNow()) gain = gainFromDecibels(level.currentValue());
         output.declareStreaming(input.isStreaming() || control.isStreaming(), -1);
     }
@@ -58,8 +57,6 @@ private:
     double gain = 1.0;
 };
 
-kvx::IMpUnknown* createVca() { return static_cast<kvx::IMpPlugin2*>(new Vca()); }
-
-const kvx::ModuleRegistration registration{0, u"KV VCA", &createVca};
+const kvx::RegisteredModule<Vca> registration{0, u"KV VCA"};
 
 }  // namespace vca

@@ -29,11 +29,8 @@ IMpUnknown* createAdsr() {
 void Adsr::onPinChanges() noexcept {
     // Installed at the first pin change, not at construction: until the host's first event the
     // module's routine is emptyRoutine and the host's output buffer is left unwritten.
-    const SubBlockRoutine envelope = subBlockRoutine(&Adsr::generateEnvelope);
-    if (!isInstalled(envelope)) {
-        installModuleRoutine(envelope);
+    if (installModuleRoutineIfNew(subBlockRoutine(&Adsr::generateEnvelope)))
         output.declareStreaming(false, -1);
-    }
     if (reset.updatedNow() && reset.currentValue() == 1.0f) goIdle();
     if (trigger.updatedNow() && trigger.currentValue() && gate.currentValue()) startAttack();
     // Unsigned: idle (-1) and release (3) do not qualify.

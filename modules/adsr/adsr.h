@@ -11,7 +11,6 @@
 #include "plugin/audio_pins.h"
 #include "plugin/control_pins.h"
 #include "plugin/mp_base2.h"
-#include "plugin/test_access.h"
 
 namespace kvx::adsr {
 
@@ -64,7 +63,7 @@ protected:
     void onPinChanges() noexcept override;
 
 private:
-    friend struct kvx::MpTestAccess;
+    friend struct AdsrTestAccess;  // the tests' and benchmarks' look inside, defined under tests/
 
     // The transitions: each sets the stage it leaves from, then nextSegment() sets up the next.
     void startAttack() noexcept;   // from the current level, whatever runs

@@ -91,10 +91,13 @@ inline SegmentPlan planSegment(double level, double target, double time, double 
 }
 
 // The step on which a moving segment ends at the latest (step 1 is the first sample after its
-// set-up): rounding can leave the level just short of its target forever.
+// set-up): rounding can leave the level just short of its target forever. The limit lies far
+// enough past the planned length that a segment ending by its own test always gets there first.
 inline int64_t segmentStepLimit(double samples) noexcept {
     if (samples < 1.0) samples = 1.0;
     const double twice = 2.0 * samples;
+    // 9.0e18: under INT64_MAX (9.22e18), so the cast and the + 3 stay in range; longer plans run unlimited.
+    // + 3: spare steps for 1- and 2-sample plans, whose crossing rounding and the strict test can delay.
     return twice < 9.0e18 ? static_cast<int64_t>(std::floor(twice)) + 3 : UNLIMITED_STEPS;
 }
 

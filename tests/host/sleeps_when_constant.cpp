@@ -2,8 +2,9 @@
 // A test module: the envelope, asking to sleep at the end of every block in which its output is
 // constant, so also in the block where it went constant in the middle (the envelope itself runs
 // a countdown first). A host must then hold the value from that sample on.
-#include "factory/factory_singleton.h"
+#include "factory/registered_module.h"
 #include "modules/adsr/adsr.h"
+#include "tests/support/adsr_test_access.h"
 #include "tests/support/mp_test_access.h"
 
 namespace {
@@ -13,11 +14,10 @@ public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
         kvx::IMpHostServices* host = kvx::MpTestAccess::hostServices(*this);
-        if (!kvx::MpTestAccess::output(*this).isStreaming() && host != nullptr) host->requestSleep();
+        if (!kvx::adsr::AdsrTestAccess::output(*this).isStreaming() && host != nullptr) host->requestSleep();
     }
 };
 
-kvx::IMpUnknown* create() { return static_cast<kvx::IMpPlugin2*>(new SleepsWhenConstant()); }
-const kvx::ModuleRegistration registration{0, u"KV ADSR4", &create};
+const kvx::RegisteredModule<SleepsWhenConstant> registration{0, u"KV ADSR4"};
 
 }  // namespace

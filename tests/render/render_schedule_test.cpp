@@ -9,6 +9,7 @@
 
 #include "interfaces/host_event.h"
 #include "modules/adsr/adsr_pins.h"
+#include "render/envelope_profile.h"
 #include "render/error.h"
 #include "render/module.h"
 #include "render/plan.h"

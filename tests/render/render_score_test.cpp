@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "render/envelope_profile.h"
 #include "render/error.h"
 #include "render/module.h"
 #include "render/score.h"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "modules/adsr/segment_math.h"
+#include "render/envelope_profile.h"
 #include "render/error.h"
 #include "render/module.h"
 #include "render/units.h"

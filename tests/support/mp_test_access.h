@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// MpTestAccess: the one way tests look inside the plug-in base, the pins and the envelope:
-// state that a module author never reads, and the few writes a test needs to set a scene.
-// Everything else in the tests goes through the interfaces or the module author's API.
+// MpTestAccess: the one way tests look inside the plug-in base and the pins: state that a module
+// author never reads, and the few writes a test needs to set a scene. Everything else in the
+// tests goes through the interfaces or the module author's API. (A module has its own: the
+// envelope's is tests/support/adsr_test_access.h.)
 #pragma once
 
 #include <cstddef>
@@ -9,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "modules/adsr/adsr.h"
 #include "plugin/audio_pins.h"
 #include "plugin/control_pins.h"
 #include "plugin/mp_base2.h"
@@ -56,29 +56,21 @@ struct MpTestAccess {
         pin.value = value;
     }
 
-    // --- The envelope ---
-    static AudioOutPin& output(adsr::Adsr& module) { return module.output; }
-
     // --- Layout ---
-    // The instance's fields that a block of a moving segment reads or writes, as (offset from
-    // the object's start, size): the view process() is called through, the routine and the
-    // block position, the output's buffer pointer and the running segment.
-    static std::vector<std::pair<size_t, size_t>> movingBlockFields(const adsr::Adsr& module) {
-        const auto* start = reinterpret_cast<const char*>(static_cast<const IMpPlugin*>(&module));
-        auto field = [start](const auto& member) {
-            return std::pair<size_t, size_t>(
-                static_cast<size_t>(reinterpret_cast<const char*>(&member) - start), sizeof member);
-        };
-        const auto* view2 = reinterpret_cast<const char*>(static_cast<const IMpPlugin2*>(&module));
-        return {{static_cast<size_t>(view2 - start), sizeof(void*)},
-                field(module.activeRoutine),
-                field(module.blockOffset),
-                field(module.output.buffer),
-                field(module.level),
-                field(module.coefficient),
-                field(module.asymptote),
-                field(module.threshold),
-                field(module.stepsLeft)};
+    // A field's place in an object: (offset from the object's start, size).
+    using Field = std::pair<size_t, size_t>;
+    template <typename Member>
+    static Field field(const void* start, const Member& member) {
+        return {static_cast<size_t>(reinterpret_cast<const char*>(&member) - static_cast<const char*>(start)),
+                sizeof member};
+    }
+    // The base's fields every block reads: the routine for the stretch and the block position.
+    static std::vector<Field> blockFields(const void* start, const MpBase2& module) {
+        return {field(start, module.activeRoutine), field(start, module.blockOffset)};
+    }
+    // An audio pin's buffer pointer.
+    static Field bufferField(const void* start, const MpAudioPinBase& pin) {
+        return field(start, pin.buffer);
     }
 };
 

@@ -8,13 +8,13 @@
 #include <string_view>
 
 #include "host/host_error.h"
-#include "tools/kvx/commands.h"
-#include "tools/kvx/module_arguments.h"
-#include "tools/kvx/tool_paths.h"
+#include "render/envelope_profile.h"
 #include "render/error.h"
 #include "render/options.h"
 #include "render/run.h"
-#include "render/score.h"
+#include "tools/kvx/commands.h"
+#include "tools/kvx/module_arguments.h"
+#include "tools/kvx/tool_paths.h"
 
 namespace kvx::cli {
 
@@ -75,7 +75,7 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
     command->add_option("--block", options->block, "Block size, or 'random' for 1..512")
         ->capture_default_str();
     command->add_option("--seed", options->seed, "Seed for --block random")->capture_default_str();
-    command->footer(std::string("The envelope's default score:\n") + render::defaultScoreText());
+    command->footer(std::string("The envelope's default score:\n") + render::envelopeDefaultScore());
     command->callback([options, &exitStatus] {
         // With data on standard output, the report goes to standard error.
         std::ostream& report = options->out == "-" || options->csv == "-" ? std::cerr : std::cout;

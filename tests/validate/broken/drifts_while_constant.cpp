@@ -9,7 +9,7 @@ class DriftsWhileConstant : public kvx::adsr::Adsr {
 public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
-        const kvx::AudioOutPin& out = kvx::MpTestAccess::output(*this);
+        const kvx::AudioOutPin& out = kvx::adsr::AdsrTestAccess::output(*this);
         if (sampleCount > 0 && !out.isStreaming() && out.boundBuffer() != nullptr) {
             float& last = out.boundBuffer()[sampleCount - 1];
             if (std::isfinite(last)) last += 0.001f;

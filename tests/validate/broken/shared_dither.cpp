@@ -10,7 +10,7 @@ class SharedDither : public kvx::adsr::Adsr {
 public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
-        const kvx::AudioOutPin& out = kvx::MpTestAccess::output(*this);
+        const kvx::AudioOutPin& out = kvx::adsr::AdsrTestAccess::output(*this);
         if (!out.isStreaming() || out.boundBuffer() == nullptr) return;
         for (int32_t i = 0; i < sampleCount; ++i) {
             sharedNoise = sharedNoise * 1664525u + 1013904223u;

@@ -9,7 +9,7 @@ class SleepsBeforeCountdown : public kvx::adsr::Adsr {
 public:
     void onPinChanges() noexcept override {
         Adsr::onPinChanges();
-        if (!kvx::MpTestAccess::output(*this).isStreaming())
+        if (!kvx::adsr::AdsrTestAccess::output(*this).isStreaming())
             kvx::MpTestAccess::setSamplesBeforeSleep(*this, 0);
     }
 };

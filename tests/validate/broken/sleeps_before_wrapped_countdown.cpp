@@ -19,7 +19,7 @@ public:
 private:
     void run(int32_t sampleCount) noexcept {
         generateEnvelope(sampleCount);
-        kvx::AudioOutPin& out = kvx::MpTestAccess::output(*this);
+        kvx::AudioOutPin& out = kvx::adsr::AdsrTestAccess::output(*this);
         if (sampleCount < 2 || out.isStreaming() || !kvx::MpTestAccess::routesThroughWrapper(*this)) return;
         out.declareStreaming(false, blockPosition() + sampleCount - 1);
         kvx::MpTestAccess::setSamplesBeforeSleep(*this,

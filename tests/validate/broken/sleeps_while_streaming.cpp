@@ -7,7 +7,7 @@ class SleepsWhileStreaming : public kvx::adsr::Adsr {
 public:
     void process(int32_t sampleCount, const kvx::HostEvent* events) noexcept override {
         Adsr::process(sampleCount, events);
-        const kvx::AudioOutPin& out = kvx::MpTestAccess::output(*this);
+        const kvx::AudioOutPin& out = kvx::adsr::AdsrTestAccess::output(*this);
         kvx::IMpHostServices* host = kvx::MpTestAccess::hostServices(*this);
         if (out.isStreaming() && host != nullptr) host->requestSleep();
     }
