@@ -48,8 +48,12 @@ TEST(UsageErrors, SayWhatIsWrongInOneLineAndExitTwo) {
         {{"info", "--subtype", "1.5"},
          "kvx info: option '--subtype': expected a whole number, got '1.5'",
          "Run 'kvx info --help' for the options."},
-        {{"list", "extra"}, "kvx list: unexpected argument 'extra'", "Run 'kvx list --help' for the options."},
-        {{"lv2", "a.kvx", "b.kvx"}, "kvx lv2: unexpected argument 'b.kvx'", "Run 'kvx lv2 --help' for the options."},
+        {{"list", "extra"},
+         "kvx list: unexpected argument 'extra'",
+         "Run 'kvx list --help' for the options."},
+        {{"lv2", "a.kvx", "b.kvx"},
+         "kvx lv2: unexpected argument 'b.kvx'",
+         "Run 'kvx lv2 --help' for the options."},
     };
     for (const UsageCase& c : cases) {
         std::string command = "kvx";

@@ -77,8 +77,8 @@ std::string optionValueError(const CLI::App& command, const CLI::ParseError& err
         const CLI::Option* option = command.get_option_no_throw(match[1].str());
         const std::string type = option != nullptr ? option->get_type_name() : "";
         const std::string expected = type == "INT" || type == "UINT" ? "a whole number"
-                                     : type == "FLOAT"              ? "a number"
-                                                                    : "a valid value";
+                                     : type == "FLOAT"               ? "a number"
+                                                                     : "a valid value";
         return "option '" + match[1].str() + "': expected " + expected + ", got '" + match[2].str() + "'";
     }
     return what;
@@ -96,14 +96,16 @@ int reportParseError(const CLI::App& app, const CLI::ParseError& error) {
             names += (i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") + commands[i];
         return usageError(app, app, "a command is needed (" + names + ")");
     }
-    if (!command.remaining().empty()) return usageError(app, command, unknownArguments(command, command.remaining()));
+    if (!command.remaining().empty())
+        return usageError(app, command, unknownArguments(command, command.remaining()));
     return usageError(app, command, optionValueError(command, error));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"kvx: list, inspect, render and validate .kvx module libraries, and make LV2 bundles of them", "kvx"};
+    CLI::App app{
+        "kvx: list, inspect, render and validate .kvx module libraries, and make LV2 bundles of them", "kvx"};
     app.set_version_flag("--version", "kvx " KVX_VERSION_STRING);
     app.require_subcommand(1);
     int exitStatus = 0;
