@@ -71,12 +71,15 @@ fuzz: deps ## Fuzz the session target, then the score and description parsers
 	  -dict=fuzz/json.dict -max_total_time=$(FUZZ_PARSER_SECONDS) -timeout=10 \
 	  -artifact_prefix=build-fuzz/artifacts/description- -print_final_stats=1
 
-# The Debian package, build-package/kvx_<version>_amd64.deb, checked by lintian (no errors).
-package: deps ## Build the Debian packages in build-package/ and lintian them
+# The Debian packages build-package/kvx_<version>_amd64.deb (the tool, the module folder, the LV2
+# bundle) and kvx-dev_<version>_amd64.deb (what a module author builds with), each checked by
+# lintian (no errors).
+package: deps ## Build the Debian packages kvx and kvx-dev in build-package/ and lintian them
 	cmake --preset package
 	cmake --build --preset package -j $(JOBS)
+	rm -f build-package/*.deb
 	cpack --preset package
-	lintian --fail-on error build-package/kvx_*_amd64.deb
+	lintian --fail-on error build-package/kvx_*_amd64.deb build-package/kvx-dev_*_amd64.deb
 
 clean: ## Remove every build folder
 	rm -rf build build-*
