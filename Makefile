@@ -1,60 +1,64 @@
 # SPDX-License-Identifier: MIT
-# The front door. `make demo` renders the default envelope; `make test` runs every test.
-.PHONY: all demo test test-sanitize test-clang bench deps build package clean
+# The front door. `make demo` renders the default envelope; `make test` runs every test; `make help`
+# lists the targets, one line each from the `## ` comment after each target's prerequisites.
+.PHONY: all help deps build demo test test-sanitize test-clang bench test-tsan test-valgrind fuzz package clean
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_PARSER_SECONDS ?= 30
 
-all: build
+all: build ## Build everything (the default)
 
-deps:
+help: ## List the targets
+	@awk -F ':.*## ' '/^[a-z][a-z-]*:.*## / { printf "  %-14s %s\n", $$1, $$2 }' $(firstword $(MAKEFILE_LIST))
+
+deps: ## Install the Debian packages the build and tests need
 	@scripts/setup-deps
 
-build: deps
+build: deps ## Configure and build the default (Release) tree in build/
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
-demo: build
+demo: build ## Render the default envelope to out/adsr.wav, .csv and .png
 	@mkdir -p out
 	@./build/kvx render build/ADSR.kvx --out out/adsr.wav --csv out/adsr.csv --plot out/adsr.png
 
 # The workflow's build step runs as many compile jobs as `make build` does.
-test: deps
+test: deps ## Configure, build and run every test (the README's full command)
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) cmake --workflow --preset default
 
-test-sanitize: deps
+test-sanitize: deps ## Build and run the tests under AddressSanitizer and UBSan
 	cmake --preset sanitize
 	cmake --build --preset sanitize -j $(JOBS)
 	ctest --preset sanitize
 
-test-clang: deps
+test-clang: deps ## Build and run the tests with clang 14
 	cmake --preset clang
 	cmake --build --preset clang -j $(JOBS)
 	ctest --preset clang
 
 # Guards, then every benchmark; prints the table and writes bench/results/latest.json.
-bench:
+bench: ## Run the benchmarks; writes bench/results/latest.json
 	@scripts/setup-deps --bench
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS) --target run_bench
 
 # ThreadSanitizer build of the library and the thread test (many instances on many threads at
 # once); the rest of the suite is single-threaded and would only take time.
-test-tsan: deps
+test-tsan: deps ## Run the many-threads test under ThreadSanitizer
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS) --target concurrent_instances_test
 	ctest --preset tsan -R '^ConcurrentInstances\.'
 
 # The default (Release) build's tests under valgrind memcheck: zero errors, zero leaks.
-test-valgrind: build
+test-valgrind: build ## Run the default build's tests under valgrind memcheck
 	scripts/memcheck-tests build
 
 # libFuzzer for FUZZ_SECONDS on the session target, then on the score and description parsers
 # (FUZZ_PARSER_SECONDS each). New inputs go to build-fuzz/corpus*, crashes to
 # build-fuzz/artifacts (replay one with build-fuzz/fuzz/kvx_session_replay FILE, or the score or
 # description replay; once fixed, add it to the target's corpus under fuzz/).
-fuzz: deps
+fuzz: deps ## Fuzz the session target, then the score and description parsers
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	mkdir -p build-fuzz/corpus build-fuzz/corpus-score build-fuzz/corpus-description build-fuzz/artifacts
@@ -67,12 +71,15 @@ fuzz: deps
 	  -dict=fuzz/json.dict -max_total_time=$(FUZZ_PARSER_SECONDS) -timeout=10 \
 	  -artifact_prefix=build-fuzz/artifacts/description- -print_final_stats=1
 
-# The Debian package, build-package/kvx_<version>_amd64.deb, checked by lintian (no errors).
-package: deps
+# The Debian packages build-package/kvx_<version>_amd64.deb (the tool, the module folder, the LV2
+# bundle) and kvx-dev_<version>_amd64.deb (what a module author builds with), each checked by
+# lintian (no errors).
+package: deps ## Build the Debian packages kvx and kvx-dev in build-package/ and lintian them
 	cmake --preset package
 	cmake --build --preset package -j $(JOBS)
+	rm -f build-package/*.deb
 	cpack --preset package
-	lintian --fail-on error build-package/kvx_*_amd64.deb
+	lintian --fail-on error build-package/kvx_*_amd64.deb build-package/kvx-dev_*_amd64.deb
 
-clean:
+clean: ## Remove every build folder
 	rm -rf build build-*

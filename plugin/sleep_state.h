@@ -53,6 +53,7 @@ struct SleepStep {
 // input that stops streaming raises it to at least 1. The wrapper lowers it by each run *before*
 // the run, so a countdown the host stores during the run replaces the lowered value. A stretch
 // that ends at an event (sleep not allowed) is always run whole, even with the countdown run out.
+// Each rule is pinned as a row of tests/plugin_base/sleep_state_test.cpp; a new rule adds one.
 class SleepState {
 public:
     SleepPolicy policy() const noexcept { return sleepPolicy; }

@@ -37,6 +37,7 @@ struct MpTestAccess {
         module.sleepState.samplesBeforeSleep = samples;
     }
     static int32_t streamingCount(const MpPluginBase& module) { return module.sleepState.streamingCount; }
+    static int32_t streamingCount(const SleepState& state) { return state.streamingCount; }
     static bool sleepAllowed(const MpPluginBase& module) { return module.sleepState.sleepAllowed; }
     static void setSleepPolicy(MpPluginBase& module, SleepPolicy policy) { module.setSleepPolicy(policy); }
     // Which routine block processing calls for the next stretch.
