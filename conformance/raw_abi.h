@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace kvx::conformance {
 
@@ -84,5 +85,9 @@ struct RawEvent {
 // A record with the given header fields; value bytes (at most 8) go inline.
 RawEvent makeEvent(int32_t timestamp, int32_t type, int32_t pin, int32_t size = 0,
                    const void* value = nullptr, size_t valueBytes = 0);
+
+// Links `records` in their order (the last one's next is null) and returns the list's head, or
+// null when there are none: what a host passes to process.
+const void* linkEvents(std::vector<RawEvent>& records);
 
 }  // namespace kvx::conformance
