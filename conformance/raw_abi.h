@@ -90,4 +90,19 @@ RawEvent makeEvent(int32_t timestamp, int32_t type, int32_t pin, int32_t size = 
 // null when there are none: what a host passes to process.
 const void* linkEvents(std::vector<RawEvent>& records);
 
+// Calls `visit(timestamp, type, pin)` for each record of the list at `head`, in list order, reading
+// the fields at their wire offsets: our host library's HostEvent lists and RawEvent lists alike.
+template <typename Visit>
+void forEachEvent(const void* head, Visit&& visit) {
+    for (const auto* record = static_cast<const uint8_t*>(head); record != nullptr;) {
+        auto field = [record](size_t offset) {
+            int32_t value;
+            std::memcpy(&value, record + offset, sizeof value);
+            return value;
+        };
+        visit(field(event::TIMESTAMP), field(event::TYPE), field(event::PIN));
+        std::memcpy(&record, record + event::NEXT, sizeof record);
+    }
+}
+
 }  // namespace kvx::conformance
