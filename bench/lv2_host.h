@@ -6,12 +6,14 @@
 
 #include <lilv/lilv.h>
 #include <lv2/options/options.h>
-#include <lv2/urid/urid.h>
 
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "lv2/host_support/midi_sequence.h"
+#include "lv2/host_support/uri_map.h"
 
 namespace kvx::bench {
 
@@ -37,15 +39,13 @@ public:
 private:
     LilvInstance* instance = nullptr;
     const LilvPlugin* plugin = nullptr;
-    std::vector<std::string> uris;
-    LV2_URID_Map map{};
+    lv2::UriMap uris;
+    lv2::MidiSequence midi{uris, 8192};  // bytes
     int32_t maxBlockLength;
     std::vector<LV2_Options_Option> options;
     std::map<std::string, uint32_t> ports;
     std::map<uint32_t, float> controls;
     std::map<uint32_t, std::vector<float>> buffers;
-    std::vector<uint64_t> sequence;  // 8-byte aligned atom sequence
-    uint32_t sequenceType = 0, midiType = 0;
     bool hasMidi = false;
 };
 

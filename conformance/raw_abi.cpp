@@ -43,4 +43,11 @@ RawEvent makeEvent(int32_t timestamp, int32_t type, int32_t pin, int32_t size, c
     return record;
 }
 
+const void* linkEvents(std::vector<RawEvent>& records) {
+    for (size_t i = 0; i + 1 < records.size(); ++i) records[i].setPointer(event::NEXT, records[i + 1].bytes);
+    if (records.empty()) return nullptr;
+    records.back().setPointer(event::NEXT, nullptr);
+    return records.front().bytes;
+}
+
 }  // namespace kvx::conformance

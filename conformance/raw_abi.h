@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace kvx::conformance {
 
@@ -84,5 +85,24 @@ struct RawEvent {
 // A record with the given header fields; value bytes (at most 8) go inline.
 RawEvent makeEvent(int32_t timestamp, int32_t type, int32_t pin, int32_t size = 0,
                    const void* value = nullptr, size_t valueBytes = 0);
+
+// Links `records` in their order (the last one's next is null) and returns the list's head, or
+// null when there are none: what a host passes to process.
+const void* linkEvents(std::vector<RawEvent>& records);
+
+// Calls `visit(timestamp, type, pin)` for each record of the list at `head`, in list order, reading
+// the fields at their wire offsets: our host library's HostEvent lists and RawEvent lists alike.
+template <typename Visit>
+void forEachEvent(const void* head, Visit&& visit) {
+    for (const auto* record = static_cast<const uint8_t*>(head); record != nullptr;) {
+        auto field = [record](size_t offset) {
+            int32_t value;
+            std::memcpy(&value, record + offset, sizeof value);
+            return value;
+        };
+        visit(field(event::TIMESTAMP), field(event::TYPE), field(event::PIN));
+        std::memcpy(&record, record + event::NEXT, sizeof record);
+    }
+}
 
 }  // namespace kvx::conformance

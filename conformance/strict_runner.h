@@ -10,13 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "conformance/block_loop.h"
 #include "host/host_trace.h"
 #include "host/plugin_instance.h"
 #include "host/sleeping_runner.h"
-#include "conformance/block.h"
-#include "conformance/guarded_buffer.h"
-#include "conformance/output_monitor.h"
-#include "conformance/owed_samples.h"
 
 namespace kvx::conformance {
 
@@ -40,31 +37,26 @@ public:
     // output(pin) holds the block as the host hears it.
     bool runBlock(int32_t sampleCount, const HostEvent* events);
 
-    const float* output(int32_t pin) const { return buffers.at(pin).data(); }
+    const float* output(int32_t pin) const { return loop.buffer(pin).data(); }
     // Whether the module itself wrote sample i of the last block of `pin` (false: held by the host).
     bool moduleWrote(int32_t pin, int32_t i) const { return wrote.at(pin)[static_cast<size_t>(i)] != 0; }
-    float heldValue(int32_t pin) const { return monitors.at(pin).held(); }
-    bool asleep() const { return sleeping; }
-    const host::RunnerStats& stats() const { return counters; }
-    // The first evidence of a broken rule, empty while the module keeps them all: an owed
-    // sample left unwritten, a write outside the block, a sleep request while an output is
-    // declared streaming, an output moving while declared constant, a sample not finite.
+    float heldValue(int32_t pin) const { return loop.heldValue(pin); }
+    bool asleep() const { return loop.asleep(); }
+    const host::RunnerStats& stats() const { return loop.stats(); }
+    // The first evidence of a broken rule, empty while the module keeps them all: a write outside
+    // the block, an owed sample left unwritten, a sleep request while an output is declared
+    // streaming, an output moving while declared constant, a sample not finite.
     const std::string& violation() const { return firstViolation; }
 
 private:
-    void judge(const Block& block);
+    HeardCalls call(const Block& block, int32_t sampleCount, const HostEvent* events);
     void keep(const std::string& evidence);
 
     host::PluginInstance& instance;
     std::vector<int32_t> outputs;
-    int32_t capacity;
-    std::map<int32_t, GuardedBuffer> buffers;
-    std::map<int32_t, OutputMonitor> monitors;
+    BlockLoop loop;
     std::map<int32_t, std::vector<char>> wrote;  // per output, per sample of the last block
-    OwedSamples owed;
-    std::vector<ModuleCall> calls;  // the current block's, from the host's trace
-    bool sleeping = false;
-    host::RunnerStats counters;
+    std::vector<ModuleCall> calls;               // the current block's, from the host's trace
     std::string firstViolation;
 };
 

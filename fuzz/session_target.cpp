@@ -4,9 +4,8 @@
 // not) and aborts when the module breaks an invariant a host relies on: finite output, nothing
 // written outside the block or into input buffers, no sleep while the output streams, constant
 // output while declared constant, every owed sample written, the host services released exactly
-// once. The host is the conformance kit's raw host, its buffers, output monitor and owed-sample rule.
+// once. The host is the conformance kit's raw host and block loop.
 #include <algorithm>
-#include <cinttypes>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -14,18 +13,15 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "conformance/block_loop.h"
+#include "conformance/raw_host.h"
 #include "fuzz/byte_reader.h"
 #include "fuzz/invariant_check.h"
 #include "host/event_list.h"
 #include "host/plugin_library.h"
-#include "conformance/guarded_buffer.h"
-#include "conformance/output_monitor.h"
-#include "conformance/owed_samples.h"
-#include "conformance/raw_host.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/plugin_interfaces.h"
 #include "interfaces/result_codes.h"
@@ -34,13 +30,12 @@
 namespace kvx::fuzz {
 namespace {
 
-using host::EventList;
 using conformance::Block;
-using conformance::GuardedBuffer;
-using conformance::OutputMonitor;
-using conformance::OwedSamples;
-using conformance::OwedSpan;
+using conformance::BlockLoop;
+using conformance::HeardCalls;
+using conformance::LoopEvidence;
 using conformance::RawHost;
+using host::EventList;
 
 constexpr int32_t MAX_BLOCK = 4096;
 constexpr int32_t MAX_BLOCKS = 400;
@@ -55,19 +50,6 @@ const float DENORMAL_F = std::numeric_limits<float>::denorm_min();
 const float INTERESTING_FLOATS[] = {0.0f,  0.25f,  0.5f,  0.75f,      1.0f,  2.0f,   0.1f,  0.9f,
                                     -1.0f, 10.0f,  1e-6f, DENORMAL_F, -0.0f, NAN_F,  INF_F, -INF_F,
                                     MAX_F, -MAX_F, 50.0f, -50.0f,     1e6f,  0.001f, 0.3f,  1.5f};
-
-struct Session {
-    explicit Session(int32_t capacity) : output(static_cast<size_t>(capacity)) {
-        inputs.reserve(adsr::PIN_RELEASE_CURVE - adsr::PIN_ATTACK_TIME + 1);
-        for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin) {
-            inputs.emplace_back(static_cast<size_t>(capacity));
-            // Start from usable settings: a short envelope.
-            std::fill(inputs.back().data(), inputs.back().data() + capacity, 0.25f);
-        }
-    }
-    GuardedBuffer output;
-    std::vector<GuardedBuffer> inputs;  // pins 2..8
-};
 
 // Writes new samples for one input over the block, in one of a few shapes.
 void fillInput(ByteReader& reader, float* samples, int32_t count) {
@@ -180,8 +162,8 @@ const host::PluginLibrary& adsrLibrary() {
 
 namespace {
 
-// The audio inputs whose stream ends raise the module's countdown.
-std::vector<int32_t> audioInputs() {
+// The inputs, pins 2..8, all audio inputs: their stream ends raise the module's countdown.
+std::vector<int32_t> inputPins() {
     std::vector<int32_t> pins;
     for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin) pins.push_back(pin);
     return pins;
@@ -246,24 +228,37 @@ void runSession(const uint8_t* bytes, size_t size) {
         static_cast<IMpLegacyInitialization*>(legacy)->release();
     }
 
-    Session session(capacity);
-    FUZZ_CHECK(plugin->bindPinBuffer(adsr::PIN_OUTPUT, session.output.data()) == RESULT_OK,
+    const std::vector<int32_t> inputs = inputPins();
+    BlockLoop loop({adsr::PIN_OUTPUT}, inputs, inputs, capacity);
+    loop.honourSleep = honourSleep;
+    FUZZ_CHECK(plugin->bindPinBuffer(adsr::PIN_OUTPUT, loop.buffer(adsr::PIN_OUTPUT).data()) == RESULT_OK,
                "output not bound");
-    for (int32_t pin = adsr::PIN_ATTACK_TIME; pin <= adsr::PIN_RELEASE_CURVE; ++pin)
-        FUZZ_CHECK(plugin->bindPinBuffer(pin, session.inputs[size_t(pin - adsr::PIN_ATTACK_TIME)].data()) ==
-                       RESULT_OK,
-                   "input %d not bound", pin);
+    for (int32_t pin : inputs) {
+        // Start from usable settings: a short envelope.
+        std::fill_n(loop.buffer(pin).data(), capacity, 0.25f);
+        FUZZ_CHECK(plugin->bindPinBuffer(pin, loop.buffer(pin).data()) == RESULT_OK, "input %d not bound",
+                   pin);
+    }
     plugin->openModule();
 
     // --- Blocks ---
     EventList events;
     std::vector<std::unique_ptr<unsigned char[]>> heap;
-    std::vector<std::vector<float>> inputCopies(session.inputs.size());
-    OutputMonitor monitor(adsr::PIN_OUTPUT, static_cast<size_t>(capacity));
-    OwedSamples owed(audioInputs());
-    bool asleep = false;
-    int64_t samples = 0;
-    for (int32_t block = 0; block < MAX_BLOCKS && !reader.empty() && samples < MAX_SESSION_SAMPLES; ++block) {
+    // Calls the module through the chosen view and tells what the host heard. Without host
+    // services the module reports nothing, and a host that dropped calls cannot tell what was
+    // declared: the samples owed are not judged then.
+    const BlockLoop::Process process = [&](const Block&, int32_t sampleCount, const void* head) {
+        host.beginBlock();
+        if (throughFirstView)
+            plugin1->processV1(sampleCount, static_cast<const HostEvent*>(head));
+        else
+            plugin->process(sampleCount, static_cast<const HostEvent*>(head));
+        return HeardCalls{host.calls.data(), host.callCount, !host.refuseServices && host.callsDropped == 0,
+                          host.sleepRequestsThisBlock};
+    };
+    const LoopEvidence& evidence = loop.evidence();
+    for (int32_t block = 0; block < MAX_BLOCKS && !reader.empty() && loop.position() < MAX_SESSION_SAMPLES;
+         ++block) {
         static const int32_t blockSizes[] = {64,  64,  1,   2,   3,   7,    16,   31, 32,
                                              100, 127, 128, 256, 512, 1000, 4096, 0};
         const uint8_t sizeChoice = reader.byte();
@@ -276,10 +271,8 @@ void runSession(const uint8_t* bytes, size_t size) {
             blockSize = sizeChoice < 253 ? -1 : INT_MIN;  // negative counts process nothing
         blockSize = std::min(blockSize, capacity);
         const int32_t count = std::max(blockSize, 0);
-        const Block current{block, samples, count};
-        samples += count;
 
-        for (GuardedBuffer& input : session.inputs) fillInput(reader, input.data(), count);
+        for (int32_t pin : inputs) fillInput(reader, loop.buffer(pin).data(), count);
 
         events.clear();
         heap.clear();
@@ -292,48 +285,17 @@ void runSession(const uint8_t* bytes, size_t size) {
         if (countdownPerBlock) countdown = countdowns[reader.byte() % 8];
         host.countdown = countdownFollowsBlock ? std::max(count, 1) : countdown;
 
-        if (asleep && honourSleep && events.empty()) continue;  // a sleeping module is not called
-
-        // Before: the output is unwritten, inputs are remembered.
-        session.output.poison();
-        for (size_t i = 0; i < session.inputs.size(); ++i)
-            inputCopies[i].assign(session.inputs[i].data(), session.inputs[i].data() + capacity);
-        host.beginBlock();
         const HostEvent* head = events.empty() && (eventChoice & 1) ? nullptr : events.head();
-        owed.beginBlock(current.start, count, host.countdown);
-        for (const HostEvent* event = head; event != nullptr; event = event->next)
-            owed.event(event->timestamp, event->type, event->pinId);
+        if (!loop.runBlock(blockSize, host.countdown, head, process)) continue;  // asleep: not called
 
-        if (throughFirstView)
-            plugin1->processV1(blockSize, head);
-        else
-            plugin->process(blockSize, head);
-        asleep = host.sleepRequestsThisBlock > 0;
-
-        // Nothing outside the block, nothing in the inputs.
-        const std::optional<int64_t> outside = session.output.firstWriteOutside(static_cast<size_t>(count));
-        FUZZ_CHECK(!outside, "block %d of %d samples: output sample %" PRId64 " written", block, count,
-                   *outside);
-        for (size_t i = 0; i < session.inputs.size(); ++i)
-            FUZZ_CHECK(!session.inputs[i].firstGuardHit() &&
-                           std::memcmp(inputCopies[i].data(), session.inputs[i].data(),
-                                       inputCopies[i].size() * sizeof(float)) == 0,
-                       "block %d: input pin %zu written", block, i + 2);
-
-        // The output as a strict host hears it. Without host services the module reports
-        // nothing, and a host that dropped calls cannot tell what was declared: only finiteness
-        // is judged then.
-        const bool heard = !host.refuseServices && host.callsDropped == 0;
-        const int32_t firstWritten = session.output.firstWrittenBefore(count);
-        OwedSpan owedSpan = owed.endBlock(host.calls.data(), host.callCount, firstWritten);
-        if (!heard) owedSpan = OwedSpan{};
-        monitor.readCalls(host.calls.data(), host.callCount, current);
-        monitor.follow(session.output.data(), current, owedSpan, &owed);
-        FUZZ_CHECK(monitor.nonFinite().empty(), "%s", monitor.nonFinite().c_str());
-        if (heard) {
-            FUZZ_CHECK(monitor.sleptWhileStreaming().empty(), "%s", monitor.sleptWhileStreaming().c_str());
-            FUZZ_CHECK(monitor.notConstant().empty(), "%s", monitor.notConstant().c_str());
-            FUZZ_CHECK(monitor.unwrittenOwed().empty(), "%s", monitor.unwrittenOwed().c_str());
+        // Nothing outside the block, nothing in the inputs; the output as a strict host hears it.
+        FUZZ_CHECK(evidence.outsideWrite.empty(), "%s", evidence.outsideWrite.c_str());
+        FUZZ_CHECK(evidence.inputWritten.empty(), "%s", evidence.inputWritten.c_str());
+        FUZZ_CHECK(evidence.nonFinite.empty(), "%s", evidence.nonFinite.c_str());
+        if (!host.refuseServices && host.callsDropped == 0) {
+            FUZZ_CHECK(evidence.sleptWhileStreaming.empty(), "%s", evidence.sleptWhileStreaming.c_str());
+            FUZZ_CHECK(evidence.notConstant.empty(), "%s", evidence.notConstant.c_str());
+            FUZZ_CHECK(evidence.unwrittenOwed.empty(), "%s", evidence.unwrittenOwed.c_str());
         }
     }
 

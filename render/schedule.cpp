@@ -4,26 +4,18 @@
 
 #include <algorithm>
 
+#include "host/event_order.h"
 #include "interfaces/host_event.h"
 
 namespace kvx::render {
 
 namespace {
 
-// Order of events sharing a sample.
-enum Rank {
-    GRAPH,
-    INITIAL,
-    STREAM,
-    CHANGE,
-    RESET,
-    GATE_OFF,
-    NOTE_ON
-};
+using host::EventRank;
 
 struct Ranked {
     ScheduledEvent event;
-    Rank rank;
+    EventRank rank;
 };
 
 }  // namespace
@@ -50,41 +42,46 @@ std::vector<StreamSpan> streamSpans(const InputTrack& track) {
 
 std::vector<ScheduledEvent> scheduleEvents(const RenderPlan& plan, const RenderModule& module) {
     std::vector<Ranked> ranked;
-    auto add = [&](int64_t sample, int32_t type, int32_t pin, float value, Rank rank) {
+    auto add = [&](int64_t sample, int32_t type, int32_t pin, float value, EventRank rank) {
         if (sample < plan.length) ranked.push_back(Ranked{ScheduledEvent{sample, type, pin, value}, rank});
     };
-    add(0, EV_GRAPH_BEGIN, -1, 0.0f, GRAPH);
+    add(0, EV_GRAPH_BEGIN, -1, 0.0f, EventRank::Graph);
     for (size_t i = 0; i < module.inputs.size(); ++i)
         if (!module.inputs[i].isAudio())
-            add(0, EV_PIN_VALUE, module.inputs[i].id, plan.tracks[i].points.front().value, INITIAL);
+            add(0, EV_PIN_VALUE, module.inputs[i].id, plan.tracks[i].points.front().value,
+                EventRank::Initial);
     for (size_t i = 0; i < module.inputs.size(); ++i) {
         if (!module.inputs[i].isAudio()) continue;
         const int32_t pin = module.inputs[i].id;
         const std::vector<StreamSpan> spans = streamSpans(plan.tracks[i]);
         // Every input learns its state at the start: constant unless a ramp starts right there.
-        if (spans.empty() || spans.front().begin > 0) add(0, EV_STREAM_END, pin, 0.0f, INITIAL);
+        if (spans.empty() || spans.front().begin > 0) add(0, EV_STREAM_END, pin, 0.0f, EventRank::Initial);
         for (const StreamSpan& span : spans) {
-            add(span.begin, EV_STREAM_BEGIN, pin, 0.0f, STREAM);
-            add(span.end, EV_STREAM_END, pin, 0.0f, STREAM);
+            add(span.begin, EV_STREAM_BEGIN, pin, 0.0f, EventRank::Stream);
+            add(span.end, EV_STREAM_END, pin, 0.0f, EventRank::Stream);
         }
     }
     for (const ValueChange& change : plan.changes)
-        add(change.sample, EV_PIN_VALUE, module.inputs[change.input].id, change.value, CHANGE);
+        add(change.sample, EV_PIN_VALUE, module.inputs[change.input].id, change.value, EventRank::Change);
     const size_t reset = module.roleIndex(describe::Role::Reset);
     if (reset != RenderModule::NONE)
-        for (int64_t at : plan.resets) add(at, EV_PIN_VALUE, module.inputs[reset].id, 1.0f, RESET);
+        for (int64_t at : plan.resets) add(at, EV_PIN_VALUE, module.inputs[reset].id, 1.0f, EventRank::Reset);
     const size_t trigger = module.roleIndex(describe::Role::Trigger);
     const size_t gate = module.roleIndex(describe::Role::Gate);
     if (gate != RenderModule::NONE) {
+        // Every gate off before any note start: at one sample, a note that ends where another
+        // begins (in whatever order the score lists them) retriggers.
+        for (const NotePlan& note : plan.notes)
+            if (note.off != NO_OFF)
+                add(note.off, EV_PIN_VALUE, module.inputs[gate].id, 0.0f, EventRank::Note);
         for (const NotePlan& note : plan.notes) {
             if (trigger != RenderModule::NONE)
-                add(note.on, EV_PIN_VALUE, module.inputs[trigger].id, 1.0f, NOTE_ON);
-            add(note.on, EV_PIN_VALUE, module.inputs[gate].id, 1.0f, NOTE_ON);
-            if (note.off != NO_OFF) add(note.off, EV_PIN_VALUE, module.inputs[gate].id, 0.0f, GATE_OFF);
+                add(note.on, EV_PIN_VALUE, module.inputs[trigger].id, 1.0f, EventRank::Note);
+            add(note.on, EV_PIN_VALUE, module.inputs[gate].id, 1.0f, EventRank::Note);
         }
     }
     std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) {
-        return a.event.sample != b.event.sample ? a.event.sample < b.event.sample : a.rank < b.rank;
+        return host::deliveredBefore(a.event.sample, a.rank, b.event.sample, b.rank);
     });
     std::vector<ScheduledEvent> events;
     events.reserve(ranked.size());

@@ -20,9 +20,10 @@ struct ScheduledEvent {
     float value;     // value events: the float, or 0/1 for bool pins
 };
 
-// Every event before `plan.length`, ordered by sample. At one sample: graph start, initial
-// values, input streaming changes, control changes, reset, gate offs, then note starts, so that a
-// note that ends where the next begins retriggers.
+// Every event before `plan.length`, ordered by sample and, at one sample, in the order of
+// host::EventRank: graph start, initial values, input streaming changes, control changes, reset,
+// then the notes, gate offs before note starts so that a note that ends where the next begins
+// retriggers.
 std::vector<ScheduledEvent> scheduleEvents(const RenderPlan& plan, const RenderModule& module);
 
 // Where the input of `track` is streaming: [begin, end) spans, a ramp from its first to its last

@@ -4,21 +4,23 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
+
+#include "conformance/raw_module.h"
 
 namespace kvx::validate {
 
-struct CheckFailure : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+// The validator is a host built on the conformance kit: its raw slots and raw host, module
+// loading, sessions, pin discovery, buffers, monitors and block loop.
+using namespace kvx::conformance;
 
-struct Context {
-    std::string path;
-    std::u16string id;
-    int32_t subtype = 0;
-    int32_t seeds = 12;  // random sessions per randomised check
-    uint64_t seed = 1;   // session k uses seed + k
+// A check fails by throwing, as the kit's raw hosts do when a module cannot be driven at all.
+using CheckFailure = conformance::Failure;
+
+// The module under test (its library path, id and subtype) and the random-session settings.
+struct Context : ModuleRef {
+    int32_t seeds = 12;       // random sessions per randomised check
+    uint64_t seed = 1;        // session k uses seed + k
     std::string description;  // the module description to check against the library; empty: none
 };
 

@@ -1,26 +1,21 @@
 // SPDX-License-Identifier: MIT
 // The events of one slice of an LV2 run, in a fixed array: added in any order, handed to the
-// module sorted by frame and, within a frame, in the order `kvx render` delivers them (graph
-// start, initial values, streaming, control changes, reset, then notes in the order they came).
-// Real-time safe: nothing allocates; a full list is the caller's cue to end the slice early.
+// module sorted by frame and, within a frame, in our hosts' order (host::EventRank, as `kvx
+// render` delivers them), notes in the order their MIDI messages came. Real-time safe: nothing
+// allocates; a full list is the caller's cue to end the slice early.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstring>
 
+#include "host/event_order.h"
 #include "interfaces/host_event.h"
 
 namespace kvx::lv2 {
 
-enum class Rank : uint8_t {
-    Graph,
-    Initial,
-    Stream,
-    Change,
-    Reset,
-    Note  // note on and note off keep their MIDI order: an off then an on at one frame retriggers
-};
+// Note ons and offs keep their MIDI order: an off then an on at one frame retriggers.
+using Rank = host::EventRank;
 
 class SliceEvents {
 public:
@@ -75,8 +70,7 @@ private:
     };
 
     static bool before(const Entry& a, const Entry& b) noexcept {
-        return a.event.timestamp != b.event.timestamp ? a.event.timestamp < b.event.timestamp
-                                                      : a.rank < b.rank;
+        return host::deliveredBefore(a.event.timestamp, a.rank, b.event.timestamp, b.rank);
     }
 
     void addValue(int32_t frame, Rank rank, int32_t pin, const void* fourBytes) noexcept {

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <lv2/atom/atom.h>
-#include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
-#include <lv2/midi/midi.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -45,14 +43,6 @@ const LilvPlugin* Lv2World::plugin(const std::string& uri) const {
     return found;
 }
 
-LV2_URID LilvPluginHost::mapUri(LV2_URID_Map_Handle handle, const char* uri) {
-    auto& uris = *static_cast<std::vector<std::string>*>(handle);
-    for (size_t i = 0; i < uris.size(); ++i)
-        if (uris[i] == uri) return static_cast<LV2_URID>(i + 1);
-    uris.emplace_back(uri);
-    return static_cast<LV2_URID>(uris.size());
-}
-
 int LilvPluginHost::logVprintf(LV2_Log_Handle handle, LV2_URID, const char* format, va_list args) {
     char text[1024];
     const int written = std::vsnprintf(text, sizeof text, format, args);
@@ -74,16 +64,13 @@ LilvPluginHost::LilvPluginHost(const Lv2World& world, const std::string& uri, co
         ADD_FAILURE() << "lilv does not know " << uri;
         return;
     }
-    uris.reserve(64);
-    map = LV2_URID_Map{&uris, mapUri};
     log = LV2_Log_Log{this, logPrintf, logVprintf};
     featureStore.reserve(3);
-    if (chosen.offerMap) featureStore.push_back(LV2_Feature{LV2_URID__map, &map});
+    if (chosen.offerMap) featureStore.push_back(LV2_Feature{LV2_URID__map, uris.feature()});
     if (chosen.offerLog) featureStore.push_back(LV2_Feature{LV2_LOG__log, &log});
     if (chosen.maxBlock > 0) {
-        options.push_back(LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0,
-                                             mapUri(&uris, LV2_BUF_SIZE__maxBlockLength), sizeof(int32_t),
-                                             mapUri(&uris, LV2_ATOM__Int), &maxBlock});
+        options.push_back(LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0, uris.map(LV2_BUF_SIZE__maxBlockLength),
+                                             sizeof(int32_t), uris.map(LV2_ATOM__Int), &maxBlock});
         options.push_back(LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr});
         featureStore.push_back(LV2_Feature{LV2_OPTIONS__options, options.data()});
     }
@@ -106,9 +93,8 @@ LilvPluginHost::LilvPluginHost(const Lv2World& world, const std::string& uri, co
             controls[index] = defaults[index];
             lilv_instance_connect_port(lilvInstance, index, &controls[index]);
         } else if (lilv_port_is_a(plugin, port, atomClass)) {
-            sequence.assign(BUFFER_FRAMES, 0);
-            midiPort = index;
-            lilv_instance_connect_port(lilvInstance, index, sequence.data());
+            sequence.emplace(uris, BUFFER_FRAMES * sizeof(uint64_t));
+            lilv_instance_connect_port(lilvInstance, index, sequence->buffer());
         } else {
             audio[index].assign(BUFFER_FRAMES, 0.0f);
             lilv_instance_connect_port(lilvInstance, index, audio[index].data());
@@ -152,33 +138,19 @@ std::map<std::string, std::vector<float>> LilvPluginHost::run(
     const std::function<void(int64_t)>& beforeBlock) {
     std::map<std::string, std::vector<float>> outputs;
     for (const auto& [symbol, index] : audioOutputs) outputs[symbol].reserve(static_cast<size_t>(length));
-    const LV2_URID sequenceType = mapUri(&uris, LV2_ATOM__Sequence);
-    const LV2_URID midiType = mapUri(&uris, LV2_MIDI__MidiEvent);
     size_t nextMessage = 0;
     for (int64_t start = 0; start < length;) {
         const int32_t frames = std::min<int32_t>(nextBlock(length - start), BUFFER_FRAMES);
         const int64_t end = std::min<int64_t>(start + frames, length);
         const auto count = static_cast<uint32_t>(end - start);
         if (beforeBlock) beforeBlock(start);
-        if (midiPort >= 0) {
-            auto* base = reinterpret_cast<uint8_t*>(sequence.data());
-            auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(base);
-            seq->atom.type = sequenceType;
-            seq->body.unit = 0;
-            seq->body.pad = 0;
-            uint32_t size = sizeof(LV2_Atom_Sequence_Body);
+        if (sequence) {
+            sequence->clear();
             for (; nextMessage < midi.size() && midi[nextMessage].frame < end; ++nextMessage) {
-                auto* event = reinterpret_cast<LV2_Atom_Event*>(base + sizeof(LV2_Atom) + size);
-                event->time.frames = midi[nextMessage].frame - start;
-                event->body.size = 3;
-                event->body.type = midiType;
-                auto* bytes = reinterpret_cast<uint8_t*>(event + 1);
-                bytes[0] = midi[nextMessage].status;
-                bytes[1] = midi[nextMessage].data1;
-                bytes[2] = midi[nextMessage].data2;
-                size += lv2_atom_pad_size(sizeof(LV2_Atom_Event) + 3);
+                const MidiAt& message = midi[nextMessage];
+                if (!sequence->add(message.frame - start, message.status, message.data1, message.data2))
+                    ADD_FAILURE() << "the MIDI buffer is full at frame " << message.frame;
             }
-            seq->atom.size = size;
         }
         for (const auto& [symbol, index] : audioInputs) {
             std::vector<float>& buffer = audio[index];

@@ -14,9 +14,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "lv2/host_support/midi_sequence.h"
+#include "lv2/host_support/uri_map.h"
 #include "tests/support/tool_runner.h"
 
 namespace kvx::test {
@@ -84,17 +87,15 @@ public:
     std::function<void()> onRunStart;
     std::function<void()> onRunEnd;
 
-    LV2_URID_Map* urids() { return &map; }
+    LV2_URID_Map* urids() { return uris.feature(); }
 
 private:
-    static LV2_URID mapUri(LV2_URID_Map_Handle handle, const char* uri);
     static int logPrintf(LV2_Log_Handle handle, LV2_URID type, const char* format, ...);
     static int logVprintf(LV2_Log_Handle handle, LV2_URID type, const char* format, va_list args);
 
     const LilvPlugin* plugin = nullptr;
     LilvInstance* lilvInstance = nullptr;
-    std::vector<std::string> uris;
-    LV2_URID_Map map{};
+    lv2::UriMap uris;
     LV2_Log_Log log{};
     int32_t maxBlock = 0;
     std::vector<LV2_Options_Option> options;
@@ -102,11 +103,10 @@ private:
     std::vector<const LV2_Feature*> features;
     std::string logged;
     std::map<uint32_t, float> controls;
-    std::vector<uint64_t> sequence;  // the MIDI input buffer (8-byte aligned)
+    std::optional<lv2::MidiSequence> sequence;  // the MIDI input's buffer
     std::map<uint32_t, std::vector<float>> audio;
     std::vector<std::pair<std::string, uint32_t>> audioOutputs;
     std::vector<std::pair<std::string, uint32_t>> audioInputs;
-    int64_t midiPort = -1;
     int32_t capacity = 0;
 };
 

@@ -128,23 +128,28 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
 
 TEST(RenderSchedule, EventsAtOneSampleComeInHostOrder) {
     // At 200: a ramp starts, a reset, one note ends and the next starts; the gate-off comes
-    // before the new note so that the note retriggers, and the gate stays on throughout.
-    const RenderPlan plan = planOf(R"("length": "250smp", "notes": [[0.1, 0.2], [0.2, 0.25]], "resets": [0.2],
-        "automation": {"decay": [[0.2, 0.3], [0.22, 0.4]]})");
-    const std::vector<ScheduledEvent> events = scheduleEvents(plan, ENVELOPE);
-    std::vector<ScheduledEvent> at200;
-    for (const ScheduledEvent& event : events)
-        if (event.sample == 200) at200.push_back(event);
-    expectEvents(at200, {{200, EV_STREAM_BEGIN, adsr::PIN_DECAY_TIME, 0.0f},
-                         {200, EV_PIN_VALUE, adsr::PIN_RESET, 1.0f},
-                         {200, EV_PIN_VALUE, adsr::PIN_GATE, 0.0f},
-                         {200, EV_PIN_VALUE, adsr::PIN_TRIGGER, 1.0f},
-                         {200, EV_PIN_VALUE, adsr::PIN_GATE, 1.0f}});
-    EXPECT_EQ(events.back().sample, 220) << "the gate-off at the render's end is not sent";
-    const std::vector<StreamSpan> gates = gateSpans(events, plan.length, adsr::PIN_GATE);
-    ASSERT_EQ(gates.size(), 1u);
-    EXPECT_EQ(gates[0].begin, 100);
-    EXPECT_EQ(gates[0].end, 250);
+    // before the new note so that the note retriggers, and the gate stays on throughout, in
+    // whichever order the score lists the notes.
+    for (const char* notes : {"[[0.1, 0.2], [0.2, 0.25]]", "[[0.2, 0.25], [0.1, 0.2]]"}) {
+        SCOPED_TRACE(notes);
+        const RenderPlan plan =
+            planOf(std::string(R"("length": "250smp", "notes": )") + notes + R"(, "resets": [0.2],
+            "automation": {"decay": [[0.2, 0.3], [0.22, 0.4]]})");
+        const std::vector<ScheduledEvent> events = scheduleEvents(plan, ENVELOPE);
+        std::vector<ScheduledEvent> at200;
+        for (const ScheduledEvent& event : events)
+            if (event.sample == 200) at200.push_back(event);
+        expectEvents(at200, {{200, EV_STREAM_BEGIN, adsr::PIN_DECAY_TIME, 0.0f},
+                             {200, EV_PIN_VALUE, adsr::PIN_RESET, 1.0f},
+                             {200, EV_PIN_VALUE, adsr::PIN_GATE, 0.0f},
+                             {200, EV_PIN_VALUE, adsr::PIN_TRIGGER, 1.0f},
+                             {200, EV_PIN_VALUE, adsr::PIN_GATE, 1.0f}});
+        EXPECT_EQ(events.back().sample, 220) << "the gate-off at the render's end is not sent";
+        const std::vector<StreamSpan> gates = gateSpans(events, plan.length, adsr::PIN_GATE);
+        ASSERT_EQ(gates.size(), 1u);
+        EXPECT_EQ(gates[0].begin, 100);
+        EXPECT_EQ(gates[0].end, 250);
+    }
 }
 
 TEST(RenderPlan, LengthIsTheLastEventPlusAFullReleaseAndAQuarterSecond) {

@@ -3,8 +3,8 @@
 // loaded and unloaded many times.
 #include <dlfcn.h>
 
+#include "conformance/elf_exports.h"
 #include "validate/checks/support.h"
-#include "validate/raw/elf_exports.h"
 
 namespace kvx::validate {
 

@@ -67,4 +67,17 @@ std::string reproduce(uint64_t seed) {
     return "; reproduce with --seed " + std::to_string(seed) + " --seeds 1";
 }
 
+std::string describeIds(const std::vector<int32_t>& ids) {
+    std::string text;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (!text.empty()) text += ",";
+        size_t j = i;
+        while (j + 1 < ids.size() && ids[j + 1] == ids[j] + 1) ++j;
+        text += std::to_string(ids[i]);
+        if (j > i) text += "-" + std::to_string(ids[j]);
+        i = j;
+    }
+    return text.empty() ? "none" : text;
+}
+
 }  // namespace kvx::validate

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "conformance/module_shape.h"
+#include "conformance/partition.h"
+#include "conformance/raw_module.h"
+#include "conformance/session.h"
 #include "validate/checks/groups.h"
-#include "validate/raw/module.h"
-#include "validate/session/partition.h"
 #include "validate/session/render.h"
-#include "validate/session/session.h"
-#include "validate/session/shape.h"
 
 namespace kvx::validate {
 
@@ -49,5 +49,8 @@ std::vector<int32_t> eventEdgePartition(const Session& session);
 
 // "; reproduce with --seed S --seeds 1": how to replay the session of seed S.
 std::string reproduce(uint64_t seed);
+
+// Pin ids as evidence: runs joined ("0-1,3"), "none" for none.
+std::string describeIds(const std::vector<int32_t>& ids);
 
 }  // namespace kvx::validate

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The block loop of a validator session, one named step per job: gather the block's events,
-// fill the buffers, hold the output while the module sleeps or call process, note sleep
-// requests, check every buffer, and follow each output as a strict host hears it.
+// A validator session on the conformance kit's block loop: per block, the session's events (after
+// the policy's tampering) and input signal go in, the module is called through raw slots with the
+// floating-point state compared and heap calls counted around it; what the loop found and what
+// the host heard make the Rendering.
 #include "validate/session/render.h"
 
 #include <algorithm>
@@ -9,11 +10,9 @@
 #include <optional>
 #include <utility>
 
-#include "conformance/block.h"
+#include "conformance/block_loop.h"
 #include "conformance/guarded_buffer.h"
 #include "conformance/heap_interposer.h"
-#include "conformance/output_monitor.h"
-#include "conformance/owed_samples.h"
 #include "conformance/raw_host.h"
 
 namespace kvx::validate {
@@ -53,13 +52,9 @@ public:
     Rendering run();
 
 private:
-    void gatherEvents(const Block& block);
-    void fillBuffers(const Block& block);
-    void holdWhileAsleep(const Block& block);
-    void callProcess(const Block& block);
-    void noteSleep();
-    void checkBuffers(const Block& block);
-    void followOutputs(const Block& block);
+    const void* gatherEvents(const Block& block);
+    void fillInputs(const Block& block);
+    HeardCalls callProcess(const Block& block, int32_t countdown, const void* events);
 
     const ModuleShape& shape;
     const Session& session;
@@ -68,12 +63,9 @@ private:
     const int32_t capacity;  // the longest block; every buffer holds this many samples
     RawHost host;
     std::optional<RawInstance> instance;
-    std::map<int32_t, GuardedBuffer> buffers;
-    std::map<int32_t, OutputMonitor> monitors;
-    OwedSamples owed;
+    BlockLoop loop;
     std::vector<RawEvent> records;  // the current block's event list
     size_t nextEvent = 0;
-    bool asleep = false;
     Rendering result;
 };
 
@@ -85,44 +77,46 @@ SessionRenderer::SessionRenderer(const RawLibrary& library, const Context& conte
       partition(partition),
       policy(policy),
       capacity(largestBlock(partition)),
-      owed(shape.audioInputs) {
+      loop(shape.outputs, shape.inputs, shape.audioInputs, capacity) {
+    loop.honourSleep = policy.honourSleep;
     // The rate must be set before creation: attaching may already ask for it.
     host.sampleRate = policy.useOverride ? policy.sampleRateOverride : session.sampleRate;
     instance.emplace(library, context, host, policy.creation);
-    for (int32_t pin : shape.pins) {
-        buffers.emplace(pin, GuardedBuffer(static_cast<size_t>(capacity)));
-        instance->bind(pin, buffers.at(pin).data());
-    }
-    for (int32_t pin : shape.outputs) {
-        monitors.emplace(pin, OutputMonitor(pin, static_cast<size_t>(capacity)));
-        result.outputs[pin].reserve(static_cast<size_t>(session.length));
-    }
+    for (int32_t pin : shape.pins) instance->bind(pin, loop.buffer(pin).data());
+    for (int32_t pin : shape.outputs) result.outputs[pin].reserve(static_cast<size_t>(session.length));
     records.reserve(session.events.size() + 64);
 }
 
 Rendering SessionRenderer::run() {
-    Block block;
-    for (size_t k = 0; k < partition.size(); ++k) {
-        block.index = static_cast<int64_t>(k);
-        block.length = partition[k];
-        gatherEvents(block);
-        fillBuffers(block);
-        if (policy.honourSleep && asleep && records.empty()) {
-            holdWhileAsleep(block);
-        } else {
-            callProcess(block);
-            noteSleep();
-            checkBuffers(block);
-            followOutputs(block);
+    for (int32_t length : partition) {
+        const Block block = loop.next(length);
+        const void* events = gatherEvents(block);
+        fillInputs(block);
+        const int32_t countdown = policy.countdown < 0 ? block.length : policy.countdown;
+        loop.runBlock(block.length, countdown, events,
+                      [&](const Block& b, int32_t, const void* e) { return callProcess(b, countdown, e); });
+        for (int32_t pin : shape.outputs) {
+            const float* data = loop.buffer(pin).data();
+            result.outputs[pin].insert(result.outputs[pin].end(), data, data + block.length);
         }
-        block.start += block.length;
     }
+    const LoopEvidence& evidence = loop.evidence();
+    result.guardHit = evidence.outsideWrite;
+    result.inputWritten = evidence.inputWritten;
+    result.nonFinite = evidence.nonFinite;
+    result.denormal = evidence.denormal;
+    result.sleptWhileStreaming = evidence.sleptWhileStreaming;
+    result.notConstant = evidence.notConstant;
+    result.unwrittenOwed = evidence.unwrittenOwed;
+    result.blocksCalled = loop.stats().blocksCalled;
+    result.blocksSkipped = loop.stats().blocksSlept;
+    result.sleepRequests = loop.stats().sleepRequests;
     return std::move(result);
 }
 
 // The session's events that fall into the block, as linked wire records with block-relative
 // times, after the policy's tampering.
-void SessionRenderer::gatherEvents(const Block& block) {
+const void* SessionRenderer::gatherEvents(const Block& block) {
     records.clear();
     while (nextEvent < session.events.size() && session.events[nextEvent].time < block.start + block.length) {
         const SessionEvent& e = session.events[nextEvent++];
@@ -132,46 +126,31 @@ void SessionRenderer::gatherEvents(const Block& block) {
         records.push_back(record);
     }
     if (policy.tamper) policy.tamper(block.index, block.length, records);
-    for (size_t i = 0; i + 1 < records.size(); ++i) records[i].setPointer(event::NEXT, records[i + 1].bytes);
-    if (!records.empty()) records.back().setPointer(event::NEXT, nullptr);
+    return linkEvents(records);
 }
 
-// Inputs get the session's signal for the block and zeros past it; outputs the unwritten pattern.
-void SessionRenderer::fillBuffers(const Block& block) {
+// Inputs get the session's signal for the block and zeros past it.
+void SessionRenderer::fillInputs(const Block& block) {
     for (int32_t pin : shape.inputs) {
-        float* data = buffers.at(pin).data();
+        float* data = loop.buffer(pin).data();
         auto signal = session.inputs.find(pin);
         for (int32_t i = 0; i < capacity; ++i)
             data[i] = i < block.length && signal != session.inputs.end()
                           ? signal->second[static_cast<size_t>(block.start + i)]
                           : 0.0f;
     }
-    for (int32_t pin : shape.outputs)
-        std::fill(buffers.at(pin).data(), buffers.at(pin).data() + capacity, unwrittenSample());
-}
-
-// A host honouring sleep does not call the module; each output holds its last value.
-void SessionRenderer::holdWhileAsleep(const Block& block) {
-    for (int32_t pin : shape.outputs)
-        result.outputs[pin].insert(result.outputs[pin].end(), static_cast<size_t>(block.length),
-                                   monitors.at(pin).held());
-    ++result.blocksSkipped;
 }
 
 // One process call, with the floating-point control state compared around it and, when the
 // policy asks, heap and lock calls counted during it.
-void SessionRenderer::callProcess(const Block& block) {
+HeardCalls SessionRenderer::callProcess(const Block& block, int32_t countdown, const void* events) {
     host.beginBlock();
-    host.countdown = policy.countdown < 0 ? block.length : policy.countdown;
-    owed.beginBlock(block.start, block.length, host.countdown);
-    for (const RawEvent& record : records)
-        owed.event(record.get32(event::TIMESTAMP), record.get32(event::TYPE), record.get32(event::PIN));
+    host.countdown = countdown;
     const bool counting = policy.countHeapAndLocks;
     HeapCounts counts;
     const uint32_t controlBefore = floatingPointControl();
     if (counting) startCounting();
-    instance->process(block.length, records.empty() ? nullptr : records.front().bytes,
-                      policy.throughFirstView);
+    instance->process(block.length, events, policy.throughFirstView);
     if (counting) counts = stopCounting();
     if (floatingPointControl() != controlBefore)
         keepFirst(result.fpEnvironment, "the floating-point control state changed in " + block.describe());
@@ -184,63 +163,8 @@ void SessionRenderer::callProcess(const Block& block) {
                                              std::to_string(counts.lockCalls) + " lock calls in " +
                                              block.describe());
     }
-    ++result.blocksCalled;
-}
-
-void SessionRenderer::noteSleep() {
-    result.sleepRequests += host.sleepRequestsThisBlock;
-    asleep = policy.honourSleep && host.sleepRequestsThisBlock > 0;
-}
-
-// Guard zones, the unused tail of every output and every input sample must be as the host
-// left them.
-void SessionRenderer::checkBuffers(const Block& block) {
-    const int32_t n = block.length;
-    for (auto& [pin, buffer] : buffers) {
-        const std::optional<int64_t> hit = buffer.firstGuardHit();
-        if (!hit) continue;
-        keepFirst(result.guardHit, "pin " + std::to_string(pin) + " buffer written at index " +
-                                       std::to_string(*hit) + " (guard zone) in " + block.describe());
-        buffer.armGuards();
-    }
-    for (int32_t pin : shape.outputs)
-        if (const std::optional<int64_t> past = buffers.at(pin).firstWrittenFrom(static_cast<size_t>(n)))
-            keepFirst(result.guardHit, "output pin " + std::to_string(pin) + " written at index " +
-                                           std::to_string(*past) + ", past the block end, in " +
-                                           block.describe());
-    for (int32_t pin : shape.inputs) {
-        const float* data = buffers.at(pin).data();
-        auto signal = session.inputs.find(pin);
-        for (int32_t i = 0; i < capacity && result.inputWritten.empty(); ++i) {
-            const float expected = i < n && signal != session.inputs.end()
-                                       ? signal->second[static_cast<size_t>(block.start + i)]
-                                       : 0.0f;
-            if (!sameBits(data[i], expected))
-                result.inputWritten = "input pin " + std::to_string(pin) + " buffer changed at index " +
-                                      std::to_string(i) + " in " + block.describe();
-        }
-    }
-}
-
-// The samples the module owed are worked out before any output is followed: following
-// replaces the unwritten samples it may leave to the host with the held value.
-void SessionRenderer::followOutputs(const Block& block) {
-    int32_t firstWritten = block.length;
-    for (int32_t pin : shape.outputs) firstWritten = buffers.at(pin).firstWrittenBefore(firstWritten);
-    OwedSpan span = owed.endBlock(host.calls.data(), host.callCount, firstWritten);
-    if (host.callsDropped > 0) span = OwedSpan{};  // calls the host could not record: judge nothing
-    for (int32_t pin : shape.outputs) {
-        OutputMonitor& monitor = monitors.at(pin);
-        float* data = buffers.at(pin).data();
-        monitor.readCalls(host.calls.data(), host.callCount, block);
-        monitor.follow(data, block, span, &owed);
-        keepFirst(result.nonFinite, monitor.nonFinite());
-        keepFirst(result.denormal, monitor.denormal());
-        keepFirst(result.notConstant, monitor.notConstant());
-        keepFirst(result.sleptWhileStreaming, monitor.sleptWhileStreaming());
-        keepFirst(result.unwrittenOwed, monitor.unwrittenOwed());
-        result.outputs[pin].insert(result.outputs[pin].end(), data, data + block.length);
-    }
+    // Calls the host could not record: the samples owed are not judged.
+    return HeardCalls{host.calls.data(), host.callCount, host.callsDropped == 0, host.sleepRequestsThisBlock};
 }
 
 }  // namespace

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "conformance/module_shape.h"
 #include "conformance/raw_abi.h"
+#include "conformance/raw_module.h"
+#include "conformance/session.h"
 #include "validate/context.h"
-#include "validate/raw/module.h"
-#include "validate/session/session.h"
-#include "validate/session/shape.h"
 
 namespace kvx::validate {
 

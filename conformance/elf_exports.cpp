@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The section headers lead to .dynsym and its string table; every global or weak symbol with a
 // section index other than "undefined" is an export.
-#include "validate/raw/elf_exports.h"
+#include "conformance/elf_exports.h"
 
 #include <elf.h>
 
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace kvx::validate {
+namespace kvx::conformance {
 
 namespace {
 template <typename T>
@@ -62,4 +62,4 @@ ElfExports readElfExports(const std::string& path) {
     return result;
 }
 
-}  // namespace kvx::validate
+}  // namespace kvx::conformance

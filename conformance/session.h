@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Host sessions for the validator: events at absolute sample times and input signals with
-// matching stream begin/end events, and a random but in-contract session for a module's shape.
+// Host sessions: events at absolute sample times and input signals with matching stream
+// begin/end events, and a random but in-contract session for a module's shape.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "conformance/module_shape.h"
 #include "conformance/raw_abi.h"
-#include "validate/session/shape.h"
 
-namespace kvx::validate {
+namespace kvx::conformance {
 
 struct SessionEvent {
     int64_t time;
@@ -40,4 +40,4 @@ struct Session {
 Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate, int64_t length,
                       bool wild = false);
 
-}  // namespace kvx::validate
+}  // namespace kvx::conformance

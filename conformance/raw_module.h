@@ -4,21 +4,30 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "conformance/raw_abi.h"
 #include "conformance/raw_host.h"
-#include "validate/context.h"
 
-namespace kvx::validate {
+namespace kvx::conformance {
 
-// The validator is a host built on the conformance kit: its raw slots, raw host, buffers and monitors.
-using namespace kvx::conformance;
+// The module a host drives: its library file, and the id and subtype its factory is asked for.
+struct ModuleRef {
+    std::string path;
+    std::u16string id;
+    int32_t subtype = 0;
+};
+
+// What the kit's raw hosts throw when a library or module cannot be driven at all (it does not
+// load, the factory refuses, a view is missing); what() is the evidence.
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 class RawLibrary {
 public:
-    // dlopen and MP_GetFactory; throws CheckFailure with the loader's reason.
+    // dlopen and MP_GetFactory; throws Failure with the loader's reason.
     explicit RawLibrary(const std::string& path);
     ~RawLibrary();
     RawLibrary(const RawLibrary&) = delete;
@@ -44,8 +53,8 @@ enum class Creation {
 // One instance, holding its IMpPlugin2 and IMpPlugin views (one reference each).
 class RawInstance {
 public:
-    // Throws CheckFailure when the factory refuses or a view is missing.
-    RawInstance(const RawLibrary& library, const Context& context, RawHost& host,
+    // Throws Failure when the factory refuses or a view is missing.
+    RawInstance(const RawLibrary& library, const ModuleRef& module, RawHost& host,
                 Creation how = Creation::Plain);
     ~RawInstance();
     RawInstance(const RawInstance&) = delete;
@@ -61,4 +70,4 @@ private:
     void* view1 = nullptr;
 };
 
-}  // namespace kvx::validate
+}  // namespace kvx::conformance

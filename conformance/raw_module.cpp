@@ -1,27 +1,27 @@
 // SPDX-License-Identifier: MIT
 // Raw library loading and instance creation.
-#include "validate/raw/module.h"
+#include "conformance/raw_module.h"
 
 #include <dlfcn.h>
 
-namespace kvx::validate {
+namespace kvx::conformance {
 
 RawLibrary::RawLibrary(const std::string& path) {
     dlerror();
     dl = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (dl == nullptr) {
         const char* reason = dlerror();
-        throw CheckFailure("dlopen failed: " + std::string(reason ? reason : "unknown reason"));
+        throw Failure("dlopen failed: " + std::string(reason ? reason : "unknown reason"));
     }
     entryPoint = reinterpret_cast<EntryFn>(dlsym(dl, "MP_GetFactory"));
     if (entryPoint == nullptr) {
         dlclose(dl);
-        throw CheckFailure("no MP_GetFactory export");
+        throw Failure("no MP_GetFactory export");
     }
     const int32_t result = entryPoint(&factoryObject);
     if (result != 0 || factoryObject == nullptr) {
         dlclose(dl);
-        throw CheckFailure("MP_GetFactory returned " + std::to_string(result) + " and no factory");
+        throw Failure("MP_GetFactory returned " + std::to_string(result) + " and no factory");
     }
     void* answer = nullptr;
     factory2 = rawQuery(factoryObject, iid::FACTORY2, &answer) == 0 && answer != nullptr;
@@ -32,27 +32,27 @@ RawLibrary::~RawLibrary() {
     if (dl != nullptr) dlclose(dl);
 }
 
-RawInstance::RawInstance(const RawLibrary& library, const Context& context, RawHost& host, Creation how) {
+RawInstance::RawInstance(const RawLibrary& library, const ModuleRef& module, RawHost& host, Creation how) {
     void* factory = library.factory();
     void* created = nullptr;
     int32_t result;
     const bool withHost = how == Creation::WithHost || !library.hasFactory2();
     if (withHost)
         result = slot<CreateWithHostFn>(factory, slots::FACTORY_CREATE_WITH_HOST)(
-            factory, context.id.c_str(), context.subtype, host.unknown(), &created);
+            factory, module.id.c_str(), module.subtype, host.unknown(), &created);
     else
-        result = slot<CreateFn>(factory, slots::FACTORY_CREATE)(factory, context.id.c_str(), context.subtype,
+        result = slot<CreateFn>(factory, slots::FACTORY_CREATE)(factory, module.id.c_str(), module.subtype,
                                                                 &created);
     if (result != 0 || created == nullptr)
-        throw CheckFailure("the factory did not create the module (result " + std::to_string(result) + ")");
+        throw Failure("the factory did not create the module (result " + std::to_string(result) + ")");
     if (rawQuery(created, iid::PLUGIN2, &view2) != 0 || view2 == nullptr) {
         rawRelease(created);
-        throw CheckFailure("the instance does not answer IMpPlugin2");
+        throw Failure("the instance does not answer IMpPlugin2");
     }
     if (rawQuery(created, iid::PLUGIN, &view1) != 0 || view1 == nullptr) {
         rawRelease(view2);
         rawRelease(created);
-        throw CheckFailure("the instance does not answer IMpPlugin");
+        throw Failure("the instance does not answer IMpPlugin");
     }
     rawRelease(created);
     if (!withHost) slot<AttachFn>(view2, slots::PLUGIN2_ATTACH)(view2, host.unknown());
@@ -74,4 +74,4 @@ void RawInstance::process(int32_t sampleCount, const void* events, bool throughF
         slot<ProcessFn>(view2, slots::PLUGIN2_PROCESS)(view2, sampleCount, events);
 }
 
-}  // namespace kvx::validate
+}  // namespace kvx::conformance

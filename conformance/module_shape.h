@@ -4,13 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "conformance/guarded_buffer.h"
-#include "validate/raw/module.h"
+#include "conformance/raw_module.h"
 
-namespace kvx::validate {
+namespace kvx::conformance {
 
 // Pin ids the instance accepts in bindPinBuffer, probed from 0 to `limit` - 1.
 std::vector<int32_t> probePins(const RawInstance& instance, int32_t limit = 1024);
@@ -25,12 +24,10 @@ struct ModuleShape {
     std::vector<int32_t> inputs;       // pins minus outputs
     std::vector<int32_t> audioInputs;  // among the inputs; empty when the module never asked to sleep
 };
-ModuleShape discoverShape(const RawLibrary& library, const Context& context);
+ModuleShape discoverShape(const RawLibrary& library, const ModuleRef& module);
 
 // Binds a guarded buffer of `samples` to each pin, every sample unwritten.
 std::vector<GuardedBuffer> bindUnwrittenBuffers(const RawInstance& instance, const std::vector<int32_t>& pins,
                                                 int32_t samples);
 
-std::string describeIds(const std::vector<int32_t>& ids);
-
-}  // namespace kvx::validate
+}  // namespace kvx::conformance

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace kvx::validate {
+namespace kvx::conformance {
 
 struct ElfExports {
     std::vector<std::string> defined;  // global or weak symbols with a definition
@@ -15,4 +15,4 @@ struct ElfExports {
 
 ElfExports readElfExports(const std::string& path);
 
-}  // namespace kvx::validate
+}  // namespace kvx::conformance

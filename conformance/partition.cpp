@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Block partitions of a session.
-#include "validate/session/partition.h"
+#include "conformance/partition.h"
 
 #include <algorithm>
 
-namespace kvx::validate {
+namespace kvx::conformance {
 
 std::vector<int32_t> fixedPartition(int64_t length, int32_t blockSize) {
     std::vector<int32_t> blocks;
@@ -28,4 +28,4 @@ std::vector<int32_t> randomPartition(int64_t length, std::mt19937_64& random, in
     return blocks;
 }
 
-}  // namespace kvx::validate
+}  // namespace kvx::conformance

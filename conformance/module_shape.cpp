@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Pin discovery: probing bindPinBuffer, then one block after graph start to see which pins
 // report a streaming state or get written, and one per input to see whether it streams.
-#include "validate/session/shape.h"
+#include "conformance/module_shape.h"
 
 #include <algorithm>
 
-namespace kvx::validate {
+namespace kvx::conformance {
 
 std::vector<int32_t> probePins(const RawInstance& instance, int32_t limit) {
     // Probing binds this buffer; callers rebind real buffers before processing.
@@ -39,35 +39,34 @@ struct ProbeBlock {
     bool askedToSleep = false;
 };
 
-ProbeBlock probeBlock(const RawLibrary& library, const Context& context, RawHost& host,
+ProbeBlock probeBlock(const RawLibrary& library, const ModuleRef& module, RawHost& host,
                       const std::vector<int32_t>& pins, const std::vector<int32_t>& streaming) {
-    RawInstance instance(library, context, host);
+    RawInstance instance(library, module, host);
     ProbeBlock probe{bindUnwrittenBuffers(instance, pins, PROBE_BLOCK)};
     std::vector<RawEvent> events;
     events.push_back(makeEvent(0, event::GRAPH_BEGIN, -1));
     const float zero = 0.0f;
     for (int32_t pin : pins) events.push_back(makeEvent(0, event::PIN_VALUE, pin, 4, &zero, 4));
     for (int32_t pin : streaming) events.push_back(makeEvent(0, event::STREAM_BEGIN, pin));
-    for (size_t i = 0; i + 1 < events.size(); ++i) events[i].setPointer(event::NEXT, events[i + 1].bytes);
     host.countdown = 0;
     host.beginBlock();
-    instance.process(PROBE_BLOCK, events.front().bytes);
+    instance.process(PROBE_BLOCK, linkEvents(events));
     probe.askedToSleep = host.sleepRequestsThisBlock > 0;
     return probe;
 }
 
 }  // namespace
 
-ModuleShape discoverShape(const RawLibrary& library, const Context& context) {
+ModuleShape discoverShape(const RawLibrary& library, const ModuleRef& module) {
     ModuleShape shape;
     {
         RawHost host;
-        RawInstance instance(library, context, host);
+        RawInstance instance(library, module, host);
         shape.pins = probePins(instance);
     }
     // Output pins report their state after graph start, or get written.
     RawHost host;
-    const ProbeBlock still = probeBlock(library, context, host, shape.pins, {});
+    const ProbeBlock still = probeBlock(library, module, host, shape.pins, {});
     for (size_t k = 0; k < shape.pins.size(); ++k) {
         const int32_t pin = shape.pins[k];
         bool output = still.buffers[k].firstWrittenFrom(0).has_value();
@@ -78,23 +77,10 @@ ModuleShape discoverShape(const RawLibrary& library, const Context& context) {
     if (!still.askedToSleep) return shape;
     for (int32_t pin : shape.inputs) {
         RawHost streamingHost;
-        if (!probeBlock(library, context, streamingHost, shape.pins, {pin}).askedToSleep)
+        if (!probeBlock(library, module, streamingHost, shape.pins, {pin}).askedToSleep)
             shape.audioInputs.push_back(pin);
     }
     return shape;
 }
 
-std::string describeIds(const std::vector<int32_t>& ids) {
-    std::string text;
-    for (size_t i = 0; i < ids.size(); ++i) {
-        if (!text.empty()) text += ",";
-        size_t j = i;
-        while (j + 1 < ids.size() && ids[j + 1] == ids[j] + 1) ++j;
-        text += std::to_string(ids[i]);
-        if (j > i) text += "-" + std::to_string(ids[j]);
-        i = j;
-    }
-    return text.empty() ? "none" : text;
-}
-
-}  // namespace kvx::validate
+}  // namespace kvx::conformance

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Random in-contract host sessions.
-#include "validate/session/session.h"
+#include "conformance/session.h"
 
 #include <algorithm>
 #include <cstring>
 #include <random>
 
-namespace kvx::validate {
+namespace kvx::conformance {
 
 namespace {
 
@@ -91,4 +91,4 @@ Session randomSession(const ModuleShape& shape, uint64_t seed, float sampleRate,
     return session;
 }
 
-}  // namespace kvx::validate
+}  // namespace kvx::conformance
