@@ -11,8 +11,9 @@ Usage: check_docs.py --source DIR --build DIR   check the tree's README.md, docs
 The commands run in a scratch folder that holds the source tree's top-level entries as links and
 `build` as a link to the build tree, with a scratch HOME and the build tree first on PATH, so
 `./build/kvx` and `kvx` both work and nothing is written to the source tree or the real home.
-A command is run unless SKIPPED names it; one that would install system-wide or rebuild and is
-not named fails the check instead of running."""
+A command is run unless SKIPPED names it or INSTEAD gives another form of it; one that would
+install system-wide, rebuild or re-run the suite and is named in neither fails the check instead
+of running, so a new command is run or named, never left out unseen."""
 import argparse
 import glob
 import os
@@ -42,7 +43,7 @@ REFERENCE = re.compile(r"^[ ]{0,3}\[[^\]]+\]:[ \t]*(\S+)", re.MULTILINE)
 
 
 def prose_and_code(text):
-    """The lines outside fenced code (inline code blanked), and the ```sh blocks."""
+    """The lines, fenced code blanked, and the ```sh blocks."""
     prose, blocks, fence, lang = [], [], None, ""
     for line in text.split("\n"):
         opening = FENCE.match(line)
@@ -135,14 +136,18 @@ def unsafe(command):
     words = shlex.split(command, comments=True)
     if any(word in UNSAFE_WORDS for word in words):
         return True
+    if words and words[0] == "cmake":  # only an install under the user's home or a relative prefix
+        prefix = words[words.index("--prefix") + 1] if "--prefix" in words[:-1] else "/"
+        return "--install" not in words or prefix.startswith("/")
     if words and words[0] == "make":
         targets = [word for word in words[1:] if not word.startswith("-") and "=" not in word]
         return not targets or any(target not in SAFE_MAKE_TARGETS for target in targets)
     return False
 
 
-def run_commands(source, build, readme):
-    """One message per README command that fails, or that would install and is not named."""
+def run_commands(source, build, readme, every_entry_used):
+    """One message per README command that fails, or that would install and is not named, and,
+    if `every_entry_used`, per entry of SKIPPED or INSTEAD that the README no longer has."""
     problems = []
     source = os.path.abspath(source)
     with tempfile.TemporaryDirectory(prefix="kvx-docs-") as scratch:
@@ -155,8 +160,10 @@ def run_commands(source, build, readme):
         os.symlink(os.path.abspath(build), os.path.join(work, "build"))
         env = {name: value for name, value in os.environ.items() if not name.startswith(("KVX_", "LV2_"))}
         env.update(HOME=home, PATH=os.path.abspath(build) + os.pathsep + os.environ.get("PATH", ""))
+        seen = set()
         for command in commands(readme):
             name = key(command)
+            seen.add(name)
             if name in SKIPPED:
                 print(f"skipped: {name} ({SKIPPED[name]})")
                 continue
@@ -171,14 +178,17 @@ def run_commands(source, build, readme):
             print(f"ran:     {shown} -> {result.returncode}")
             if result.returncode != 0:
                 problems.append(f"{readme}: '{shown}' exited {result.returncode}:\n{result.stdout[-2000:]}")
+    if every_entry_used:
+        problems += [f"{readme}: '{name}' is in SKIPPED or INSTEAD but no longer in the README"
+                     for name in sorted(set(SKIPPED) | set(INSTEAD)) if name not in seen]
     return problems
 
 
-def check(source, build):
+def check(source, build, every_entry_used=True):
     pages = [os.path.join(source, "README.md")] + sorted(glob.glob(os.path.join(source, "docs", "*.md")))
     pages += sorted(glob.glob(os.path.join(source, "bench", "results", "*.md")))
     problems = [problem for page in pages for problem in check_links(page)]
-    problems += run_commands(source, build, pages[0])
+    problems += run_commands(source, build, pages[0], every_entry_used)
     return problems
 
 
@@ -200,14 +210,14 @@ def self_test():
             with open(os.path.join(root, "README.md"), "w") as f:
                 f.write("# README title\n\n[fine](docs/page.md#the-kvx-tool-in-short)\n\n```sh\ntrue\n```\n\n"
                         + text + "\n")
-            problems = check(root, os.path.join(root, "build"))
+            problems = check(root, os.path.join(root, "build"), every_entry_used=False)
             print(f"{'refused' if problems else 'MISSED '}: {fault}")
             failures += not problems
     with tempfile.TemporaryDirectory(prefix="kvx-docs-self-") as root:
         os.makedirs(os.path.join(root, "build"))
         with open(os.path.join(root, "README.md"), "w") as f:
             f.write("# Title\n\n## Title\n\n[second](#title-1) `[not a link](nowhere)`\n\n```sh\ntrue\n```\n")
-        problems = check(root, os.path.join(root, "build"))
+        problems = check(root, os.path.join(root, "build"), every_entry_used=False)
         print(f"{'REFUSED' if problems else 'accepted'}: a clean page ({problems})")
         failures += bool(problems)
     return failures
