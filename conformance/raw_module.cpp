@@ -4,11 +4,13 @@
 
 #include <dlfcn.h>
 
+#include "host/plugin_library.h"
+
 namespace kvx::conformance {
 
 RawLibrary::RawLibrary(const std::string& path) {
     dlerror();
-    dl = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    dl = dlopen(host::loaderPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (dl == nullptr) {
         const char* reason = dlerror();
         throw Failure("dlopen failed: " + std::string(reason ? reason : "unknown reason"));

@@ -10,9 +10,13 @@
 
 namespace kvx::host {
 
+std::string loaderPath(const std::string& path) {
+    return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
 PluginLibrary::PluginLibrary(const std::string& path) : libraryPath(path) {
     dlerror();
-    dlHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    dlHandle = dlopen(loaderPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (dlHandle == nullptr) {
         const char* reason = dlerror();
         throw HostError("cannot load '" + path + "': " + (reason ? reason : "unknown error"));

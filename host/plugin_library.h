@@ -14,6 +14,10 @@ struct BuildInfo {
     std::u16string text;
 };
 
+// What to hand dlopen for a library file a person named: a name without a slash ("ADSR.kvx")
+// is a file in the current folder, not a library for the loader to search its system paths for.
+std::string loaderPath(const std::string& path);
+
 class PluginLibrary {
 public:
     // Loads the library and obtains its factory. Throws HostError naming the file and the

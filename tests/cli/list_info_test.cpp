@@ -111,6 +111,18 @@ TEST_F(ModulePath, CommandsTakeAModulesSymbolForItsLibrary) {
     EXPECT_EQ(readWav(folder.path("v.wav")).samples, std::vector<float>(8, 0.5f));
 }
 
+// "kvx info VCA.kvx" in the library's folder names the file there; the loader must not search
+// its system paths for a library of that name instead.
+TEST_F(ModulePath, ALibraryNamedWithoutAFolderIsTheFileInTheCurrentFolder) {
+    const std::string kvx = buildDir() + "/kvx";
+    const ToolRun info = runProgram({"sh", "-c", "cd \"$1\" && \"$2\" info VCA.kvx", "sh", folder.path("a"), kvx});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("module:     \"KV VCA\" subtype 0: can be created"), std::string::npos) << info.out;
+    const ToolRun validate = runProgram(
+        {"sh", "-c", "cd \"$1\" && \"$2\" validate VCA.kvx --seeds 1", "sh", folder.path("a"), kvx});
+    EXPECT_EQ(validate.status, 0) << validate.out << validate.err;
+}
+
 TEST(Info, ShowsTheDescribedPinsBesideTheIdsTheLibraryAccepts) {
     const ToolRun run = runKvx({"info", vcaPath()});
     ASSERT_EQ(run.status, 0) << run.err;

@@ -3,6 +3,8 @@
 // loaded and unloaded many times.
 #include <dlfcn.h>
 
+#include "host/plugin_library.h"
+
 #include "conformance/elf_exports.h"
 #include "validate/checks/support.h"
 
@@ -56,7 +58,7 @@ Outcome repeatedLoading(const Context& context) {
                         std::to_string(host.services.handedOut) + " times, released " +
                         std::to_string(host.services.releases) + " times");
     }
-    void* still = dlopen(context.path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void* still = dlopen(host::loaderPath(context.path).c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (still != nullptr) {
         dlclose(still);
         return fail("the library stays mapped after its last dlclose (unique symbols or nodelete?)");
