@@ -3,6 +3,7 @@
 #include "host/plugin_library.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "host/host_error.h"
 #include "interfaces/interface_ids.h"
@@ -11,7 +12,9 @@
 namespace kvx::host {
 
 std::string loaderPath(const std::string& path) {
-    return path.find('/') == std::string::npos ? "./" + path : path;
+    if (path.find('/') != std::string::npos) return path;
+    const std::string here = "./" + path;
+    return access(here.c_str(), F_OK) == 0 ? here : path;
 }
 
 PluginLibrary::PluginLibrary(const std::string& path) : libraryPath(path) {

@@ -14,8 +14,9 @@ struct BuildInfo {
     std::u16string text;
 };
 
-// What to hand dlopen for a library file a person named: a name without a slash ("ADSR.kvx")
-// is a file in the current folder, not a library for the loader to search its system paths for.
+// What to hand dlopen for a library a person named: a name without a slash ("ADSR.kvx") is the
+// file in the current folder when there is one there, else a name for the loader to search its
+// paths for ("libm.so.6").
 std::string loaderPath(const std::string& path);
 
 class PluginLibrary {
