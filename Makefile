@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # The front door. `make demo` renders the default envelope; `make test` runs every test; `make help`
 # lists the targets, one line each from the `## ` comment after each target's prerequisites.
-.PHONY: all help deps build demo test test-sanitize test-clang bench test-tsan test-valgrind fuzz package clean
+.PHONY: all help deps build demo test test-sanitize test-clang bench test-tsan test-valgrind fuzz package lv2-alone clean
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -10,7 +10,7 @@ FUZZ_PARSER_SECONDS ?= 30
 all: build ## Build everything (the default)
 
 help: ## List the targets
-	@awk -F ':.*## ' '/^[a-z][a-z-]*:.*## / { printf "  %-14s %s\n", $$1, $$2 }' $(firstword $(MAKEFILE_LIST))
+	@awk -F ':.*## ' '/^[a-z][a-z0-9-]*:.*## / { printf "  %-14s %s\n", $$1, $$2 }' $(firstword $(MAKEFILE_LIST))
 
 deps: ## Install the Debian packages the build and tests need
 	@scripts/setup-deps
@@ -26,6 +26,13 @@ demo: build ## Render the default envelope to out/adsr.wav, .csv and .png
 # The workflow's build step runs as many compile jobs as `make build` does.
 test: deps ## Configure, build and run every test (the README's full command)
 	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) cmake --workflow --preset default
+
+# The LV2 bridge depends on the host library and the description reader only: it builds with the
+# tools and the tests switched off.
+lv2-alone: deps ## Build the LV2 plug-in binary alone, tools and tests off, in build-lv2/
+	cmake -S . -B build-lv2 -DCMAKE_BUILD_TYPE=Release -DKVX_BUILD_TOOLS=OFF -DKVX_BUILD_TESTS=OFF -DKVX_BUILD_LV2=ON
+	cmake --build build-lv2 -j $(JOBS) --target kvx_lv2_bridge
+	nm -D --defined-only build-lv2/lv2/kvx-lv2-bridge.so | grep -qw lv2_descriptor
 
 test-sanitize: deps ## Build and run the tests under AddressSanitizer and UBSan
 	cmake --preset sanitize
