@@ -183,6 +183,10 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
         module.plugin->openModule();
     }
     p.merge.reserve(mostEvents);
+    for (const PatchStage& stage : p.stages) {
+        p.stageModules.emplace_back();
+        for (int32_t m : stage.modules) p.stageModules.back().push_back(p.modules[at(m)].get());
+    }
 
     for (const PatchOutput& output : spec.outputs) {
         const ModuleOutput* found = outputOf(output.module, output.pin);

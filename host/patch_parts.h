@@ -89,6 +89,7 @@ struct Patch::Parts {
     std::vector<std::unique_ptr<DelayLine>> lines;
     std::vector<std::unique_ptr<PatchModuleState>> modules;  // in spec order
     std::vector<PatchStage> stages;
+    std::vector<std::vector<PatchModuleState*>> stageModules;  // the stages' modules, for the loop's inner steps
     std::vector<std::pair<int32_t, int32_t>> outputs;  // patch outputs: module, index in its outputs
     // Delayed cells inside loops: after each sample, cell = *from.
     std::vector<std::pair<float*, const float*>> loopDelays;

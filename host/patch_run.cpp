@@ -28,14 +28,17 @@ public:
           maxBlock(maxBlockSize), counters(stats) {}
 
     void groupCallerEvents() noexcept;
-    void runStage(const PatchStage& stage) noexcept;
+    void runStage(const PatchStage& stage, int32_t stageIndex) noexcept;
     // Ends the block; returns whether the next may be skipped outright.
     bool finish() noexcept;
 
 private:
     PatchModuleState& module(int32_t index) noexcept { return *p.modules[at(index)]; }
     void runModule(PatchModuleState& m) noexcept;
-    void runLoop(const PatchStage& stage) noexcept;
+    void runLoop(const PatchStage& stage, int32_t stageIndex) noexcept;
+    // A loop's sample i: whether the module has events there, and their list.
+    bool eventsAt(const PatchModuleState& m, int32_t i) const noexcept;
+    const HostEvent* stepEvents(PatchModuleState& m, int32_t i) noexcept;
     void addStart(PatchModuleState& m) noexcept;
     void addCaller(PatchModuleState& m, const PatchEvent& event, int32_t base) noexcept;
     void call(PatchModuleState& m, int32_t base, int32_t count, const HostEvent* list) noexcept;
@@ -106,6 +109,12 @@ void BlockRun::call(PatchModuleState& m, int32_t base, int32_t count, const Host
     const bool graphStart = !m.started;
     m.started = true;
     for (ModuleOutput& output : m.outputs) {
+        output.heldSpan = 0;
+        if (output.reportCount == 0 && !graphStart) {
+            if (host.sleepRequested && output.state == StreamState::Constant)
+                std::fill(output.cell, output.cell + count, output.held);
+            continue;
+        }
         // What the reports tell the connected inputs: a new state, or a new constant value (read
         // now that the module has written it). Repeats tell nothing and go no further, so a
         // module that declares its output constant at every event does not keep a loop awake.
@@ -138,9 +147,10 @@ void BlockRun::call(PatchModuleState& m, int32_t base, int32_t count, const Host
             output.told = StreamState::Streaming;
         }
         output.reportCount = 0;
-        output.heldSpan = 0;
-        counters.mergedReports += output.merged;
-        output.merged = 0;
+        if (output.merged != 0) {
+            counters.mergedReports += output.merged;
+            output.merged = 0;
+        }
         // Samples after a sleep request were not written: the held value holds there.
         if (host.sleepRequested && output.state == StreamState::Constant)
             std::fill(output.cell + std::max(constantFrom, 0), output.cell + count, output.held);
@@ -198,7 +208,37 @@ void BlockRun::runModule(PatchModuleState& m) noexcept {
         holdSkipped(m);
 }
 
-void BlockRun::runLoop(const PatchStage& stage) noexcept {
+bool BlockRun::eventsAt(const PatchModuleState& m, int32_t i) const noexcept {
+    if (!m.started && i == 0) return true;
+    if (m.callerCursor < m.callerFirst + m.callerCount && events[at(p.callerOrder[at(m.callerCursor)])].timestamp <= i)
+        return true;
+    for (const FedInput& input : m.fed) {
+        const ModuleOutput& from = *input.from;
+        if (input.delayed && i == 0 && from.carriedCount > 0) return true;
+        if (input.cursor < from.changeCount && from.changes[input.cursor].time + (input.delayed ? 1 : 0) <= i) return true;
+    }
+    return false;
+}
+
+const HostEvent* BlockRun::stepEvents(PatchModuleState& m, int32_t i) noexcept {
+    p.merge.clear();
+    if (!m.started && i == 0) addStart(m);
+    for (FedInput& input : m.fed) {
+        const ModuleOutput& from = *input.from;
+        const int32_t delay = input.delayed ? 1 : 0;
+        if (input.delayed && i == 0)
+            for (int32_t c = 0; c < from.carriedCount; ++c)
+                p.merge.add(0, streamType(from.carried[c].streaming), input.pin, EventRank::Stream);
+        for (; input.cursor < from.changeCount && from.changes[input.cursor].time + delay <= i; ++input.cursor)
+            p.merge.add(0, streamType(from.changes[input.cursor].streaming), input.pin, EventRank::Stream);
+    }
+    const int32_t end = m.callerFirst + m.callerCount;
+    for (; m.callerCursor < end && events[at(p.callerOrder[at(m.callerCursor)])].timestamp <= i; ++m.callerCursor)
+        addCaller(m, events[at(p.callerOrder[at(m.callerCursor)])], i);
+    return p.merge.link();
+}
+
+void BlockRun::runLoop(const PatchStage& stage, int32_t stageIndex) noexcept {
     bool active = !honourSleep;
     for (int32_t index : stage.modules) {
         PatchModuleState& m = module(index);
@@ -213,24 +253,11 @@ void BlockRun::runLoop(const PatchStage& stage) noexcept {
         for (int32_t index : stage.modules) holdSkipped(module(index));
         return;
     }
+    const std::vector<PatchModuleState*>& modules = p.stageModules[at(stageIndex)];
     for (int32_t i = 0; i < n; ++i) {
-        for (int32_t index : stage.modules) {
-            PatchModuleState& m = module(index);
-            p.merge.clear();
-            if (!m.started && i == 0) addStart(m);
-            for (FedInput& input : m.fed) {
-                const ModuleOutput& from = *input.from;
-                const int32_t delay = input.delayed ? 1 : 0;
-                if (input.delayed && i == 0)
-                    for (int32_t c = 0; c < from.carriedCount; ++c)
-                        p.merge.add(0, streamType(from.carried[c].streaming), input.pin, EventRank::Stream);
-                for (; input.cursor < from.changeCount && from.changes[input.cursor].time + delay <= i; ++input.cursor)
-                    p.merge.add(0, streamType(from.changes[input.cursor].streaming), input.pin, EventRank::Stream);
-            }
-            const int32_t end = m.callerFirst + m.callerCount;
-            for (; m.callerCursor < end && events[at(p.callerOrder[at(m.callerCursor)])].timestamp <= i; ++m.callerCursor)
-                addCaller(m, events[at(p.callerOrder[at(m.callerCursor)])], i);
-            const HostEvent* list = p.merge.link();
+        for (PatchModuleState* each : modules) {
+            PatchModuleState& m = *each;
+            const HostEvent* list = eventsAt(m, i) ? stepEvents(m, i) : nullptr;
             if (honourSleep && m.asleep && list == nullptr) continue;  // its cells hold its value
             for (HostInput& input : m.hostInputs) input.cell[0] = input.block[i];
             for (FedInput& input : m.fed)
@@ -239,8 +266,8 @@ void BlockRun::runLoop(const PatchStage& stage) noexcept {
         }
         // The sample every module of the loop leaves behind: the delayed inputs' next one, and
         // this sample of the block buffers the rest of the patch reads.
-        for (int32_t index : stage.modules) {
-            PatchModuleState& m = module(index);
+        for (PatchModuleState* each : modules) {
+            PatchModuleState& m = *each;
             for (FedInput& input : m.fed)
                 if (input.sameLoop && input.delayed) input.cell[0] = input.from->cell[0];
             for (ModuleOutput& output : m.outputs) output.block[i] = output.cell[0];
@@ -250,9 +277,9 @@ void BlockRun::runLoop(const PatchStage& stage) noexcept {
         for (ModuleOutput& output : module(index).outputs) output.heldSpan = 0;
 }
 
-void BlockRun::runStage(const PatchStage& stage) noexcept {
+void BlockRun::runStage(const PatchStage& stage, int32_t stageIndex) noexcept {
     if (stage.perSample)
-        runLoop(stage);
+        runLoop(stage, stageIndex);
     else
         runModule(module(stage.modules.front()));
 }
@@ -310,7 +337,7 @@ void Patch::runAll(int32_t sampleCount, std::span<const PatchEvent> events) {
     if (sampleCount == 0) return;
     BlockRun run(p, sampleCount, events, honourSleep, minimumCountdown, maxBlock, counters);
     run.groupCallerEvents();
-    for (const PatchStage& stage : p.stages) run.runStage(stage);
+    for (size_t s = 0; s < p.stages.size(); ++s) run.runStage(p.stages[s], static_cast<int32_t>(s));
     quiet = run.finish();
 }
 
