@@ -48,6 +48,7 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
     checkPatchSpec(spec);
     Parts& p = *parts;
     p.stages = orderPatch(spec);
+    p.prefix = prefix;
     p.eventsPerBlock = limits.eventsPerBlock;
     p.callerOrder.resize(at(limits.eventsPerBlock));
 

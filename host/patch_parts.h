@@ -95,6 +95,7 @@ struct Patch::Parts {
     std::vector<std::pair<float*, const float*>> loopDelays;
     PatchEventMerge merge;
     std::vector<int32_t> callerOrder;  // the caller's events of the block, grouped by module
+    std::string prefix;  // for messages: the patch's file, or "patch"
     int32_t eventsPerBlock = 0;
     int64_t blockIndex = 0;
     bool started = false;

@@ -314,7 +314,7 @@ bool BlockRun::finish() noexcept {
 
 void Patch::runAll(int32_t sampleCount, std::span<const PatchEvent> events) {
     Parts& p = *parts;
-    const std::string prefix = "patch: ";
+    const std::string& prefix = p.prefix;
     if (sampleCount < 0 || sampleCount > maxBlock)
         throw HostError(prefix + "a block of " + std::to_string(sampleCount) + " samples, buffers of " +
                         std::to_string(maxBlock));

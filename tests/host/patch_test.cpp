@@ -341,7 +341,12 @@ TEST(Patch, RefusesABlockItCannotRunBeforeRunningAnything) {
     const std::vector<host::PatchEvent> pastTheEnd = {note(0, 64)};
     const std::vector<host::PatchEvent> beforeTheStart = {note(0, -1)};
     const std::vector<host::PatchEvent> noModule = {note(3, 0)};
-    EXPECT_THROW(patch.runBlock(65), host::HostError);
+    try {
+        patch.runBlock(65);
+        ADD_FAILURE() << "a block past the largest ran";
+    } catch (const host::HostError& error) {
+        EXPECT_STREQ(error.what(), "chain: a block of 65 samples, buffers of 64");
+    }
     EXPECT_THROW(patch.runBlock(-1), host::HostError);
     EXPECT_THROW(patch.runBlock(64, outOfOrder), host::HostError);
     EXPECT_THROW(patch.runBlock(64, pastTheEnd), host::HostError);
