@@ -32,7 +32,10 @@ host::PatchModule envelope(const std::string& name) {
 }
 
 host::PatchModule vca(const std::string& name, float input, float control) {
-    return host::PatchModule{name, KVX_VCA_PATH, u"KV VCA", 0,
+    return host::PatchModule{name,
+                             KVX_VCA_PATH,
+                             u"KV VCA",
+                             0,
                              {{0, PatchPinKind::AudioIn, input},
                               {1, PatchPinKind::AudioIn, control},
                               {2, PatchPinKind::FloatIn, 0.0f},
@@ -40,8 +43,13 @@ host::PatchModule vca(const std::string& name, float input, float control) {
 }
 
 host::PatchModule sum(const std::string& name) {
-    return host::PatchModule{name, KVX_SUM_PATH, u"KVX TEST SUM", 0,
-                             {{0, PatchPinKind::AudioIn, 0.0f}, {1, PatchPinKind::AudioIn, 0.0f}, {2, PatchPinKind::AudioOut, 0.0f}}};
+    return host::PatchModule{name,
+                             KVX_SUM_PATH,
+                             u"KVX TEST SUM",
+                             0,
+                             {{0, PatchPinKind::AudioIn, 0.0f},
+                              {1, PatchPinKind::AudioIn, 0.0f},
+                              {2, PatchPinKind::AudioOut, 0.0f}}};
 }
 
 // Two voices of envelope -> VCA (control) -> VCA (input), no note: six modules, all asleep.
@@ -69,14 +77,16 @@ void asleep(benchmark::State& state, bool honourSleep) {
         patch.runBlock(BLOCK);
         benchmark::ClobberMemory();
     }
-    if (honourSleep && patch.stats().calls != calls) state.SkipWithError("a module of the sleeping patch was called");
+    if (honourSleep && patch.stats().calls != calls)
+        state.SkipWithError("a module of the sleeping patch was called");
     state.counters["modules"] = static_cast<double>(patch.moduleCount());
 }
 
 // sum.a streams the caller's signal; sum -> vca (control 0.5); with the loop, vca -> sum.b one
 // sample late.
 host::PatchSpec sumIntoVca(bool loop) {
-    host::PatchSpec spec{"bench", {sum("sum"), vca("vca", 0.0f, 0.5f)}, {{0, 2, 1, 0, false}}, {{"out", 1, 3}}};
+    host::PatchSpec spec{
+        "bench", {sum("sum"), vca("vca", 0.0f, 0.5f)}, {{0, 2, 1, 0, false}}, {{"out", 1, 3}}};
     if (loop) spec.connections.push_back({1, 3, 0, 1, true});
     return spec;
 }

@@ -34,9 +34,22 @@ constexpr int32_t MAX_MODULES = 6;
 constexpr int64_t MAX_LENGTH = 3000;
 constexpr int32_t VCA_OUTPUT = 3;
 
-const float VALUES[] = {0.0f,  0.05f, 0.1f, 0.3f, 0.5f, 1.0f, 2.0f, -0.5f, -1.0f, 1e-30f, 100.0f,
-                        -60.0f, 12.0f, std::numeric_limits<float>::quiet_NaN(),
-                        std::numeric_limits<float>::infinity(), std::numeric_limits<float>::denorm_min()};
+const float VALUES[] = {0.0f,
+                        0.05f,
+                        0.1f,
+                        0.3f,
+                        0.5f,
+                        1.0f,
+                        2.0f,
+                        -0.5f,
+                        -1.0f,
+                        1e-30f,
+                        100.0f,
+                        -60.0f,
+                        12.0f,
+                        std::numeric_limits<float>::quiet_NaN(),
+                        std::numeric_limits<float>::infinity(),
+                        std::numeric_limits<float>::denorm_min()};
 
 std::string libraryPath(const char* variable, const char* built) {
     const char* path = std::getenv(variable);
@@ -59,14 +72,19 @@ host::PatchModule envelope(ByteReader& reader, const std::string& name) {
 }
 
 host::PatchModule vca(ByteReader& reader, const std::string& name) {
-    return host::PatchModule{name, libraryPath("KVX_VCA_PATH", KVX_VCA_DEFAULT_PATH), u"KV VCA", 0,
+    return host::PatchModule{name,
+                             libraryPath("KVX_VCA_PATH", KVX_VCA_DEFAULT_PATH),
+                             u"KV VCA",
+                             0,
                              {{0, PatchPinKind::AudioIn, value(reader)},
                               {1, PatchPinKind::AudioIn, value(reader)},
                               {2, PatchPinKind::FloatIn, value(reader)},
                               {VCA_OUTPUT, PatchPinKind::AudioOut, 0.0f}}};
 }
 
-int32_t outputPin(const host::PatchModule& m) { return m.id == adsr::MODULE_ID ? adsr::PIN_OUTPUT : VCA_OUTPUT; }
+int32_t outputPin(const host::PatchModule& m) {
+    return m.id == adsr::MODULE_ID ? adsr::PIN_OUTPUT : VCA_OUTPUT;
+}
 
 // An input the caller drives: its samples for the whole session, changing only inside the spans
 // it is declared streaming in (a caller that lies about streaming gets what it asked for).
@@ -100,7 +118,8 @@ Session readSession(ByteReader& reader) {
     }
     std::vector<int32_t> rank(static_cast<size_t>(count));
     std::iota(rank.begin(), rank.end(), 0);
-    for (int32_t i = count - 1; i > 0; --i) std::swap(rank[static_cast<size_t>(i)], rank[reader.byte() % (i + 1)]);
+    for (int32_t i = count - 1; i > 0; --i)
+        std::swap(rank[static_cast<size_t>(i)], rank[reader.byte() % (i + 1)]);
     for (int32_t m = 0; m < count; ++m) {
         const host::PatchModule& module = s.spec.modules[static_cast<size_t>(m)];
         for (const host::PatchPin& pin : module.pins) {
@@ -119,7 +138,8 @@ Session readSession(ByteReader& reader) {
                 case 4: {
                     Driven driven{m, pin.id, {}};
                     std::vector<int64_t> toggles;
-                    for (int32_t t = reader.byte() % 6; t > 0; --t) toggles.push_back(reader.u16() % s.length);
+                    for (int32_t t = reader.byte() % 6; t > 0; --t)
+                        toggles.push_back(reader.u16() % s.length);
                     std::sort(toggles.begin(), toggles.end());
                     float now = pin.initial;
                     bool streaming = false;
@@ -127,8 +147,9 @@ Session readSession(ByteReader& reader) {
                     for (int64_t k = 0; k < s.length; ++k) {
                         for (; next < toggles.size() && toggles[next] == k; ++next) {
                             streaming = !streaming;
-                            s.events.push_back({k, {m, 0, streaming ? EV_STREAM_BEGIN : EV_STREAM_END, pin.id, 0.0f,
-                                                    EventRank::Stream}});
+                            s.events.push_back({k,
+                                                {m, 0, streaming ? EV_STREAM_BEGIN : EV_STREAM_END, pin.id,
+                                                 0.0f, EventRank::Stream}});
                         }
                         if (streaming) now = std::sin(0.01f * static_cast<float>(k)) * pin.initial;
                         driven.samples.push_back(now);
@@ -146,12 +167,15 @@ Session readSession(ByteReader& reader) {
     // module, to be refused.
     if (reader.byte() % 8 == 7) {
         const int32_t from = reader.byte() % (count + 1);
-        const int32_t fromPin =
-            reader.byte() % 4 != 0 && from < count ? outputPin(s.spec.modules[static_cast<size_t>(from)]) : reader.byte() % 12;
+        const int32_t fromPin = reader.byte() % 4 != 0 && from < count
+                                    ? outputPin(s.spec.modules[static_cast<size_t>(from)])
+                                    : reader.byte() % 12;
         const int32_t to = reader.byte() % (count + 1);
         int32_t toPin = reader.byte() % 12;
         if (to < count && toPin < 10)  // mostly an audio input
-            toPin = s.spec.modules[static_cast<size_t>(to)].id == adsr::MODULE_ID ? adsr::PIN_ATTACK_TIME + toPin % 7 : toPin % 2;
+            toPin = s.spec.modules[static_cast<size_t>(to)].id == adsr::MODULE_ID
+                        ? adsr::PIN_ATTACK_TIME + toPin % 7
+                        : toPin % 2;
         s.spec.connections.push_back({from, fromPin, to, toPin, reader.byte() % 2 == 0});
     }
 
@@ -168,12 +192,14 @@ Session readSession(ByteReader& reader) {
                 s.events.push_back({at, {m, 0, EV_PIN_VALUE, adsr::PIN_GATE, 0.0f, EventRank::Note}});
                 break;
             case 2:
-                s.events.push_back({at, {m, 0, EV_PIN_VALUE, isEnvelope ? adsr::PIN_RESET : 2, value(reader),
-                                         isEnvelope ? EventRank::Reset : EventRank::Change}});
+                s.events.push_back({at,
+                                    {m, 0, EV_PIN_VALUE, isEnvelope ? adsr::PIN_RESET : 2, value(reader),
+                                     isEnvelope ? EventRank::Reset : EventRank::Change}});
                 break;
             case 3:  // a pin or type nobody answers
-                s.events.push_back({at, {m, 0, reader.byte() % 2 == 0 ? EV_PIN_OTHER : 105, reader.byte() % 16 - 2,
-                                         value(reader), EventRank::Change}});
+                s.events.push_back({at,
+                                    {m, 0, reader.byte() % 2 == 0 ? EV_PIN_OTHER : 105,
+                                     reader.byte() % 16 - 2, value(reader), EventRank::Change}});
                 break;
             default:
                 break;
@@ -208,10 +234,12 @@ std::vector<std::vector<float>> run(const Session& s, const std::vector<int32_t>
             events.push_back(event);
         }
         for (const Driven& driven : s.driven)
-            if (float* input = patch.input(driven.module, driven.pin))  // not when a connection feeds it after all
+            if (float* input =
+                    patch.input(driven.module, driven.pin))  // not when a connection feeds it after all
                 std::copy_n(driven.samples.begin() + position, n, input);
         patch.runBlock(n, events);
-        for (size_t o = 0; o < outputs.size(); ++o) outputs[o].insert(outputs[o].end(), patch.output(o), patch.output(o) + n);
+        for (size_t o = 0; o < outputs.size(); ++o)
+            outputs[o].insert(outputs[o].end(), patch.output(o), patch.output(o) + n);
         position += n;
     }
     return outputs;
@@ -240,10 +268,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (std::getenv("KVX_FUZZ_VERBOSE") != nullptr) {
         size_t delayed = 0;
-        for (const kvx::host::PatchConnection& c : session.spec.connections) delayed += c.oneSampleDelay ? 1 : 0;
+        for (const kvx::host::PatchConnection& c : session.spec.connections)
+            delayed += c.oneSampleDelay ? 1 : 0;
         std::fprintf(stderr, "runs: %zu modules, %zu connections (%zu delayed), %zu events, %zu blocks\n",
-                     session.spec.modules.size(), session.spec.connections.size(), delayed, session.events.size(),
-                     session.sizes.size());
+                     session.spec.modules.size(), session.spec.connections.size(), delayed,
+                     session.events.size(), session.sizes.size());
     }
     const std::vector<int32_t> ones(static_cast<size_t>(session.length), 1);
     const auto reference = run(session, ones, true);

@@ -93,7 +93,8 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
         PatchModuleState& module = *p.modules[m];
         for (const PatchPin& pin : described.pins) {
             if (pin.kind == PatchPinKind::BoolIn || pin.kind == PatchPinKind::FloatIn) {
-                module.controls.push_back(ControlValue{pin.id, pin.initial, pin.kind == PatchPinKind::BoolIn});
+                module.controls.push_back(
+                    ControlValue{pin.id, pin.initial, pin.kind == PatchPinKind::BoolIn});
                 if (pin.kind == PatchPinKind::BoolIn) module.boolPins.push_back(pin.id);
             }
             if (pin.kind != PatchPinKind::AudioIn) continue;
@@ -150,7 +151,8 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
             module.host.outputs = module.outputs.data();
             module.host.outputCount = static_cast<int32_t>(module.outputs.size());
             module.host.sampleRate = sampleRate;
-            module.plugin = createPlugin(*known->second, described.id, described.subtype, module.host.asUnknown());
+            module.plugin =
+                createPlugin(*known->second, described.id, described.subtype, module.host.asUnknown());
         } catch (const HostError& error) {
             if (added && !known->second) p.libraries.erase(known);
             throw HostError(prefix + name + ": " + error.what());
@@ -160,12 +162,13 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
         auto bind = [&](int32_t pin, float* buffer) {
             const int32_t result = module.plugin->bindPinBuffer(pin, buffer);
             if (result != RESULT_OK)
-                throw HostError(prefix + name + ": the module refuses a buffer for pin " + std::to_string(pin) +
-                                " (result " + std::to_string(result) + ")");
+                throw HostError(prefix + name + ": the module refuses a buffer for pin " +
+                                std::to_string(pin) + " (result " + std::to_string(result) + ")");
             bound.push_back(pin);
         };
         for (const ModuleOutput& output : module.outputs) bind(output.pin, output.cell);
-        for (const HostInput& input : module.hostInputs) bind(input.pin, module.perSample ? input.cell : input.block);
+        for (const HostInput& input : module.hostInputs)
+            bind(input.pin, module.perSample ? input.cell : input.block);
         for (const FedInput& input : module.fed) {
             if (input.cell != nullptr)
                 bind(input.pin, input.cell);

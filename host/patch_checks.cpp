@@ -57,7 +57,9 @@ std::string moduleName(const PatchSpec& spec, int32_t module) {
     return name.empty() ? "module " + std::to_string(module) : name;
 }
 
-std::string patchPrefix(const PatchSpec& spec) { return (spec.source.empty() ? "patch" : spec.source) + ": "; }
+std::string patchPrefix(const PatchSpec& spec) {
+    return (spec.source.empty() ? "patch" : spec.source) + ": ";
+}
 
 void checkPatchSpec(const PatchSpec& spec) {
     const std::string prefix = patchPrefix(spec);
@@ -79,9 +81,9 @@ void checkPatchSpec(const PatchSpec& spec) {
         const std::string what = prefix + "connection " + std::to_string(c) + " (" +
                                  end(spec, connection.fromModule, connection.fromPin) + " -> " +
                                  end(spec, connection.toModule, connection.toPin) + "): ";
-        std::string fault =
-            pinFault(spec, connection.fromModule, connection.fromPin, PatchPinKind::AudioOut);
-        if (fault.empty()) fault = pinFault(spec, connection.toModule, connection.toPin, PatchPinKind::AudioIn);
+        std::string fault = pinFault(spec, connection.fromModule, connection.fromPin, PatchPinKind::AudioOut);
+        if (fault.empty())
+            fault = pinFault(spec, connection.toModule, connection.toPin, PatchPinKind::AudioIn);
         if (!fault.empty()) throw HostError(what + fault);
         if (!fed.emplace(connection.toModule, connection.toPin).second)
             throw HostError(what + "input " + std::to_string(connection.toPin) + " of " +

@@ -98,8 +98,8 @@ bool feedsItself(const Edges& next, int32_t module) {
 
 // Kahn's algorithm over `nodes`, `after(a)` listing what must follow a (others are ignored);
 // ties go to the smallest node.
-std::vector<int32_t> ordered(const std::vector<int32_t>& nodes, const std::function<std::vector<int32_t>(int32_t)>& after,
-                             size_t universe) {
+std::vector<int32_t> ordered(const std::vector<int32_t>& nodes,
+                             const std::function<std::vector<int32_t>(int32_t)>& after, size_t universe) {
     std::vector<int32_t> incoming(universe, 0);
     std::vector<bool> member(universe, false);
     for (int32_t node : nodes) member[at(node)] = true;
@@ -131,7 +131,8 @@ std::vector<PatchStage> orderPatch(const PatchSpec& spec) {
     for (int32_t c : tight) ++size[at(c)];
     for (size_t m = 0; m < n; ++m) {
         const auto module = static_cast<int32_t>(m);
-        if (size[at(tight[m])] > 1 || feedsItself(undelayed, module)) refuseLoop(spec, undelayed, tight, module);
+        if (size[at(tight[m])] > 1 || feedsItself(undelayed, module))
+            refuseLoop(spec, undelayed, tight, module);
     }
 
     const Edges all = successors(spec, true);
@@ -156,7 +157,8 @@ std::vector<PatchStage> orderPatch(const PatchSpec& spec) {
         const std::vector<int32_t>& modules = members[at(c)];
         PatchStage stage;
         stage.perSample = modules.size() > 1 || feedsItself(all, modules.front());
-        stage.modules = ordered(modules, [&](int32_t m) { return undelayed[at(m)]; }, n);
+        stage.modules = ordered(
+            modules, [&](int32_t m) { return undelayed[at(m)]; }, n);
         stages.push_back(std::move(stage));
     }
     return stages;

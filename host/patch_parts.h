@@ -31,11 +31,11 @@ struct FedInput {
     int32_t fromModule = 0;
     int32_t pin = 0;
     bool delayed = false;
-    bool sameLoop = false;         // both ends in one loop stage: the input reads the output's cell
-    DelayLine* line = nullptr;     // a delayed connection from another stage
-    float* cell = nullptr;         // a loop module's one-sample cell for the input (else null)
-    float* source = nullptr;        // the block buffer it reads (a loop module: copies into `cell`)
-    int32_t cursor = 0;            // a loop stage: the next change of `from` not yet delivered
+    bool sameLoop = false;      // both ends in one loop stage: the input reads the output's cell
+    DelayLine* line = nullptr;  // a delayed connection from another stage
+    float* cell = nullptr;      // a loop module's one-sample cell for the input (else null)
+    float* source = nullptr;    // the block buffer it reads (a loop module: copies into `cell`)
+    int32_t cursor = 0;         // a loop stage: the next change of `from` not yet delivered
 };
 
 // An audio input no connection feeds: the caller's buffer.
@@ -69,7 +69,7 @@ struct PatchModuleState {
     // Inputs told "constant" at graph start: unfed ones (unless the caller starts them
     // streaming at 0) and delayed ones, whose first sample is the pin's initial value.
     std::vector<int32_t> startConstant;
-    std::vector<bool> startFromHost;     // per startConstant entry: an unfed input
+    std::vector<bool> startFromHost;  // per startConstant entry: an unfed input
     bool perSample = false;
     bool asleep = false;
     bool started = false;  // has had its graph start
@@ -89,13 +89,14 @@ struct Patch::Parts {
     std::vector<std::unique_ptr<DelayLine>> lines;
     std::vector<std::unique_ptr<PatchModuleState>> modules;  // in spec order
     std::vector<PatchStage> stages;
-    std::vector<std::vector<PatchModuleState*>> stageModules;  // the stages' modules, for the loop's inner steps
+    std::vector<std::vector<PatchModuleState*>>
+        stageModules;                                  // the stages' modules, for the loop's inner steps
     std::vector<std::pair<int32_t, int32_t>> outputs;  // patch outputs: module, index in its outputs
     // Delayed cells inside loops: after each sample, cell = *from.
     std::vector<std::pair<float*, const float*>> loopDelays;
     PatchEventMerge merge;
     std::vector<int32_t> callerOrder;  // the caller's events of the block, grouped by module
-    std::string prefix;  // for messages: the patch's file, or "patch"
+    std::string prefix;                // for messages: the patch's file, or "patch"
     int32_t eventsPerBlock = 0;
     int64_t blockIndex = 0;
     bool started = false;

@@ -24,8 +24,13 @@ class BlockRun {
 public:
     BlockRun(Patch::Parts& parts, int32_t count, std::span<const PatchEvent> callerEvents, bool honour,
              int32_t minimum, int32_t maxBlockSize, PatchStats& stats) noexcept
-        : p(parts), n(count), events(callerEvents), honourSleep(honour), minimumCountdown(minimum),
-          maxBlock(maxBlockSize), counters(stats) {}
+        : p(parts),
+          n(count),
+          events(callerEvents),
+          honourSleep(honour),
+          minimumCountdown(minimum),
+          maxBlock(maxBlockSize),
+          counters(stats) {}
 
     void groupCallerEvents() noexcept;
     void runStage(const PatchStage& stage, int32_t stageIndex) noexcept;
@@ -79,7 +84,8 @@ void BlockRun::addStart(PatchModuleState& m) noexcept {
         if (m.startFromHost[i])
             for (int32_t k = m.callerFirst; k < m.callerFirst + m.callerCount; ++k) {
                 const PatchEvent& event = events[at(p.callerOrder[at(k)])];
-                if (event.timestamp == 0 && event.pin == pin && event.type == EV_STREAM_BEGIN) startsStreaming = true;
+                if (event.timestamp == 0 && event.pin == pin && event.type == EV_STREAM_BEGIN)
+                    startsStreaming = true;
             }
         if (!startsStreaming) p.merge.add(0, EV_STREAM_END, pin, EventRank::Initial);
     }
@@ -166,7 +172,8 @@ void BlockRun::holdSkipped(PatchModuleState& m) noexcept {
     for (ModuleOutput& output : m.outputs) {
         if (output.heldSpan >= n) continue;
         // Once over the whole buffer: later blocks of any size find the value there.
-        if (output.state == StreamState::Constant) std::fill(output.block, output.block + maxBlock, output.held);
+        if (output.state == StreamState::Constant)
+            std::fill(output.block, output.block + maxBlock, output.held);
         output.heldSpan = maxBlock;
     }
 }
@@ -193,7 +200,8 @@ void BlockRun::runModule(PatchModuleState& m) noexcept {
         const int32_t delay = input.delayed ? 1 : 0;
         for (int32_t c = 0; c < from.changeCount; ++c) {
             const int32_t time = from.changes[c].time + delay;
-            if (time < n) p.merge.add(time, streamType(from.changes[c].streaming), input.pin, EventRank::Stream);
+            if (time < n)
+                p.merge.add(time, streamType(from.changes[c].streaming), input.pin, EventRank::Stream);
         }
         if (input.delayed)
             for (int32_t c = 0; c < from.carriedCount; ++c)
@@ -210,12 +218,14 @@ void BlockRun::runModule(PatchModuleState& m) noexcept {
 
 bool BlockRun::eventsAt(const PatchModuleState& m, int32_t i) const noexcept {
     if (!m.started && i == 0) return true;
-    if (m.callerCursor < m.callerFirst + m.callerCount && events[at(p.callerOrder[at(m.callerCursor)])].timestamp <= i)
+    if (m.callerCursor < m.callerFirst + m.callerCount &&
+        events[at(p.callerOrder[at(m.callerCursor)])].timestamp <= i)
         return true;
     for (const FedInput& input : m.fed) {
         const ModuleOutput& from = *input.from;
         if (input.delayed && i == 0 && from.carriedCount > 0) return true;
-        if (input.cursor < from.changeCount && from.changes[input.cursor].time + (input.delayed ? 1 : 0) <= i) return true;
+        if (input.cursor < from.changeCount && from.changes[input.cursor].time + (input.delayed ? 1 : 0) <= i)
+            return true;
     }
     return false;
 }
@@ -229,11 +239,13 @@ const HostEvent* BlockRun::stepEvents(PatchModuleState& m, int32_t i) noexcept {
         if (input.delayed && i == 0)
             for (int32_t c = 0; c < from.carriedCount; ++c)
                 p.merge.add(0, streamType(from.carried[c].streaming), input.pin, EventRank::Stream);
-        for (; input.cursor < from.changeCount && from.changes[input.cursor].time + delay <= i; ++input.cursor)
+        for (; input.cursor < from.changeCount && from.changes[input.cursor].time + delay <= i;
+             ++input.cursor)
             p.merge.add(0, streamType(from.changes[input.cursor].streaming), input.pin, EventRank::Stream);
     }
     const int32_t end = m.callerFirst + m.callerCount;
-    for (; m.callerCursor < end && events[at(p.callerOrder[at(m.callerCursor)])].timestamp <= i; ++m.callerCursor)
+    for (; m.callerCursor < end && events[at(p.callerOrder[at(m.callerCursor)])].timestamp <= i;
+         ++m.callerCursor)
         addCaller(m, events[at(p.callerOrder[at(m.callerCursor)])], i);
     return p.merge.link();
 }
@@ -323,10 +335,11 @@ void Patch::runAll(int32_t sampleCount, std::span<const PatchEvent> events) {
                         std::to_string(p.eventsPerBlock));
     for (auto& m : p.modules) m->callerCursor = -1;  // the latest timestamp seen, while checking
     for (const PatchEvent& event : events) {
-        if (event.module < 0 || event.module >= moduleCount() || event.timestamp < 0 || event.timestamp >= sampleCount)
+        if (event.module < 0 || event.module >= moduleCount() || event.timestamp < 0 ||
+            event.timestamp >= sampleCount)
             throw HostError(prefix + "an event for module " + std::to_string(event.module) + " at sample " +
-                            std::to_string(event.timestamp) + " of a block of " + std::to_string(sampleCount) +
-                            ": no such module or sample");
+                            std::to_string(event.timestamp) + " of a block of " +
+                            std::to_string(sampleCount) + ": no such module or sample");
         int32_t& latest = p.modules[at(event.module)]->callerCursor;
         if (event.timestamp < latest)
             throw HostError(prefix + "the events for module " + std::to_string(event.module) +

@@ -46,10 +46,12 @@ struct Timed {
 // then each note's trigger and gate; ramps begin and end streaming.
 std::vector<Timed> scoreEvents(const Score& score) {
     std::vector<Timed> timed;
-    auto add = [&timed](int64_t sample, int32_t module, int32_t type, int32_t pin, float value, EventRank rank) {
+    auto add = [&timed](int64_t sample, int32_t module, int32_t type, int32_t pin, float value,
+                        EventRank rank) {
         timed.push_back(Timed{sample, host::PatchEvent{module, 0, type, pin, value, rank}});
     };
-    for (const Note& note : score.notes) add(note.off, note.module, EV_PIN_VALUE, adsr::PIN_GATE, 0.0f, EventRank::Note);
+    for (const Note& note : score.notes)
+        add(note.off, note.module, EV_PIN_VALUE, adsr::PIN_GATE, 0.0f, EventRank::Note);
     for (const Note& note : score.notes) {
         add(note.on, note.module, EV_PIN_VALUE, adsr::PIN_TRIGGER, 1.0f, EventRank::Note);
         add(note.on, note.module, EV_PIN_VALUE, adsr::PIN_GATE, 1.0f, EventRank::Note);
@@ -89,12 +91,15 @@ host::PatchModule vcaModule(const std::string& name, float control, float levelD
 
 host::PatchModule sumModule(const std::string& name) {
     return module(name, testModulePath("Sum"), u"KVX TEST SUM",
-                  {{0, PatchPinKind::AudioIn, 0.0f}, {1, PatchPinKind::AudioIn, 0.0f}, {2, PatchPinKind::AudioOut, 0.0f}});
+                  {{0, PatchPinKind::AudioIn, 0.0f},
+                   {1, PatchPinKind::AudioIn, 0.0f},
+                   {2, PatchPinKind::AudioOut, 0.0f}});
 }
 
 host::PatchModule probeModule(const std::string& name) {
     return module(name, testModulePath("StreamProbe"), STREAM_PROBE_ID,
-                  {{STREAM_PROBE_INPUT, PatchPinKind::AudioIn, 0.0f}, {STREAM_PROBE_OUTPUT, PatchPinKind::AudioOut, 0.0f}});
+                  {{STREAM_PROBE_INPUT, PatchPinKind::AudioIn, 0.0f},
+                   {STREAM_PROBE_OUTPUT, PatchPinKind::AudioOut, 0.0f}});
 }
 
 std::map<int32_t, float> inputValues(const host::PatchModule& module) {
@@ -111,7 +116,8 @@ std::vector<int32_t> blockSizes(int64_t length, int32_t size, uint32_t seed) {
         int32_t n = size;
         if (n == 0) {
             const int32_t choices[] = {1, 2, 3, 5, 16, 31, 64, 100, 127, 500, 1000, PATCH_MAX_BLOCK};
-            n = random() % 3 == 0 ? choices[random() % std::size(choices)] : 1 + static_cast<int32_t>(random() % 80);
+            n = random() % 3 == 0 ? choices[random() % std::size(choices)]
+                                  : 1 + static_cast<int32_t>(random() % 80);
         }
         n = static_cast<int32_t>(std::min<int64_t>(n, length - done));
         sizes.push_back(n);
@@ -126,7 +132,8 @@ PatchRun runPatch(const host::PatchSpec& spec, const Score& score, const std::ve
     patch.honourSleep = honourSleep;
     const std::vector<Timed> timed = scoreEvents(score);
     std::vector<std::pair<float*, render::InputTrack>> ramps;
-    for (const Ramp& ramp : score.ramps) ramps.emplace_back(patch.input(ramp.module, ramp.pin), rampTrack(ramp));
+    for (const Ramp& ramp : score.ramps)
+        ramps.emplace_back(patch.input(ramp.module, ramp.pin), rampTrack(ramp));
 
     PatchRun run;
     run.outputs.resize(spec.outputs.size());
@@ -146,7 +153,8 @@ PatchRun runPatch(const host::PatchSpec& spec, const Score& score, const std::ve
         patch.runBlock(n, events);
         for (size_t o = 0; o < spec.outputs.size(); ++o)
             run.outputs[o].insert(run.outputs[o].end(), patch.output(o), patch.output(o) + n);
-        for (int32_t m = 0; m < patch.moduleCount(); ++m) run.asleep[static_cast<size_t>(m)].push_back(patch.asleep(m));
+        for (int32_t m = 0; m < patch.moduleCount(); ++m)
+            run.asleep[static_cast<size_t>(m)].push_back(patch.asleep(m));
         position += n;
     }
     run.stats = patch.stats();
@@ -156,7 +164,8 @@ PatchRun runPatch(const host::PatchSpec& spec, const Score& score, const std::ve
 
 render::SessionResult renderAlone(const host::PatchModule& module, int32_t index, const Score& score,
                                   const render::BlockSizing& sizing) {
-    const render::RenderModule described = render::moduleForRender(module.libraryPath, "", "", module.subtype);
+    const render::RenderModule described =
+        render::moduleForRender(module.libraryPath, "", "", module.subtype);
     render::RenderPlan plan;
     plan.length = score.length;
     plan.lengthChosen = true;

@@ -28,17 +28,21 @@ TEST(PatchProperty, RandomPatchesGiveTheSameBitsAtEveryScheduleWithOrWithoutSlee
     int32_t loops = 0, slept = 0;
     for (uint32_t seed = 1; seed <= PATCHES; ++seed) {
         std::mt19937 random(seed);
-        const RandomPatch patch = randomPatch([&random](uint32_t n) { return static_cast<uint32_t>(random() % n); });
+        const RandomPatch patch =
+            randomPatch([&random](uint32_t n) { return static_cast<uint32_t>(random() % n); });
         SCOPED_TRACE("seed " + std::to_string(seed) + ": " + describe(patch.spec));
         const int64_t length = patch.score.length;
         const PatchRun reference = runPatch(patch.spec, patch.score, blockSizes(length, 1));
-        const PatchRun runs[] = {runPatch(patch.spec, patch.score, blockSizes(length, 0, seed)),
-                                 runPatch(patch.spec, patch.score, blockSizes(length, 4096)),
-                                 runPatch(patch.spec, patch.score, blockSizes(length, 0, seed + 1000), false)};
+        const PatchRun runs[] = {
+            runPatch(patch.spec, patch.score, blockSizes(length, 0, seed)),
+            runPatch(patch.spec, patch.score, blockSizes(length, 4096)),
+            runPatch(patch.spec, patch.score, blockSizes(length, 0, seed + 1000), false)};
         for (const PatchRun& run : runs) {
             EXPECT_EQ(run.stats.mergedReports, 0);
             for (size_t o = 0; o < reference.outputs.size(); ++o)
-                ASSERT_EQ(std::memcmp(run.outputs[o].data(), reference.outputs[o].data(), sizeof(float) * run.outputs[o].size()), 0)
+                ASSERT_EQ(std::memcmp(run.outputs[o].data(), reference.outputs[o].data(),
+                                      sizeof(float) * run.outputs[o].size()),
+                          0)
                     << "output " << o;
         }
         for (const host::PatchConnection& c : patch.spec.connections) loops += c.oneSampleDelay ? 1 : 0;

@@ -19,13 +19,14 @@ using host::EventRank;
 // env -> sum.a -> vca -> (delayed) sum.b, and env -> vca2.control with the caller's signal on
 // vca2's input.
 host::PatchSpec busyPatch() {
-    return host::PatchSpec{"busy",
-                           {adsrModule("env"), sumModule("sum"), vcaModule("vca", 0.5f), vcaModule("vca2", 0.0f)},
-                           {{0, adsr::PIN_OUTPUT, 1, 0, false},
-                            {1, 2, 2, 0, false},
-                            {2, 3, 1, 1, true},
-                            {0, adsr::PIN_OUTPUT, 3, 1, false}},
-                           {{"loop", 1, 2}, {"vca2", 3, 3}}};
+    return host::PatchSpec{
+        "busy",
+        {adsrModule("env"), sumModule("sum"), vcaModule("vca", 0.5f), vcaModule("vca2", 0.0f)},
+        {{0, adsr::PIN_OUTPUT, 1, 0, false},
+         {1, 2, 2, 0, false},
+         {2, 3, 1, 1, true},
+         {0, adsr::PIN_OUTPUT, 3, 1, false}},
+        {{"loop", 1, 2}, {"vca2", 3, 3}}};
 }
 
 TEST(PatchRealtime, RunBlockAllocatesNothingAndTakesNoLock) {
@@ -38,9 +39,13 @@ TEST(PatchRealtime, RunBlockAllocatesNothingAndTakesNoLock) {
         const int32_t n = sizes[b % std::size(sizes)];
         const auto at = static_cast<int32_t>((b * 37) % static_cast<size_t>(n));
         if (b % 200 > 40) continue;
-        if (b % 3 == 0) blocks[b].push_back({0, at, EV_PIN_VALUE, adsr::PIN_GATE, b % 6 == 0 ? 1.0f : 0.0f, EventRank::Note});
+        if (b % 3 == 0)
+            blocks[b].push_back(
+                {0, at, EV_PIN_VALUE, adsr::PIN_GATE, b % 6 == 0 ? 1.0f : 0.0f, EventRank::Note});
         if (b % 6 == 0) blocks[b].push_back({0, at, EV_PIN_VALUE, adsr::PIN_TRIGGER, 1.0f, EventRank::Note});
-        if (b % 5 == 0) blocks[b].push_back({3, 0, b % 10 == 0 ? EV_STREAM_BEGIN : EV_STREAM_END, 0, 0.0f, EventRank::Stream});
+        if (b % 5 == 0)
+            blocks[b].push_back(
+                {3, 0, b % 10 == 0 ? EV_STREAM_BEGIN : EV_STREAM_END, 0, 0.0f, EventRank::Stream});
         if (b % 11 == 0) blocks[b].push_back({2, at, EV_PIN_VALUE, 2, -6.0f, EventRank::Change});
     }
     float* signal = patch.input(3, 0);
@@ -49,7 +54,8 @@ TEST(PatchRealtime, RunBlockAllocatesNothingAndTakesNoLock) {
     conformance::startCounting();
     for (size_t b = 0; b < blocks.size(); ++b) {
         const int32_t n = sizes[b % std::size(sizes)];
-        for (int32_t i = 0; i < n; ++i) signal[i] = static_cast<float>((b + static_cast<size_t>(i)) % 97) / 97.0f;
+        for (int32_t i = 0; i < n; ++i)
+            signal[i] = static_cast<float>((b + static_cast<size_t>(i)) % 97) / 97.0f;
         patch.runBlock(n, blocks[b]);
     }
     const conformance::HeapCounts counts = conformance::stopCounting();

@@ -8,9 +8,9 @@
 
 #include <cfloat>
 #include <cmath>
-#include <random>
 #include <cstring>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -38,8 +38,10 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
 std::string firstDifference(const std::vector<float>& a, const std::vector<float>& b) {
     for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
         if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0)
-            return "sample " + std::to_string(i) + ": " + std::to_string(a[i]) + " vs " + std::to_string(b[i]);
-    return a.size() == b.size() ? "none" : "lengths " + std::to_string(a.size()) + " vs " + std::to_string(b.size());
+            return "sample " + std::to_string(i) + ": " + std::to_string(a[i]) + " vs " +
+                   std::to_string(b[i]);
+    return a.size() == b.size() ? "none"
+                                : "lengths " + std::to_string(a.size()) + " vs " + std::to_string(b.size());
 }
 
 // Two notes, the second retriggering during the first's release; then silence.
@@ -49,8 +51,10 @@ Score twoNotes(int32_t envelope, int64_t length = 6000) {
 
 // env -> vca.control, the vca's input a ramp the caller drives.
 PatchSpec envelopeIntoVca() {
-    return PatchSpec{"env-vca", {adsrModule("env"), vcaModule("vca", 0.0f)},
-                     {{0, adsr::PIN_OUTPUT, 1, VCA_CONTROL, false}}, {{"out", 1, VCA_OUTPUT}}};
+    return PatchSpec{"env-vca",
+                     {adsrModule("env"), vcaModule("vca", 0.0f)},
+                     {{0, adsr::PIN_OUTPUT, 1, VCA_CONTROL, false}},
+                     {{"out", 1, VCA_OUTPUT}}};
 }
 Score envelopeIntoVcaScore() {
     Score score = twoNotes(0);
@@ -107,22 +111,26 @@ TEST_P(PatchExamples, GiveTheSameBitsAtEveryBlockScheduleAndWithOrWithoutSleep) 
         int32_t size;
         uint32_t seed;
     };
-    const Schedule schedules[] = {{"7", 7, 0}, {"64", 64, 0}, {"4096", 4096, 0}, {"random 1", 0, 1},
-                                  {"random 2", 0, 2}, {"random 3", 0, 3}};
+    const Schedule schedules[] = {{"7", 7, 0},        {"64", 64, 0},      {"4096", 4096, 0},
+                                  {"random 1", 0, 1}, {"random 2", 0, 2}, {"random 3", 0, 3}};
     for (const Schedule& schedule : schedules) {
         for (bool honour : {true, false}) {
-            const PatchRun run = runPatch(spec, score, blockSizes(score.length, schedule.size, schedule.seed), honour);
+            const PatchRun run =
+                runPatch(spec, score, blockSizes(score.length, schedule.size, schedule.seed), honour);
             for (size_t o = 0; o < reference.outputs.size(); ++o)
                 EXPECT_TRUE(sameBits(run.outputs[o], reference.outputs[o]))
-                    << "output " << o << ", blocks of " << schedule.name << (honour ? "" : ", every module called")
-                    << ": first difference at " << firstDifference(run.outputs[o], reference.outputs[o]);
+                    << "output " << o << ", blocks of " << schedule.name
+                    << (honour ? "" : ", every module called") << ": first difference at "
+                    << firstDifference(run.outputs[o], reference.outputs[o]);
             EXPECT_EQ(run.stats.mergedReports, 0);
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Host, PatchExamples, ::testing::ValuesIn(EXAMPLES),
-                         [](const ::testing::TestParamInfo<Example>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Example>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(Patch, OneModuleEqualsKvxRenderOfItBitForBit) {
     struct Row {
@@ -143,8 +151,9 @@ TEST(Patch, OneModuleEqualsKvxRenderOfItBitForBit) {
         std::vector<int32_t> sizes;
         std::mt19937 generator(row.sizing.seed);
         for (int64_t done = 0; done < row.score.length;) {
-            int32_t n = row.sizing.random ? 1 + static_cast<int32_t>(generator() % render::BlockSizing::MAX_RANDOM)
-                                          : row.sizing.size;
+            int32_t n = row.sizing.random
+                            ? 1 + static_cast<int32_t>(generator() % render::BlockSizing::MAX_RANDOM)
+                            : row.sizing.size;
             n = static_cast<int32_t>(std::min<int64_t>(n, row.score.length - done));
             sizes.push_back(n);
             done += n;
@@ -156,7 +165,8 @@ TEST(Patch, OneModuleEqualsKvxRenderOfItBitForBit) {
         const PatchRun run = runPatch(PatchSpec{"one", {m}, {}, {{"out", 0, outputPin}}}, row.score, sizes);
         EXPECT_TRUE(sameBits(run.outputs[0], alone.output()))
             << row.what << ": first difference at " << firstDifference(run.outputs[0], alone.output());
-        EXPECT_EQ(run.modules[0].calls, alone.stats.blocksCalled) << row.what << ": called when kvx render calls it";
+        EXPECT_EQ(run.modules[0].calls, alone.stats.blocksCalled)
+            << row.what << ": called when kvx render calls it";
     }
 }
 
@@ -191,12 +201,15 @@ TEST(Patch, AnInputDownstreamIsToldAtTheSampleItsUpstreamChanged) {
     std::vector<StreamProbeRecord> told;
     for (const render::StreamMark& mark : alone.marks)
         if (told.empty() || (told.back().type == EV_STREAM_BEGIN) != mark.streaming)
-            told.push_back({mark.sample, mark.streaming ? EV_STREAM_BEGIN : EV_STREAM_END, STREAM_PROBE_INPUT});
+            told.push_back(
+                {mark.sample, mark.streaming ? EV_STREAM_BEGIN : EV_STREAM_END, STREAM_PROBE_INPUT});
     ASSERT_GE(told.size(), 6u) << "graph start, two notes with their sustains and the release's end";
 
     for (bool delayed : {false, true}) {
-        const PatchSpec spec{"probe", {adsrModule("env"), probeModule("probe")},
-                             {{0, adsr::PIN_OUTPUT, 1, STREAM_PROBE_INPUT, delayed}}, {{"out", 1, STREAM_PROBE_OUTPUT}}};
+        const PatchSpec spec{"probe",
+                             {adsrModule("env"), probeModule("probe")},
+                             {{0, adsr::PIN_OUTPUT, 1, STREAM_PROBE_INPUT, delayed}},
+                             {{"out", 1, STREAM_PROBE_OUTPUT}}};
         host::Patch patch(spec, 48000.0f, PATCH_MAX_BLOCK);
         const std::vector<int32_t> sizes = blockSizes(score.length, 0, 5);
         int64_t position = 0;
@@ -205,24 +218,26 @@ TEST(Patch, AnInputDownstreamIsToldAtTheSampleItsUpstreamChanged) {
             std::vector<host::PatchEvent> events;
             for (const Note& note : score.notes) {
                 if (note.off >= position && note.off < position + n)
-                    events.push_back({0, static_cast<int32_t>(note.off - position), EV_PIN_VALUE, adsr::PIN_GATE, 0.0f,
-                                      EventRank::Note});
+                    events.push_back({0, static_cast<int32_t>(note.off - position), EV_PIN_VALUE,
+                                      adsr::PIN_GATE, 0.0f, EventRank::Note});
                 if (note.on >= position && note.on < position + n) {
-                    events.push_back({0, static_cast<int32_t>(note.on - position), EV_PIN_VALUE, adsr::PIN_TRIGGER, 1.0f,
-                                      EventRank::Note});
-                    events.push_back({0, static_cast<int32_t>(note.on - position), EV_PIN_VALUE, adsr::PIN_GATE, 1.0f,
-                                      EventRank::Note});
+                    events.push_back({0, static_cast<int32_t>(note.on - position), EV_PIN_VALUE,
+                                      adsr::PIN_TRIGGER, 1.0f, EventRank::Note});
+                    events.push_back({0, static_cast<int32_t>(note.on - position), EV_PIN_VALUE,
+                                      adsr::PIN_GATE, 1.0f, EventRank::Note});
                 }
             }
             std::stable_sort(events.begin(), events.end(),
-                             [](const host::PatchEvent& a, const host::PatchEvent& b) { return a.timestamp < b.timestamp; });
+                             [](const host::PatchEvent& a, const host::PatchEvent& b) {
+                                 return a.timestamp < b.timestamp;
+                             });
             patch.runBlock(n, events);
             out.insert(out.end(), patch.output(0), patch.output(0) + n);
             position += n;
         }
         std::vector<StreamProbeRecord> received(64);
-        received.resize(static_cast<size_t>(
-            patch.plugin(1)->customCall(STREAM_PROBE_READ, static_cast<intptr_t>(received.size()), received.data())));
+        received.resize(static_cast<size_t>(patch.plugin(1)->customCall(
+            STREAM_PROBE_READ, static_cast<intptr_t>(received.size()), received.data())));
         std::vector<StreamProbeRecord> expected = told;
         if (delayed) {
             // One sample late; the first sample is the pin's initial value, constant.
@@ -231,7 +246,8 @@ TEST(Patch, AnInputDownstreamIsToldAtTheSampleItsUpstreamChanged) {
         }
         ASSERT_EQ(received.size(), expected.size()) << (delayed ? "delayed" : "undelayed");
         for (size_t i = 0; i < expected.size(); ++i) {
-            EXPECT_EQ(received[i].sample, expected[i].sample) << "record " << i << (delayed ? ", delayed" : "");
+            EXPECT_EQ(received[i].sample, expected[i].sample)
+                << "record " << i << (delayed ? ", delayed" : "");
             EXPECT_EQ(received[i].type, expected[i].type) << "record " << i << (delayed ? ", delayed" : "");
         }
         // The probe passes its input on: the envelope itself, or one sample late.
@@ -288,12 +304,23 @@ TEST(Patch, RefusesWhatCannotRunWithItsReason) {
         const char* message;
     };
     const Row rows[] = {
-        {"loop without a delay", [](PatchSpec& s) { s.connections.push_back({2, VCA_OUTPUT, 1, VCA_INPUT, false}); },
-         "chain: ambiguous feedback: vca1 -> vca2 -> vca1 is a loop of connections without a one-sample delay"},
-        {"module feeding itself", [](PatchSpec& s) { s.connections.push_back({2, VCA_OUTPUT, 2, VCA_CONTROL, false}); },
+        {"loop without a delay",
+         [](PatchSpec& s) {
+             s.connections.push_back({2, VCA_OUTPUT, 1, VCA_INPUT, false});
+         },
+         "chain: ambiguous feedback: vca1 -> vca2 -> vca1 is a loop of connections without a one-sample "
+         "delay"},
+        {"module feeding itself",
+         [](PatchSpec& s) {
+             s.connections.push_back({2, VCA_OUTPUT, 2, VCA_CONTROL, false});
+         },
          "ambiguous feedback: vca2 -> vca2"},
-        {"input connected twice", [](PatchSpec& s) { s.connections.push_back({0, adsr::PIN_OUTPUT, 2, VCA_INPUT, false}); },
-         "connection 2 (env.9 -> vca2.0): input 0 of vca2 is already connected; an input takes one connection"},
+        {"input connected twice",
+         [](PatchSpec& s) {
+             s.connections.push_back({0, adsr::PIN_OUTPUT, 2, VCA_INPUT, false});
+         },
+         "connection 2 (env.9 -> vca2.0): input 0 of vca2 is already connected; an input takes one "
+         "connection"},
         {"unknown pin", [](PatchSpec& s) { s.connections[0].fromPin = 42; },
          "connection 0 (env.42 -> vca1.1): pin 42 of env is not a pin the patch drives"},
         {"into an output", [](PatchSpec& s) { s.connections[0].toPin = VCA_OUTPUT; },
@@ -301,16 +328,24 @@ TEST(Patch, RefusesWhatCannotRunWithItsReason) {
         {"from a control", [](PatchSpec& s) { s.connections[0].fromPin = adsr::PIN_GATE; },
          "pin 1 of env is a bool input, not an audio output"},
         {"unknown module", [](PatchSpec& s) { s.connections[1].toModule = 3; }, "no module 3 in the patch"},
-        {"negative module", [](PatchSpec& s) { s.connections[1].fromModule = -1; }, "no module -1 in the patch"},
+        {"negative module", [](PatchSpec& s) { s.connections[1].fromModule = -1; },
+         "no module -1 in the patch"},
         {"output of no pin", [](PatchSpec& s) { s.outputs[0].pin = VCA_INPUT; },
          "output \"out\": pin 0 of vca2 is an audio input, not an audio output"},
         {"pins out of order", [](PatchSpec& s) { std::swap(s.modules[1].pins[0], s.modules[1].pins[1]); },
          "the pins of vca1 are not in ascending id order without repeats (pin 0)"},
-        {"no modules", [](PatchSpec& s) { s = PatchSpec{"chain", {}, {}, {}}; }, "chain: the patch has no modules"},
+        {"no modules",
+         [](PatchSpec& s) {
+             s = PatchSpec{"chain", {}, {}, {}};
+         },
+         "chain: the patch has no modules"},
         {"missing library", [](PatchSpec& s) { s.modules[1].libraryPath = "/no/such/VCA.kvx"; },
          "chain: vca1: "},
         {"unknown module id", [](PatchSpec& s) { s.modules[2].id = u"KV NOTHING"; }, "chain: vca2: "},
-        {"pin the module refuses", [](PatchSpec& s) { s.modules[1].pins.push_back({77, host::PatchPinKind::AudioIn, 0.0f}); },
+        {"pin the module refuses",
+         [](PatchSpec& s) {
+             s.modules[1].pins.push_back({77, host::PatchPinKind::AudioIn, 0.0f});
+         },
          "chain: vca1: the module refuses a buffer for pin 77"},
     };
     for (const Row& row : rows) {

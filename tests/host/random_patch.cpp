@@ -35,9 +35,11 @@ RandomPatch randomPatch(const std::function<uint32_t(uint32_t)>& choose) {
             case 0: {
                 host::PatchModule env = adsrModule(name, pick(choose, levels));
                 for (host::PatchPin& pin : env.pins) {
-                    if (pin.id == adsr::PIN_ATTACK_TIME || pin.id == adsr::PIN_DECAY_TIME || pin.id == adsr::PIN_RELEASE_TIME)
+                    if (pin.id == adsr::PIN_ATTACK_TIME || pin.id == adsr::PIN_DECAY_TIME ||
+                        pin.id == adsr::PIN_RELEASE_TIME)
                         pin.initial = pick(choose, times);
-                    if (pin.id >= adsr::PIN_ATTACK_CURVE && pin.id <= adsr::PIN_RELEASE_CURVE) pin.initial = pick(choose, curves);
+                    if (pin.id >= adsr::PIN_ATTACK_CURVE && pin.id <= adsr::PIN_RELEASE_CURVE)
+                        pin.initial = pick(choose, curves);
                 }
                 spec.modules.push_back(env);
                 break;
@@ -76,20 +78,24 @@ RandomPatch randomPatch(const std::function<uint32_t(uint32_t)>& choose) {
                 if (rank[from] < rank[m]) earlier.push_back(from);
             if ((how == 1 || how == 2) && !earlier.empty()) {
                 const uint32_t from = earlier[choose(static_cast<uint32_t>(earlier.size()))];
-                spec.connections.push_back({static_cast<int32_t>(from), outputPin(from), static_cast<int32_t>(m), pin.id, false});
+                spec.connections.push_back(
+                    {static_cast<int32_t>(from), outputPin(from), static_cast<int32_t>(m), pin.id, false});
             } else if (how == 3) {
                 const uint32_t from = choose(count);
-                spec.connections.push_back({static_cast<int32_t>(from), outputPin(from), static_cast<int32_t>(m), pin.id, true});
+                spec.connections.push_back(
+                    {static_cast<int32_t>(from), outputPin(from), static_cast<int32_t>(m), pin.id, true});
             } else if (choose(3) == 0) {
                 const int64_t begin = choose(static_cast<uint32_t>(length));
-                patch.score.ramps.push_back(Ramp{static_cast<int32_t>(m), pin.id, begin, begin + 1 + choose(800),
-                                                 pick(choose, signals), pick(choose, signals)});
+                patch.score.ramps.push_back(Ramp{static_cast<int32_t>(m), pin.id, begin,
+                                                 begin + 1 + choose(800), pick(choose, signals),
+                                                 pick(choose, signals)});
             }
         }
         if (spec.modules[m].id == adsr::MODULE_ID)
             for (uint32_t n = choose(4); n > 0; --n) {
                 const int64_t on = choose(static_cast<uint32_t>(length));
-                patch.score.notes.push_back(Note{static_cast<int32_t>(m), on, on + 1 + choose(static_cast<uint32_t>(length / 2))});
+                patch.score.notes.push_back(
+                    Note{static_cast<int32_t>(m), on, on + 1 + choose(static_cast<uint32_t>(length / 2))});
             }
         spec.outputs.push_back({"out" + std::to_string(m), static_cast<int32_t>(m), outputPin(m)});
     }

@@ -31,7 +31,8 @@ protected:
 private:
     void run(int32_t sampleCount) noexcept {
         const int32_t at = blockPosition();
-        for (int32_t i = at; i < at + sampleCount; ++i) output.boundBuffer()[i] = a.boundBuffer()[i] + b.boundBuffer()[i];
+        for (int32_t i = at; i < at + sampleCount; ++i)
+            output.boundBuffer()[i] = a.boundBuffer()[i] + b.boundBuffer()[i];
     }
 
     kvx::AudioInPin a;
