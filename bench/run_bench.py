@@ -150,6 +150,12 @@ def main():
     instance_usable = int(context["instance_bytes"])
     allocations = int(context["instance_allocations"])
     after = int(context["allocations_after_creation"])
+    # Patches (host::Patch): every module asleep, and a loop closed by a one-sample delay
+    # against the same modules without it (blocks of 64).
+    patch_asleep = median("patch/all_asleep_block64")
+    patch_asleep_every = median("patch/all_asleep_calling_every_block64")
+    patch_loop = median("patch/loop_one_sample_delay_block64") / 64
+    patch_no_loop = median("patch/same_modules_no_loop_block64") / 64
     lines = footprint(args.footprint)
     cache_sizes = caches()
 
@@ -163,6 +169,7 @@ def main():
         "voices_4096_vs_perfect": (lambda r: r <= 1.25, "<= 1.25x"),
         "lv2_note_256_vs_perfect": (lambda r: r <= 1.3, "<= 1.3x"),
         "faust_lv2_vs_lv2_note": (lambda r: r >= 5.0, ">= 5x"),
+        "patch_all_asleep_ns_per_block": (lambda ns: ns <= 20.0, "<= 20 ns"),
         "instance_bytes": (lambda b: b <= 1024, "<= 1024"),
         "instance_allocations": (lambda a: a <= 2, "<= 2"),
         "allocations_after_creation": (lambda a: a == 0, "0"),
@@ -198,6 +205,11 @@ def main():
         "note_every_block_vs_note": note_every / note_pool,
         "voices_every_block_vs_voices": voices_every / voices[1024] if 1024 in voices else None,
         "eight_value_block_vs_moving_block": eight_block / moving_block,
+        "patch_all_asleep_ns_per_block": patch_asleep,
+        "patch_all_asleep_calling_every_block_ns_per_block": patch_asleep_every,
+        "patch_loop_ns_per_sample": patch_loop,
+        "patch_no_loop_ns_per_sample": patch_no_loop,
+        "patch_loop_vs_no_loop": patch_loop / patch_no_loop,
         "floor_ns_per_sample": floor,
         "module_ns_per_sample": module,
         "moving_block_ns": moving_block,
@@ -298,6 +310,16 @@ def main():
     if 1024 in voices:
         table.append(row("6 1024 voices, our host calling every block", us(voices_every), "us/s of audio",
                          f"{voices_every / (perfect_voice * 1024):.2f}x perfect", "", "voices/host_calling_every_block/1024"))
+    table += [
+        row("8 patch of six modules (2 x envelope -> VCA -> VCA), every module asleep, block of 64", f"{patch_asleep:.1f}",
+            "ns/block", "", target("patch_all_asleep_ns_per_block"), "patch/all_asleep_block64"),
+        row("8 ... the same patch calling every module every block", f"{patch_asleep_every:.0f}", "ns/block",
+            f"{patch_asleep_every / patch_asleep:.0f}x asleep", "", "patch/all_asleep_calling_every_block64"),
+        row("8 loop sum -> VCA -> sum closed by a one-sample delay, run sample by sample", f"{patch_loop:.1f}", "ns/sample",
+            f"{results['patch_loop_vs_no_loop']:.1f}x without the loop", "", "patch/loop_one_sample_delay_block64"),
+        row("8 ... the same modules without the loop, block by block", f"{patch_no_loop:.2f}", "ns/sample", "", "",
+            "patch/same_modules_no_loop_block64"),
+    ]
     table.append(row(f"memory per instance: object ({int(context['object_bytes'])}) + its allocations", f"{instance_bytes}",
                      "bytes requested", f"{allocations} allocation(s), {instance_usable} bytes with malloc's rounding; "
                      f"{after} allocations after creation",

@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: MIT
+// The checks a PatchSpec must pass before any library is loaded: every index and pin it names
+// exists, connections go from an audio output to an audio input, no input is connected twice.
+#pragma once
+
+#include <string>
+
+#include "host/patch_spec.h"
+
+namespace kvx::host {
+
+// Throws HostError with a message naming the patch, the module and the pin of the first fault.
+void checkPatchSpec(const PatchSpec& spec);
+
+// "env" (the instance's name), or "module 3" when the index names no module.
+std::string moduleName(const PatchSpec& spec, int32_t module);
+// The start of every message about the patch: its file, or "patch".
+std::string patchPrefix(const PatchSpec& spec);
+
+}  // namespace kvx::host
