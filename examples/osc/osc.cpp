@@ -90,8 +90,8 @@ private:
     kvx::BoolInPin sync;        // every true value restarts the phase
     kvx::AudioOutPin output;
     Waveform shape = Waveform::Sine;
-    double phase = 0.0;       // in cycles, [0, 1)
-    double sampleRate = 0.0;  // the host's, read at every change
+    double phase = 0.0;        // in cycles, [0, 1)
+    double sampleRate = 0.0;   // the host's, read at every change
     uint32_t lastPinBits = 0;  // the last frequency pin value seen (bits), and its step
     double lastStep = 0.0;
     float held = 0.0f;  // the output while it is declared constant
