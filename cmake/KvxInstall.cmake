@@ -2,7 +2,7 @@
 # What `cmake --install` puts where for module authors and hosts: the plug-in base, the host
 # library and the description reader (static) with their headers under include/kvx/, the entry point source and version
 # script that kvx_add_module_library compiles into each module, the CMake package (targets,
-# version, kvx_add_module_library), the description schema, the example module and a pkg-config
+# version, kvx_add_module_library), the description schema, the example modules and a pkg-config
 # file for the host library: the dev component. The tool, its man page and completion, the LV2
 # bundle (tools/kvx), the bridge (lv2) and the envelope module (modules/adsr) are the runtime
 # component. Every install() in the tree names one of the two; each becomes a Debian package
@@ -11,7 +11,7 @@ include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
 
 # The packages the components become: the runtime for the musician, the dev one for the module
-# author, with its own documentation folder (the example module).
+# author, with its own documentation folder (the example modules).
 set(KVX_RUNTIME_PACKAGE kvx)
 set(KVX_DEV_PACKAGE kvx-dev)
 set(KVX_INSTALL_DEV_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/${KVX_DEV_PACKAGE})
@@ -33,9 +33,9 @@ install(DIRECTORY ${KVX_STAGED_INCLUDE_DIR}/kvx DESTINATION ${CMAKE_INSTALL_INCL
 install(FILES ${KVX_STAGED_MODULE_DIR}/entry_point.cpp ${KVX_MODULE_EXPORT_MAP}
         DESTINATION ${KVX_INSTALL_MODULE_SOURCE_DIR} COMPONENT dev)
 install(EXPORT kvxTargets NAMESPACE kvx:: DESTINATION ${KVX_INSTALL_CMAKE_DIR} COMPONENT dev)
-# The example module, to copy as the start of one's own (docs/writing-a-module.md).
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/vca DESTINATION ${KVX_INSTALL_DEV_DOCDIR}/examples
-        COMPONENT dev PATTERN "build*" EXCLUDE)
+# The example modules, to copy as the start of one's own (docs/writing-a-module.md).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/vca ${PROJECT_SOURCE_DIR}/examples/osc
+        DESTINATION ${KVX_INSTALL_DEV_DOCDIR}/examples COMPONENT dev PATTERN "build*" EXCLUDE)
 # The description format, for module authors and their editors.
 install(FILES ${PROJECT_SOURCE_DIR}/schema/kvx-description-1.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/kvx/schema
         COMPONENT dev)

@@ -5,7 +5,7 @@
 #                                folder with the envelope, the LV2 bundle and bridge; its
 #                                dependencies found by dpkg-shlibdeps
 #   kvx-dev_<version>_amd64.deb  dev: headers, static libraries, the CMake package, pkg-config,
-#                                the entry point source, the schema, the example module; depends
+#                                the entry point source, the schema, the example modules; depends
 #                                on this very kvx and alone recommends the toolchain
 # Each has the copyright file (machine-readable, the MIT licence from LICENSE) and the changelog
 # in its /usr/share/doc/PACKAGE. Maintainer, home page and description: KvxProject.cmake.

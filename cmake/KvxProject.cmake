@@ -24,4 +24,4 @@ This package ships what a module author or a host builds with: the static
 plug-in base, host library and description reader with their headers, the
 CMake package whose kvx_add_module_library builds a module library from a few
 lines, a pkg-config file for the host library, the description schema and the
-example module \"KV VCA\".")
+example modules \"KV VCA\" and \"KV OSC\".")
