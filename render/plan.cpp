@@ -3,6 +3,7 @@
 #include "render/plan.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -46,6 +47,10 @@ float InputTrack::valueAt(int64_t sample) const {
     if (after == points.end()) return points.back().value;
     const RampPoint& a = *(after - 1);
     const RampPoint& b = *after;
+    // A flat stretch and a ramp's first sample are their value. An infinite end (0 Hz on a
+    // logarithmic pin) holds over the ramp, the start's first: the straight line would be NaN.
+    if (a.value == b.value || sample == a.sample || !std::isfinite(a.value)) return a.value;
+    if (!std::isfinite(b.value)) return b.value;
     const double share = static_cast<double>(sample - a.sample) / static_cast<double>(b.sample - a.sample);
     return static_cast<float>(static_cast<double>(a.value) +
                               (static_cast<double>(b.value) - a.value) * share);

@@ -4,6 +4,8 @@
 // share a sample. Rates of 1000 Hz make every expected sample a hand computation.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <string>
 #include <vector>
 
@@ -124,6 +126,19 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
             }
         }
     }
+}
+
+// 0 Hz on a logarithmic pin is the pin value -inf: a flat stretch there, and a ramp from or to it,
+// hold the infinite end (the start's where both are), never the NaN of the straight line.
+TEST(RenderPlan, AFlatStretchOrARampStartAtAnInfinitePinValueIsThatValue) {
+    const float inf = std::numeric_limits<float>::infinity();
+    InputTrack track;
+    track.points = {{0, -inf}, {10, -inf}, {20, 1.0f}, {30, inf}};
+    for (int64_t sample : {0, 5, 10}) EXPECT_EQ(track.valueAt(sample), -inf) << "sample " << sample;
+    EXPECT_EQ(track.valueAt(15), -inf);  // from -inf to 1
+    EXPECT_EQ(track.valueAt(20), 1.0f);
+    EXPECT_EQ(track.valueAt(25), inf);
+    EXPECT_EQ(track.valueAt(40), inf);
 }
 
 TEST(RenderSchedule, EventsAtOneSampleComeInHostOrder) {
