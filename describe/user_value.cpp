@@ -2,6 +2,7 @@
 // The mapping between user values and pin values.
 #include "describe/user_value.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -22,6 +23,84 @@ double userValueFor(const PinDescription& pin, double pinValue) {
     const double inner = (pinValue - mapping.offset) / mapping.scale;
     if (mapping.kind == Mapping::Kind::Linear) return inner;
     return std::pow(static_cast<double>(mapping.base), inner);
+}
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// A finite number filling all of `text` (a leading '+' allowed).
+bool finiteNumber(std::string_view text, double& value) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && stop == end && std::isfinite(value);
+}
+
+// A unit a value for a pin in `pinUnit` may be written in, and the factor into the pin's unit.
+struct WrittenUnit {
+    const char* suffix;
+    Unit from;
+    double factor;
+};
+constexpr WrittenUnit WRITTEN_UNITS[] = {
+    {"ms", Unit::Seconds, 0.001},     {"s", Unit::Seconds, 1.0},      {"ms", Unit::Milliseconds, 1.0},
+    {"s", Unit::Milliseconds, 1000.0}, {"kHz", Unit::Hertz, 1000.0},  {"Hz", Unit::Hertz, 1.0},
+    {"dB", Unit::Decibels, 1.0},       {"db", Unit::Decibels, 1.0},   {"%", Unit::Percent, 1.0},
+};
+
+const char* examplesFor(Unit unit) {
+    switch (unit) {
+        case Unit::Seconds:
+        case Unit::Milliseconds:
+            return "a duration such as 5ms or 1.2s";
+        case Unit::Hertz:
+            return "a frequency such as 440Hz or 1.5kHz";
+        case Unit::Decibels:
+            return "a level such as -6dB";
+        case Unit::Percent:
+            return "a percentage such as 50%";
+        case Unit::None:
+            break;
+    }
+    return "a plain number (the pin has no unit)";
+}
+
+}  // namespace
+
+bool parseUserValue(std::string_view text, const PinDescription& pin, double& user, std::string& problem) {
+    const std::string_view word = trimmed(text);
+    if (pin.datatype == Datatype::Bool) {
+        if (word == "true" || word == "on" || word == "yes") {
+            user = 1.0;
+            return true;
+        }
+        if (word == "false" || word == "off" || word == "no") {
+            user = 0.0;
+            return true;
+        }
+        problem = "true or false (on/off, yes/no)";
+        return false;
+    }
+    if (finiteNumber(word, user)) return true;
+    for (const WrittenUnit& unit : WRITTEN_UNITS) {
+        const std::string_view suffix = unit.suffix;
+        if (unit.from != pin.unit || !word.ends_with(suffix)) continue;
+        // "5ms" also ends with "s": the longer suffix comes first in the table, and a number
+        // that does not parse without it is no value.
+        if (finiteNumber(trimmed(word.substr(0, word.size() - suffix.size())), user)) {
+            user *= unit.factor;
+            if (std::isfinite(user)) return true;
+        }
+        break;
+    }
+    problem = examplesFor(pin.unit);
+    return false;
 }
 
 std::string formatUserValue(const PinDescription& pin, double user) {
