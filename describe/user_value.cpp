@@ -35,27 +35,42 @@ std::string_view trimmed(std::string_view text) {
 
 // A finite number filling all of `text` (a leading '+' allowed).
 bool finiteNumber(std::string_view text, double& value) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-') return false;  // "+-5" is no number
+    }
     if (text.empty()) return false;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
     return error == std::errc() && stop == end && std::isfinite(value);
 }
 
-// A unit a value for a pin in `pinUnit` may be written in, and the factor into the pin's unit.
+// The units a value for a pin in `pin` may carry, and what one of them makes of `amount`. Times go
+// through seconds, in the order `kvx render` computes them (ms / 1000, then * 1000 for a pin in
+// ms), so that a patch and a render given the same text send the same float.
 struct WrittenUnit {
     const char* suffix;
-    Unit from;
-    double factor;
+    Unit pin;
+    double (*convert)(double amount);
 };
 constexpr WrittenUnit WRITTEN_UNITS[] = {
-    {"ms", Unit::Seconds, 0.001},     {"s", Unit::Seconds, 1.0},      {"ms", Unit::Milliseconds, 1.0},
-    {"s", Unit::Milliseconds, 1000.0}, {"kHz", Unit::Hertz, 1000.0},  {"Hz", Unit::Hertz, 1.0},
-    {"dB", Unit::Decibels, 1.0},       {"db", Unit::Decibels, 1.0},   {"%", Unit::Percent, 1.0},
+    // Longer suffixes first: "5ms" also ends with "s".
+    {"ms", Unit::Seconds, [](double ms) { return ms / 1000.0; }},
+    {"s", Unit::Seconds, [](double s) { return s; }},
+    {"ms", Unit::Milliseconds, [](double ms) { return ms / 1000.0 * 1000.0; }},
+    {"s", Unit::Milliseconds, [](double s) { return s * 1000.0; }},
+    {"kHz", Unit::Hertz, [](double kHz) { return kHz * 1000.0; }},
+    {"Hz", Unit::Hertz, [](double hz) { return hz; }},
+    {"dB", Unit::Decibels, [](double db) { return db; }},
+    {"db", Unit::Decibels, [](double db) { return db; }},
+    {"%", Unit::Percent, [](double percent) { return percent; }},
 };
 
-const char* examplesFor(Unit unit) {
-    switch (unit) {
+}  // namespace
+
+std::string userValueExamples(const PinDescription& pin) {
+    if (pin.datatype == Datatype::Bool) return "true or false (on/off, yes/no)";
+    switch (pin.unit) {
         case Unit::Seconds:
         case Unit::Milliseconds:
             return "a duration such as 5ms or 1.2s";
@@ -71,9 +86,7 @@ const char* examplesFor(Unit unit) {
     return "a plain number (the pin has no unit)";
 }
 
-}  // namespace
-
-bool parseUserValue(std::string_view text, const PinDescription& pin, double& user, std::string& problem) {
+bool parseUserValue(std::string_view text, const PinDescription& pin, double& user) {
     const std::string_view word = trimmed(text);
     if (pin.datatype == Datatype::Bool) {
         if (word == "true" || word == "on" || word == "yes") {
@@ -84,22 +97,17 @@ bool parseUserValue(std::string_view text, const PinDescription& pin, double& us
             user = 0.0;
             return true;
         }
-        problem = "true or false (on/off, yes/no)";
         return false;
     }
     if (finiteNumber(word, user)) return true;
     for (const WrittenUnit& unit : WRITTEN_UNITS) {
         const std::string_view suffix = unit.suffix;
-        if (unit.from != pin.unit || !word.ends_with(suffix)) continue;
-        // "5ms" also ends with "s": the longer suffix comes first in the table, and a number
-        // that does not parse without it is no value.
-        if (finiteNumber(trimmed(word.substr(0, word.size() - suffix.size())), user)) {
-            user *= unit.factor;
-            if (std::isfinite(user)) return true;
-        }
-        break;
+        if (unit.pin != pin.unit || !word.ends_with(suffix)) continue;
+        double amount = 0.0;
+        if (!finiteNumber(trimmed(word.substr(0, word.size() - suffix.size())), amount)) break;
+        user = unit.convert(amount);
+        return std::isfinite(user);
     }
-    problem = examplesFor(pin.unit);
     return false;
 }
 

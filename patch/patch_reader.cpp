@@ -34,14 +34,18 @@ constexpr double MOST_BEND_SEMITONES = 48.0;
 struct Wanted {
     Direction direction;
     bool boolPin, audioPin, floatPin;
-    const char* rule;  // "a connection ends at an audio input"
+    const char* rule;   // "a connection ends at an audio input"
+    const char* which;  // "audio inputs": the module's pins that would do
 };
-constexpr Wanted CONNECTION_FROM{Direction::Out, false, true, false, "a connection starts at an audio output"};
-constexpr Wanted CONNECTION_TO{Direction::In, false, true, false, "a connection ends at an audio input"};
-constexpr Wanted OUTPUT_FROM{Direction::Out, false, true, false, "a patch output is an audio output"};
-constexpr Wanted CONTROL_PIN{Direction::In, true, true, true, "a control sets an input"};
-constexpr Wanted NOTE_SWITCH{Direction::In, true, false, false, "a note's gate and trigger drive bool inputs"};
-constexpr Wanted NOTE_NUMBER{Direction::In, false, true, true, "a note's pitch and velocity drive audio or float inputs"};
+constexpr Wanted CONNECTION_FROM{Direction::Out, false, true,  false,
+                                 "a connection starts at an audio output", "audio outputs"};
+constexpr Wanted CONNECTION_TO{Direction::In, false, true, false, "a connection ends at an audio input", "audio inputs"};
+constexpr Wanted OUTPUT_FROM{Direction::Out, false, true, false, "a patch output is an audio output", "audio outputs"};
+constexpr Wanted CONTROL_PIN{Direction::In, true, true, true, "a control sets an input", "inputs"};
+constexpr Wanted NOTE_SWITCH{Direction::In, true, false, false, "a note's gate and trigger drive bool inputs",
+                             "bool inputs"};
+constexpr Wanted NOTE_NUMBER{Direction::In, false, true, true,
+                             "a note's pitch and velocity drive audio or float inputs", "audio and float inputs"};
 
 bool accepts(const Wanted& wanted, const PinDescription& pin) {
     if (pin.direction != wanted.direction) return false;
@@ -56,9 +60,10 @@ bool accepts(const Wanted& wanted, const PinDescription& pin) {
     return false;
 }
 
-// "bool input", "audio output".
+// "a bool input", "an audio output".
 std::string kindOf(const PinDescription& pin) {
-    return std::string(describe::datatypeName(pin.datatype)) + (pin.isInput() ? " input" : " output");
+    return std::string(pin.datatype == Datatype::Audio ? "an " : "a ") + describe::datatypeName(pin.datatype) +
+           (pin.isInput() ? " input" : " output");
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -266,8 +271,8 @@ private:
             std::vector<std::string> names;
             for (const PinDescription& pin : description.pins)
                 if (accepts(wanted, pin)) names.push_back(pin.symbol);
-            fail(at, "'" + text + "' is a " + kindOf(*described) + "; " + wanted.rule + " (" + moduleName +
-                         "'s: " + joined(names) + ")");
+            fail(at, "'" + text + "' is " + kindOf(*described) + "; " + wanted.rule + " (" + moduleName + "'s " +
+                         wanted.which + ": " + joined(names) + ")");
         }
         ref.pin = described->id;
         return ref;
@@ -311,32 +316,32 @@ private:
     // --- values ------------------------------------------------------------------------------
 
     // A user value for `pin` as the file writes it (a number in the pin's unit, a text with a unit,
-    // true/false for a bool pin), within the pin's range. `label` names the pin or control.
-    double userValue(const json& value, const JsonPath& at, const PinDescription& pin, const std::string& label) const {
+    // true/false for a bool pin), within the pin's range. `subject` names the pin or control
+    // ("'env.attack'", "control 'attack'").
+    double userValue(const json& value, const JsonPath& at, const PinDescription& pin,
+                     const std::string& subject) const {
         double user = 0.0;
         if (pin.datatype == Datatype::Bool) {
             if (value.is_boolean()) return value.get<bool>() ? 1.0 : 0.0;
-            std::string problem;
-            if (!value.is_string() || !describe::parseUserValue(value.get<std::string>(), pin, user, problem))
-                fail(at, "true or false for '" + label + "' (on/off, yes/no)", value);
+            if (!value.is_string() || !describe::parseUserValue(value.get<std::string>(), pin, user))
+                fail(at, "a value of " + subject + ": " + describe::userValueExamples(pin), value);
             return user;
         }
         if (value.is_number()) {
             user = number(value, at);
-        } else {
-            std::string problem;
-            if (!value.is_string() || !describe::parseUserValue(value.get<std::string>(), pin, user, problem))
-                fail(at,
-                     "a value of '" + label + "': " +
-                         (pin.unit == describe::Unit::None
-                              ? problem
-                              : "a number in " + std::string(describe::unitName(pin.unit)) + " or " + problem),
-                     value);
+        } else if (!value.is_string() || !describe::parseUserValue(value.get<std::string>(), pin, user)) {
+            const std::string examples = describe::userValueExamples(pin);
+            fail(at,
+                 "a value of " + subject + ": " +
+                     (pin.unit == describe::Unit::None
+                          ? examples
+                          : "a number in " + std::string(describe::unitName(pin.unit)) + " or " + examples),
+                 value);
         }
         const bool below = pin.minimum && user < *pin.minimum;
         const bool above = pin.maximum && user > *pin.maximum;
         if (below || above)
-            fail(at, "a value of '" + label + "' " + rangeWords(pin), value);
+            fail(at, "a value of " + subject + " " + rangeWords(pin), value);
         return user;
     }
 
@@ -364,7 +369,7 @@ private:
             const PinRef ref = pin(json(patch.spec.modules[module].name + "." + item.key()), valueAt, CONTROL_PIN);
             const PinDescription& described = patch.pin(ref);
             const std::string label = patch.pinName(ref);
-            const double user = userValue(item.value(), valueAt, described, label);
+            const double user = userValue(item.value(), valueAt, described, "'" + label + "'");
             drive(ref, valueAt, Driver{Driver::Kind::Value, valueAt.str(), "a value", pinValue(described, user, valueAt, label)});
         }
     }
@@ -471,9 +476,9 @@ private:
             const PinDescription& pin = patch.pin(control.pins[i]);
             const JsonPath pinAt = value["pins"].is_array() ? pinsAt.index(i) : pinsAt;
             if ((pin.datatype == Datatype::Bool) != (range.datatype == Datatype::Bool) || pin.unit != range.unit)
-                fail(pinAt, "'" + patch.pinName(control.pins[i]) + "' is a " + kindOf(pin) + " in " +
+                fail(pinAt, "'" + patch.pinName(control.pins[i]) + "' is " + kindOf(pin) + " in " +
                                 describe::unitName(pin.unit) + ", but '" + patch.pinName(control.pins.front()) +
-                                "' a " + kindOf(first) + " in " + describe::unitName(first.unit) +
+                                "' " + kindOf(first) + " in " + describe::unitName(first.unit) +
                                 ": a control's pins take one kind of value");
             if (pin.minimum) range.minimum = range.minimum ? std::max(*range.minimum, *pin.minimum) : *pin.minimum;
             if (pin.maximum) range.maximum = range.maximum ? std::min(*range.maximum, *pin.maximum) : *pin.maximum;
@@ -482,11 +487,12 @@ private:
             fail(pinsAt, "pins whose ranges overlap (together they leave nothing from " +
                              describe::formatUserValue(range, *range.minimum) + " to " +
                              describe::formatUserValue(range, *range.maximum) + ")");
+        const std::string subject = "control '" + control.name + "'";
         if (range.datatype != Datatype::Bool) {
             // A narrower range of the control's own, within its pins'.
             std::optional<double> minimum, maximum;
-            if (value.contains("minimum")) minimum = userValue(value["minimum"], at.key("minimum"), range, control.name);
-            if (value.contains("maximum")) maximum = userValue(value["maximum"], at.key("maximum"), range, control.name);
+            if (value.contains("minimum")) minimum = userValue(value["minimum"], at.key("minimum"), range, subject);
+            if (value.contains("maximum")) maximum = userValue(value["maximum"], at.key("maximum"), range, subject);
             if (minimum && maximum && *minimum > *maximum)
                 fail(at.key("maximum"), "a maximum not below the minimum " + describe::formatUserValue(range, *minimum),
                      value["maximum"]);
@@ -497,7 +503,7 @@ private:
                 if (value.contains(key)) fail(at.key(key), "expected no " + std::string(key) + " for a control of bool pins");
         }
         if (value.contains("default")) {
-            range.defaultValue = userValue(value["default"], at.key("default"), range, control.name);
+            range.defaultValue = userValue(value["default"], at.key("default"), range, subject);
         } else {
             range.defaultValue = first.defaultValue.value_or(0.0);
             const bool outside = (range.minimum && *range.defaultValue < *range.minimum) ||
@@ -578,7 +584,7 @@ private:
                 for (const Control& known : patch.controls) names.push_back(known.name);
                 fail(valueAt, "no control '" + item.key() + "' in the patch (its controls: " + joined(names) + ")");
             }
-            const double user = userValue(item.value(), valueAt, control->range, control->name);
+            const double user = userValue(item.value(), valueAt, control->range, "control '" + control->name + "'");
             for (const PinRef& ref : control->pins) pinValue(patch.pin(ref), user, valueAt, patch.pinName(ref));
             preset.values.push_back(Preset::Value{static_cast<size_t>(control - patch.controls.data()), user});
         }
