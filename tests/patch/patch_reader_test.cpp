@@ -14,7 +14,9 @@
 #include <string>
 
 #include "describe/description_reader.h"
+#include "describe/user_value.h"
 #include "patch/patch_reader.h"
+#include "render/units.h"
 #include "tests/support/test_paths.h"
 #include "tests/support/tool_runner.h"
 
@@ -215,6 +217,39 @@ TEST(PatchReader, ALibraryIsNamedRelativeToThePatch) {
     PathModuleSource describing({}, &builtIn);
     test::writeFile(patchFile, bare);
     EXPECT_EQ(loadPatch(patchFile, describing).modules[0].description.id, "KV VCA");
+}
+
+TEST(PatchReader, ValuesWithUnitsSendWhatKvxRenderSends) {
+    // A patch of one module must render as `kvx render` of it: the same text, the same float.
+    const describe::ModuleDescription adsr = describe::loadDescription(test::adsrLibraryPath() + ".json").modules[0];
+    const describe::ModuleDescription vca = describe::loadDescription(test::testModulePath("VCA") + ".json").modules[0];
+    describe::PinDescription hertz;  // a frequency pin with a logarithmic mapping, and one in ms
+    hertz.unit = describe::Unit::Hertz;
+    hertz.mapping = describe::Mapping{describe::Mapping::Kind::Logarithmic, 2, 0.1, -1.0};
+    describe::PinDescription milliseconds;
+    milliseconds.unit = describe::Unit::Milliseconds;
+    milliseconds.mapping = describe::Mapping{describe::Mapping::Kind::Linear, 10, 0.001, 0.0};
+    int compared = 0;
+    const auto compare = [&](const describe::PinDescription& pin, const std::string& text) {
+        SCOPED_TRACE(pin.symbol + " = " + text);
+        double user = 0.0;
+        ASSERT_TRUE(describe::parseUserValue(text, pin, user));
+        const float rendered = render::pinValue(render::parseParameter(text, pin, "--set"), pin, 48000.0);
+        EXPECT_EQ(describe::pinValueFor(pin, user), rendered);
+        ++compared;
+    };
+    for (double amount = 1.0; amount <= 10000.0; amount *= 1.37) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%.5g", amount);
+        for (const std::string unit : {"ms", "s", " ms"}) {
+            if (unit != "s" || amount <= 10.0) compare(*adsr.pinBySymbol("attack"), number + unit);
+            compare(milliseconds, number + unit);
+        }
+        compare(hertz, std::string(number) + "Hz");
+        compare(hertz, std::string(number) + "kHz");
+        compare(*vca.pinBySymbol("level"), "-" + std::string(number) + "dB");
+    }
+    EXPECT_GT(compared, 150);
 }
 
 // Every file of a corpus folder fails with "<file>: <path>: ..." holding the words expected.txt gives.
