@@ -247,15 +247,20 @@ private:
         const size_t dot = text.find('.');
         if (dot == std::string::npos || dot == 0 || dot + 1 == text.size()) fail(at, shape, value);
         const std::string moduleName = text.substr(0, dot);
-        const std::string pinName = text.substr(dot + 1);
-        PinRef ref;
-        ref.module = moduleIndex(moduleName);
-        if (ref.module < 0) {
+        const int32_t module = moduleIndex(moduleName);
+        if (module < 0) {
             std::vector<std::string> names;
-            for (const host::PatchModule& module : patch.spec.modules) names.push_back(module.name);
+            for (const host::PatchModule& instance : patch.spec.modules) names.push_back(instance.name);
             fail(at, "no module '" + moduleName + "' in the patch (its modules: " + joined(names) + ")");
         }
-        const describe::ModuleDescription& description = patch.modules[ref.module].description;
+        return modulePin(module, text.substr(dot + 1), at, wanted);
+    }
+
+    // Pin `pinName` of module instance `module`, checked against `wanted`.
+    PinRef modulePin(int32_t module, const std::string& pinName, const JsonPath& at, const Wanted& wanted) const {
+        const std::string& moduleName = patch.spec.modules[static_cast<size_t>(module)].name;
+        const std::string text = moduleName + "." + pinName;
+        const describe::ModuleDescription& description = patch.modules[static_cast<size_t>(module)].description;
         const PinDescription* described = description.pinBySymbol(pinName);
         const bool input = wanted.direction == Direction::In;
         if (described == nullptr || described->direction != wanted.direction) {
@@ -274,8 +279,7 @@ private:
             fail(at, "'" + text + "' is " + kindOf(*described) + "; " + wanted.rule + " (" + moduleName + "'s " +
                          wanted.which + ": " + joined(names) + ")");
         }
-        ref.pin = described->id;
-        return ref;
+        return PinRef{module, described->id};
     }
 
     int32_t moduleIndex(const std::string& name) const {
@@ -366,7 +370,7 @@ private:
         if (!value.is_object()) fail(at, "an object of pin values (\"attack\": \"5ms\")", value);
         for (const auto& item : value.items()) {
             const JsonPath valueAt = at.key(item.key());
-            const PinRef ref = pin(json(patch.spec.modules[module].name + "." + item.key()), valueAt, CONTROL_PIN);
+            const PinRef ref = modulePin(module, item.key(), valueAt, CONTROL_PIN);
             const PinDescription& described = patch.pin(ref);
             const std::string label = patch.pinName(ref);
             const double user = userValue(item.value(), valueAt, described, "'" + label + "'");
