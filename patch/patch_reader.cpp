@@ -635,10 +635,10 @@ PatchFile parsePatch(std::string_view text, const std::string& source, ModuleSou
 
 PatchFile loadPatch(const std::string& path, ModuleSource& modules) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) throw PatchError(path + ": cannot read the patch");
+    if (!file) throw PatchError(describe::reading::oneLine(path + ": cannot read the patch"));
     std::ostringstream text;
     text << file.rdbuf();
-    if (file.bad()) throw PatchError(path + ": cannot read the patch");
+    if (file.bad()) throw PatchError(describe::reading::oneLine(path + ": cannot read the patch"));
     return parsePatch(text.str(), path, modules);
 }
 

@@ -2,6 +2,7 @@
 // JSON paths, and parse errors that name their place, for the readers of our JSON files.
 #include "describe/reading/json_checks.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -116,6 +117,21 @@ bool isSymbol(const std::string& text) {
     for (char c : text)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
     return true;
+}
+
+std::string oneLine(std::string text) {
+    if (std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        return text;
+    std::string escaped;
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x20) {
+            escaped += c;
+        } else {
+            const std::string quoted = json(std::string(1, c)).dump();  // "\n", "\u0001"
+            escaped += quoted.substr(1, quoted.size() - 2);
+        }
+    }
+    return escaped;
 }
 
 bool parse(std::string_view text, json& root, std::string& problem) {

@@ -40,6 +40,10 @@ std::string shown(const json& value);
 // A C identifier of 1 to 64 characters: how files name modules, pins and controls.
 bool isSymbol(const std::string& text);
 
+// `text` with its control characters escaped as JSON escapes them ("\n"): a message quotes what
+// the file wrote, and must stay one line.
+std::string oneLine(std::string text);
+
 // Field checks of one file; every failure throws Error("SOURCE: PATH: ...").
 template <typename Error>
 class Checks {
@@ -47,10 +51,10 @@ public:
     explicit Checks(std::string sourceName) : source(std::move(sourceName)) {}
 
     [[noreturn]] void fail(const JsonPath& at, const std::string& expected, const json& got) const {
-        throw Error(source + ": " + at.str() + ": expected " + expected + ", got " + shown(got));
+        throw Error(oneLine(source + ": " + at.str() + ": expected " + expected + ", got " + shown(got)));
     }
     [[noreturn]] void fail(const JsonPath& at, const std::string& message) const {
-        throw Error(source + ": " + at.str() + ": " + message);
+        throw Error(oneLine(source + ": " + at.str() + ": " + message));
     }
 
     // An object holding only `allowed` fields and every one of `required`.
@@ -127,7 +131,7 @@ public:
     json document(std::string_view text) const {
         json root;
         std::string problem;
-        if (!parse(text, root, problem)) throw Error(source + ": " + problem);
+        if (!parse(text, root, problem)) throw Error(oneLine(source + ": " + problem));
         return root;
     }
 
