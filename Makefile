@@ -61,14 +61,15 @@ test-tsan: deps ## Run the many-threads test under ThreadSanitizer
 test-valgrind: build ## Run the default build's tests under valgrind memcheck
 	scripts/memcheck-tests build
 
-# libFuzzer for FUZZ_SECONDS on the session target, then on the score and description parsers
-# (FUZZ_PARSER_SECONDS each). New inputs go to build-fuzz/corpus*, crashes to
-# build-fuzz/artifacts (replay one with build-fuzz/fuzz/kvx_session_replay FILE, or the score or
-# description replay; once fixed, add it to the target's corpus under fuzz/).
-fuzz: deps ## Fuzz the session target, then the score and description parsers
+# libFuzzer for FUZZ_SECONDS on the session target, then on the score, description and patch
+# parsers (FUZZ_PARSER_SECONDS each). New inputs go to build-fuzz/corpus*, crashes to
+# build-fuzz/artifacts (replay one with build-fuzz/fuzz/kvx_session_replay FILE, or the score,
+# description or patch replay; once fixed, add it to the target's corpus under fuzz/).
+fuzz: deps ## Fuzz the session target, then the score, description and patch parsers
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
-	mkdir -p build-fuzz/corpus build-fuzz/corpus-score build-fuzz/corpus-description build-fuzz/artifacts
+	mkdir -p build-fuzz/corpus build-fuzz/corpus-score build-fuzz/corpus-description build-fuzz/corpus-patch \
+	  build-fuzz/artifacts
 	build-fuzz/fuzz/kvx_session_fuzzer build-fuzz/corpus fuzz/corpus -max_total_time=$(FUZZ_SECONDS) \
 	  -timeout=10 -artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1
 	build-fuzz/fuzz/kvx_score_fuzzer build-fuzz/corpus-score fuzz/score_corpus -dict=fuzz/json.dict \
@@ -77,6 +78,9 @@ fuzz: deps ## Fuzz the session target, then the score and description parsers
 	build-fuzz/fuzz/kvx_description_fuzzer build-fuzz/corpus-description fuzz/description_corpus \
 	  -dict=fuzz/json.dict -max_total_time=$(FUZZ_PARSER_SECONDS) -timeout=10 \
 	  -artifact_prefix=build-fuzz/artifacts/description- -print_final_stats=1
+	build-fuzz/fuzz/kvx_patch_fuzzer build-fuzz/corpus-patch fuzz/patch_corpus \
+	  -dict=fuzz/json.dict -max_total_time=$(FUZZ_PARSER_SECONDS) -timeout=10 \
+	  -artifact_prefix=build-fuzz/artifacts/patch- -print_final_stats=1
 
 # The Debian packages build-package/kvx_<version>_amd64.deb (the tool, the module folder, the LV2
 # bundle) and kvx-dev_<version>_amd64.deb (what a module author builds with), each checked by

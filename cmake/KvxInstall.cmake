@@ -36,9 +36,10 @@ install(EXPORT kvxTargets NAMESPACE kvx:: DESTINATION ${KVX_INSTALL_CMAKE_DIR} C
 # The example modules, to copy as the start of one's own (docs/writing-a-module.md).
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/vca ${PROJECT_SOURCE_DIR}/examples/osc
         DESTINATION ${KVX_INSTALL_DEV_DOCDIR}/examples COMPONENT dev PATTERN "build*" EXCLUDE)
-# The description format, for module authors and their editors.
-install(FILES ${PROJECT_SOURCE_DIR}/schema/kvx-description-1.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/kvx/schema
-        COMPONENT dev)
+# The description and patch formats, for module and patch authors and their editors.
+install(FILES ${PROJECT_SOURCE_DIR}/schema/kvx-description-1.schema.json
+              ${PROJECT_SOURCE_DIR}/schema/kvx-patch-1.schema.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kvx/schema COMPONENT dev)
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/kvxConfig.cmake.in
   ${PROJECT_BINARY_DIR}/kvxConfig.cmake
