@@ -63,10 +63,14 @@ struct Preset {
 
 struct PatchFile {
     host::PatchSpec spec;
-    std::string name;              // the patch's own "name", or its file name without .kvxpatch.json
+    std::string name;                 // the patch's own "name", or its file name without .kvxpatch.json
     std::vector<ModuleInfo> modules;  // one per spec.modules, in the same order
     std::vector<Control> controls;
     NoteMapping notes;
+    // The patch's own audio inputs: signal inputs (role "signal") that nothing in the file drives,
+    // neither a connection, a value, a control nor a note. A host feeds them (kvx render --input);
+    // until it does they hold their described default. In module order, then pin id order.
+    std::vector<PinRef> audioInputs;
     int32_t voices = 1;
     std::vector<Preset> presets;
 
