@@ -37,18 +37,15 @@ struct Wanted {
     const char* rule;   // "a connection ends at an audio input"
     const char* which;  // "audio inputs": the module's pins that would do
 };
-constexpr Wanted CONNECTION_FROM{Direction::Out, false, true, false, "a connection starts at an audio output",
-                                 "audio outputs"};
-constexpr Wanted CONNECTION_TO{Direction::In, false, true, false, "a connection ends at an audio input",
-                               "audio inputs"};
-constexpr Wanted OUTPUT_FROM{Direction::Out, false, true, false, "a patch output is an audio output",
-                             "audio outputs"};
+constexpr Wanted CONNECTION_FROM{Direction::Out, false, true,  false,
+                                 "a connection starts at an audio output", "audio outputs"};
+constexpr Wanted CONNECTION_TO{Direction::In, false, true, false, "a connection ends at an audio input", "audio inputs"};
+constexpr Wanted OUTPUT_FROM{Direction::Out, false, true, false, "a patch output is an audio output", "audio outputs"};
 constexpr Wanted CONTROL_PIN{Direction::In, true, true, true, "a control sets an input", "inputs"};
 constexpr Wanted NOTE_SWITCH{Direction::In, true, false, false, "a note's gate and trigger drive bool inputs",
                              "bool inputs"};
-constexpr Wanted NOTE_NUMBER{
-    Direction::In,           false, true, true, "a note's pitch and velocity drive audio or float inputs",
-    "audio and float inputs"};
+constexpr Wanted NOTE_NUMBER{Direction::In, false, true, true,
+                             "a note's pitch and velocity drive audio or float inputs", "audio and float inputs"};
 
 bool accepts(const Wanted& wanted, const PinDescription& pin) {
     if (pin.direction != wanted.direction) return false;
@@ -65,8 +62,8 @@ bool accepts(const Wanted& wanted, const PinDescription& pin) {
 
 // "a bool input", "an audio output".
 std::string kindOf(const PinDescription& pin) {
-    return std::string(pin.datatype == Datatype::Audio ? "an " : "a ") +
-           describe::datatypeName(pin.datatype) + (pin.isInput() ? " input" : " output");
+    return std::string(pin.datatype == Datatype::Audio ? "an " : "a ") + describe::datatypeName(pin.datatype) +
+           (pin.isInput() ? " input" : " output");
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -98,7 +95,7 @@ struct Driver {
     };
     Kind kind;
     std::string path;
-    std::string words;      // "a connection", "control 'attack'", "the notes' gate"
+    std::string words;  // "a connection", "control 'attack'", "the notes' gate"
     float pinValue = 0.0f;  // what a value or control sets the pin to
 };
 
@@ -110,8 +107,8 @@ public:
     PatchFile read(const json& root) {
         const JsonPath at;
         object(root, at,
-               {"$schema", "format", "name", "voices", "modules", "connections", "outputs", "controls",
-                "notes", "presets"},
+               {"$schema", "format", "name", "voices", "modules", "connections", "outputs", "controls", "notes",
+                "presets"},
                {"format", "modules", "outputs"});
         if (root.contains("$schema") && !root["$schema"].is_string())
             fail(at.key("$schema"), "a string", root["$schema"]);
@@ -136,8 +133,7 @@ public:
         }
         for (size_t i = 0; i < modules.size(); ++i)
             if (modules[i].contains("values"))
-                values(static_cast<int32_t>(i), modules[i]["values"],
-                       at.key("modules").index(i).key("values"));
+                values(static_cast<int32_t>(i), modules[i]["values"], at.key("modules").index(i).key("values"));
         if (root.contains("controls")) {
             const json& controls = root["controls"];
             if (!controls.is_array()) fail(at.key("controls"), "an array of controls", controls);
@@ -177,12 +173,10 @@ private:
         instance.name = symbol(value["name"], at.key("name"));
         for (size_t j = 0; j < patch.spec.modules.size(); ++j)
             if (patch.spec.modules[j].name == instance.name)
-                fail(at.key("name"),
-                     "a name no other module has ($.modules[" + std::to_string(j) + "] has it)",
+                fail(at.key("name"), "a name no other module has ($.modules[" + std::to_string(j) + "] has it)",
                      value["name"]);
         if (value.contains("module") == value.contains("library"))
-            fail(at,
-                 "expected \"module\" (a symbol along the module path) or \"library\" (a file), one of them");
+            fail(at, "expected \"module\" (a symbol along the module path) or \"library\" (a file), one of them");
         ModuleInfo info;
         if (value.contains("module")) {
             for (const char* key : {"id", "subtype"})
@@ -194,8 +188,8 @@ private:
             const std::string name = value["module"].get<std::string>();
             const describe::FoundModule* found = catalog.find(name);
             if (found == nullptr)
-                fail(moduleAt, "no module '" + name +
-                                   "' along the module path (found: " + joined(catalog.symbols()) + ")");
+                fail(moduleAt, "no module '" + name + "' along the module path (found: " +
+                                   joined(catalog.symbols()) + ")");
             instance.libraryPath = found->library;
             info.description = found->module;
             info.descriptionSource = found->description;
@@ -263,21 +257,18 @@ private:
     }
 
     // Pin `pinName` of module instance `module`, checked against `wanted`.
-    PinRef modulePin(int32_t module, const std::string& pinName, const JsonPath& at,
-                     const Wanted& wanted) const {
+    PinRef modulePin(int32_t module, const std::string& pinName, const JsonPath& at, const Wanted& wanted) const {
         const std::string& moduleName = patch.spec.modules[static_cast<size_t>(module)].name;
         const std::string text = moduleName + "." + pinName;
-        const describe::ModuleDescription& description =
-            patch.modules[static_cast<size_t>(module)].description;
+        const describe::ModuleDescription& description = patch.modules[static_cast<size_t>(module)].description;
         const PinDescription* described = description.pinBySymbol(pinName);
         const bool input = wanted.direction == Direction::In;
         if (described == nullptr || described->direction != wanted.direction) {
             std::vector<std::string> names;
             for (const PinDescription& pin : description.pins)
                 if (pin.direction == wanted.direction) names.push_back(pin.symbol);
-            std::string message = "module '" + moduleName + "' has no " + (input ? "input" : "output") +
-                                  " '" + pinName + "' (its " + (input ? "inputs" : "outputs") + ": " +
-                                  joined(names) + ")";
+            std::string message = "module '" + moduleName + "' has no " + (input ? "input" : "output") + " '" +
+                                  pinName + "' (its " + (input ? "inputs" : "outputs") + ": " + joined(names) + ")";
             if (described != nullptr) message += "; '" + text + "' is an " + (input ? "output" : "input");
             fail(at, message);
         }
@@ -285,8 +276,8 @@ private:
             std::vector<std::string> names;
             for (const PinDescription& pin : description.pins)
                 if (accepts(wanted, pin)) names.push_back(pin.symbol);
-            fail(at, "'" + text + "' is " + kindOf(*described) + "; " + wanted.rule + " (" + moduleName +
-                         "'s " + wanted.which + ": " + joined(names) + ")");
+            fail(at, "'" + text + "' is " + kindOf(*described) + "; " + wanted.rule + " (" + moduleName + "'s " +
+                         wanted.which + ": " + joined(names) + ")");
         }
         return PinRef{module, described->id};
     }
@@ -322,8 +313,8 @@ private:
         if (driver.kind == Driver::Kind::Connection && earlier.kind == Driver::Kind::Connection)
             fail(at, "input '" + patch.pinName(ref) + "' is connected twice (" + earlier.path +
                          " connects it already): an input takes one connection at most");
-        fail(at, "input '" + patch.pinName(ref) + "' is driven by " + earlier.words + " already (" +
-                     earlier.path + "): an input takes one connection, value, control or note part");
+        fail(at, "input '" + patch.pinName(ref) + "' is driven by " + earlier.words + " already (" + earlier.path +
+                     "): an input takes one connection, value, control or note part");
     }
 
     // --- values ------------------------------------------------------------------------------
@@ -353,7 +344,8 @@ private:
         }
         const bool below = pin.minimum && user < *pin.minimum;
         const bool above = pin.maximum && user > *pin.maximum;
-        if (below || above) fail(at, "a value of " + subject + " " + rangeWords(pin), value);
+        if (below || above)
+            fail(at, "a value of " + subject + " " + rangeWords(pin), value);
         return user;
     }
 
@@ -366,8 +358,7 @@ private:
     }
 
     // The pin value of user value `user`, which must be a float.
-    float pinValue(const PinDescription& pin, double user, const JsonPath& at,
-                   const std::string& label) const {
+    float pinValue(const PinDescription& pin, double user, const JsonPath& at, const std::string& label) const {
         const float value = describe::pinValueFor(pin, user);
         if (!std::isfinite(value))
             fail(at, "'" + label + "' maps " + describe::formatUserValue(pin, user) +
@@ -383,9 +374,7 @@ private:
             const PinDescription& described = patch.pin(ref);
             const std::string label = patch.pinName(ref);
             const double user = userValue(item.value(), valueAt, described, "'" + label + "'");
-            drive(ref, valueAt,
-                  Driver{Driver::Kind::Value, valueAt.str(), "a value",
-                         pinValue(described, user, valueAt, label)});
+            drive(ref, valueAt, Driver{Driver::Kind::Value, valueAt.str(), "a value", pinValue(described, user, valueAt, label)});
         }
     }
 
@@ -416,8 +405,7 @@ private:
         output.name = symbol(value["name"], at.key("name"));
         for (size_t j = 0; j < patch.spec.outputs.size(); ++j)
             if (patch.spec.outputs[j].name == output.name)
-                fail(at.key("name"),
-                     "a name no other output has ($.outputs[" + std::to_string(j) + "] has it)",
+                fail(at.key("name"), "a name no other output has ($.outputs[" + std::to_string(j) + "] has it)",
                      value["name"]);
         const PinRef from = pin(value["from"], at.key("from"), OUTPUT_FROM);
         output.module = from.module;
@@ -433,11 +421,7 @@ private:
         for (size_t c = 0; c < patch.spec.connections.size(); ++c)
             if (!patch.spec.connections[c].oneSampleDelay)
                 out[patch.spec.connections[c].fromModule].push_back(c);
-        enum class Mark {
-            Unseen,
-            Open,
-            Done
-        };
+        enum class Mark { Unseen, Open, Done };
         std::vector<Mark> marks(count, Mark::Unseen);
         struct Frame {
             int32_t module;
@@ -461,10 +445,8 @@ private:
                     stack.push_back(Frame{to, 0});
                 } else if (marks[to] == Mark::Open) {
                     std::string loop;
-                    auto first = std::find_if(stack.begin(), stack.end(),
-                                              [&](const Frame& f) { return f.module == to; });
-                    for (auto it = first; it != stack.end(); ++it)
-                        loop += patch.spec.modules[it->module].name + " \u2192 ";
+                    auto first = std::find_if(stack.begin(), stack.end(), [&](const Frame& f) { return f.module == to; });
+                    for (auto it = first; it != stack.end(); ++it) loop += patch.spec.modules[it->module].name + " \u2192 ";
                     loop += patch.spec.modules[to].name;
                     fail(at.index(c), "a loop of connections without a delay: " + loop +
                                           " (mark one of them \"delay\": 1)");
@@ -481,8 +463,7 @@ private:
         control.name = symbol(value["name"], at.key("name"));
         for (size_t j = 0; j < patch.controls.size(); ++j)
             if (patch.controls[j].name == control.name)
-                fail(at.key("name"),
-                     "a name no other control has ($.controls[" + std::to_string(j) + "] has it)",
+                fail(at.key("name"), "a name no other control has ($.controls[" + std::to_string(j) + "] has it)",
                      value["name"]);
         const JsonPath pinsAt = at.key("pins");
         control.pins = pins(value["pins"], pinsAt, CONTROL_PIN);
@@ -498,16 +479,13 @@ private:
         for (size_t i = 0; i < control.pins.size(); ++i) {
             const PinDescription& pin = patch.pin(control.pins[i]);
             const JsonPath pinAt = value["pins"].is_array() ? pinsAt.index(i) : pinsAt;
-            if ((pin.datatype == Datatype::Bool) != (range.datatype == Datatype::Bool) ||
-                pin.unit != range.unit)
+            if ((pin.datatype == Datatype::Bool) != (range.datatype == Datatype::Bool) || pin.unit != range.unit)
                 fail(pinAt, "'" + patch.pinName(control.pins[i]) + "' is " + kindOf(pin) + " in " +
-                                describe::unitName(pin.unit) + ", but '" +
-                                patch.pinName(control.pins.front()) + "' " + kindOf(first) + " in " +
-                                describe::unitName(first.unit) + ": a control's pins take one kind of value");
-            if (pin.minimum)
-                range.minimum = range.minimum ? std::max(*range.minimum, *pin.minimum) : *pin.minimum;
-            if (pin.maximum)
-                range.maximum = range.maximum ? std::min(*range.maximum, *pin.maximum) : *pin.maximum;
+                                describe::unitName(pin.unit) + ", but '" + patch.pinName(control.pins.front()) +
+                                "' " + kindOf(first) + " in " + describe::unitName(first.unit) +
+                                ": a control's pins take one kind of value");
+            if (pin.minimum) range.minimum = range.minimum ? std::max(*range.minimum, *pin.minimum) : *pin.minimum;
+            if (pin.maximum) range.maximum = range.maximum ? std::min(*range.maximum, *pin.maximum) : *pin.maximum;
         }
         if (range.minimum && range.maximum && *range.minimum > *range.maximum)
             fail(pinsAt, "pins whose ranges overlap (together they leave nothing from " +
@@ -517,20 +495,16 @@ private:
         if (range.datatype != Datatype::Bool) {
             // A narrower range of the control's own, within its pins'.
             std::optional<double> minimum, maximum;
-            if (value.contains("minimum"))
-                minimum = userValue(value["minimum"], at.key("minimum"), range, subject);
-            if (value.contains("maximum"))
-                maximum = userValue(value["maximum"], at.key("maximum"), range, subject);
+            if (value.contains("minimum")) minimum = userValue(value["minimum"], at.key("minimum"), range, subject);
+            if (value.contains("maximum")) maximum = userValue(value["maximum"], at.key("maximum"), range, subject);
             if (minimum && maximum && *minimum > *maximum)
-                fail(at.key("maximum"),
-                     "a maximum not below the minimum " + describe::formatUserValue(range, *minimum),
+                fail(at.key("maximum"), "a maximum not below the minimum " + describe::formatUserValue(range, *minimum),
                      value["maximum"]);
             if (minimum) range.minimum = minimum;
             if (maximum) range.maximum = maximum;
         } else {
             for (const char* key : {"minimum", "maximum"})
-                if (value.contains(key))
-                    fail(at.key(key), "expected no " + std::string(key) + " for a control of bool pins");
+                if (value.contains(key)) fail(at.key(key), "expected no " + std::string(key) + " for a control of bool pins");
         }
         if (value.contains("default")) {
             range.defaultValue = userValue(value["default"], at.key("default"), range, subject);
@@ -539,9 +513,8 @@ private:
             const bool outside = (range.minimum && *range.defaultValue < *range.minimum) ||
                                  (range.maximum && *range.defaultValue > *range.maximum);
             if (outside)
-                fail(at, "missing field \"default\" (the default of '" + patch.pinName(control.pins.front()) +
-                             "', " + describe::formatUserValue(range, *range.defaultValue) +
-                             ", is outside the control's range)");
+                fail(at, "missing field \"default\" (the default of '" + patch.pinName(control.pins.front()) + "', " +
+                             describe::formatUserValue(range, *range.defaultValue) + ", is outside the control's range)");
         }
         for (size_t i = 0; i < control.pins.size(); ++i) {
             const JsonPath pinAt = value["pins"].is_array() ? pinsAt.index(i) : pinsAt;
@@ -577,15 +550,12 @@ private:
                     fail(pinAt, "'" + patch.pinName(ref) + "' is in " + describe::unitName(pin.unit) +
                                     "; a note's pitch drives a pin in Hz");
                 if (key == "velocity") {
-                    const bool covers = pin.unit == describe::Unit::None &&
-                                        (!pin.minimum || *pin.minimum <= 0.0) &&
+                    const bool covers = pin.unit == describe::Unit::None && (!pin.minimum || *pin.minimum <= 0.0) &&
                                         (!pin.maximum || *pin.maximum >= 1.0);
                     if (!covers)
-                        fail(
-                            pinAt,
-                            "'" + patch.pinName(ref) +
-                                "' does not take 0 to 1; a note's velocity drives a pin without a unit whose "
-                                "range holds 0 to 1");
+                        fail(pinAt, "'" + patch.pinName(ref) +
+                                        "' does not take 0 to 1; a note's velocity drives a pin without a unit whose "
+                                        "range holds 0 to 1");
                 }
                 drive(ref, pinAt, Driver{Driver::Kind::Note, pinAt.str(), "the notes' " + key});
             }
@@ -605,8 +575,7 @@ private:
         preset.name = text(value["name"], at.key("name"), 200, false);
         for (size_t j = 0; j < patch.presets.size(); ++j)
             if (patch.presets[j].name == preset.name)
-                fail(at.key("name"),
-                     "a name no other preset has ($.presets[" + std::to_string(j) + "] has it)",
+                fail(at.key("name"), "a name no other preset has ($.presets[" + std::to_string(j) + "] has it)",
                      value["name"]);
         const JsonPath valuesAt = at.key("values");
         const json& values = value["values"];
@@ -617,15 +586,11 @@ private:
             if (control == nullptr) {
                 std::vector<std::string> names;
                 for (const Control& known : patch.controls) names.push_back(known.name);
-                fail(valueAt,
-                     "no control '" + item.key() + "' in the patch (its controls: " + joined(names) + ")");
+                fail(valueAt, "no control '" + item.key() + "' in the patch (its controls: " + joined(names) + ")");
             }
-            const double user =
-                userValue(item.value(), valueAt, control->range, "control '" + control->name + "'");
-            for (const PinRef& ref : control->pins)
-                pinValue(patch.pin(ref), user, valueAt, patch.pinName(ref));
-            preset.values.push_back(
-                Preset::Value{static_cast<size_t>(control - patch.controls.data()), user});
+            const double user = userValue(item.value(), valueAt, control->range, "control '" + control->name + "'");
+            for (const PinRef& ref : control->pins) pinValue(patch.pin(ref), user, valueAt, patch.pinName(ref));
+            preset.values.push_back(Preset::Value{static_cast<size_t>(control - patch.controls.data()), user});
         }
         patch.presets.push_back(std::move(preset));
     }
@@ -643,15 +608,13 @@ private:
                 pin.kind = patchPinKind(described);
                 if (described.isInput()) {
                     const auto driver = drivers.find({static_cast<int32_t>(m), described.id});
-                    const bool set =
-                        driver != drivers.end() && (driver->second.kind == Driver::Kind::Value ||
-                                                    driver->second.kind == Driver::Kind::Control);
+                    const bool set = driver != drivers.end() && (driver->second.kind == Driver::Kind::Value ||
+                                                                 driver->second.kind == Driver::Kind::Control);
                     if (set)
                         pin.initial = driver->second.pinValue;
                     else if (described.defaultValue)
                         pin.initial = describe::pinValueFor(described, *described.defaultValue);
-                    if (driver == drivers.end() && described.isAudio() &&
-                        described.role == describe::Role::Signal)
+                    if (driver == drivers.end() && described.isAudio() && described.role == describe::Role::Signal)
                         patch.audioInputs.push_back(PinRef{static_cast<int32_t>(m), described.id});
                 }
                 patch.spec.modules[m].pins.push_back(pin);
