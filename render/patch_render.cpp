@@ -356,7 +356,7 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
 }
 
 int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream& out) {
-    if (!options.id.empty() || !options.describe.empty())
+    if (!options.id.empty() || options.subtype != 0 || !options.describe.empty())
         throw RenderError(
             "--id, --subtype and --describe choose a library's module; a patch names its modules itself");
     const BlockSizing sizing = blockSizing(options);

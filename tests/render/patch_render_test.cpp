@@ -180,6 +180,7 @@ TEST(PatchRender, WrongSettingsAreRefusedNamingTheControl) {
         {{"--set", "notes=on"}, "the notes are played with --note"},
         {{"--reset", "0.5s"}, "has no reset input"},
         {{"--id", "KV VCA"}, "a patch names its modules itself"},
+        {{"--subtype", "1"}, "a patch names its modules itself"},
     };
     for (const Row& row : rows) {
         std::vector<std::string> args = {"render", patch, "--out", "/dev/null"};
