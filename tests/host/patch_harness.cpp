@@ -86,7 +86,9 @@ host::PatchModule vcaModule(const std::string& name, float control, float levelD
                   {{0, PatchPinKind::AudioIn, 0.0f},
                    {1, PatchPinKind::AudioIn, control},
                    {2, PatchPinKind::FloatIn, levelDb},
-                   {3, PatchPinKind::AudioOut, 0.0f}});
+                   {3, PatchPinKind::AudioOut, 0.0f},
+                   {4, PatchPinKind::BoolIn, 0.0f},
+                   {5, PatchPinKind::AudioIn, 0.0f}});
 }
 
 host::PatchModule sumModule(const std::string& name) {
