@@ -70,13 +70,15 @@ private:
         const float* decibels = fade.boundBuffer() + at;
         uint32_t bits = fadeBits;
         double fading = fadeGain;
+        double total = g * fading;
         for (int32_t i = 0; i < sampleCount; ++i) {
             const uint32_t now = std::bit_cast<uint32_t>(decibels[i]);
             if (now != bits) {
                 bits = now;
                 fading = gainFromDecibels(decibels[i]);
+                total = g * fading;
             }
-            out[i] = amplify(in[i], amount[i], g * fading);
+            out[i] = amplify(in[i], amount[i], total);
         }
         fadeBits = bits;
         fadeGain = fading;
