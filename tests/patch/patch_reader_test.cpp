@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // kvx::patch against the built envelope and VCA and their descriptions: a patch read back into
 // the PatchSpec it stands for, values at their bounds, the graphs the engine runs (fan-out, a
-// module left alone, a loop closed by a delay), libraries beside the patch, and every file of the
-// invalid corpus refused at the JSON path its expected.txt names, with the words it names.
+// module left alone, a loop closed by a delay), the patch's own audio inputs, libraries beside
+// the patch, and every file of the invalid corpus refused at the JSON path its expected.txt
+// names, with the words it names.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -187,6 +188,22 @@ TEST(PatchReader, GraphsTheEngineRunsAreAccepted) {
                       modules),
               "t.kvxpatch.json: $.connections[1]: a loop of connections without a delay: a \u2192 b \u2192 a "
               "(mark one of them \"delay\": 1)");
+}
+
+TEST(PatchReader, TheSignalInputsNothingDrivesAreThePatchsAudioInputs) {
+    // VCA "a": input by a value, control by a connection; "b": control by a control, input free;
+    // "c" all free. The envelope's audio inputs are parameters, not signals: never the patch's.
+    const PatchFile patch = read(R"({"format": 1,
+      "modules": [{"name": "env", "module": "adsr"}, {"name": "a", "module": "vca", "values": {"input": 0.5}},
+                  {"name": "b", "module": "vca"}, {"name": "c", "module": "vca"}],
+      "connections": [{"from": "env.output", "to": "a.control"}],
+      "controls": [{"name": "amount", "pins": "b.control"}],
+      "outputs": [{"name": "out", "from": "a.output"}]})");
+    const std::vector<PinRef> expected = {{2, 0}, {3, 0}, {3, 1}};  // b.input, c.input, c.control
+    EXPECT_EQ(patch.audioInputs, expected);
+    const PatchFile alone = read(R"({"format": 1, "modules": [{"name": "env", "module": "adsr"}],
+      "outputs": [{"name": "out", "from": "env.output"}]})");
+    EXPECT_TRUE(alone.audioInputs.empty());
 }
 
 TEST(PatchReader, ALibraryIsNamedRelativeToThePatch) {
