@@ -256,12 +256,18 @@ void PatchBridge::onMidi(const uint8_t* message, uint32_t size, int32_t frame, i
 int32_t PatchBridge::addMidiEvents(uint32_t runStart, int32_t length) noexcept {
     const auto* sequence = static_cast<const LV2_Atom_Sequence*>(ports[static_cast<size_t>(midiPort)]);
     if (sequence == nullptr || nextMidi == nullptr) return length;
+    int64_t latest = 0;    // a message out of time order counts at the latest frame before it
+    int64_t handled = -1;  // the frame of the latest message handled
     while (!lv2_atom_sequence_is_end(&sequence->body, sequence->atom.size, nextMidi)) {
         const LV2_Atom_Event* event = nextMidi;
-        const int64_t frame = std::max<int64_t>(event->time.frames - static_cast<int64_t>(runStart), 0);
+        const int64_t frame = std::max<int64_t>(event->time.frames - static_cast<int64_t>(runStart), latest);
         if (frame >= length) break;  // a later slice's
+        latest = frame;
+        // The rest in a new slice; messages crowding one frame past the list's room come a frame
+        // later (the slice keeps that frame's events, and a block cannot be empty).
         if (EVENT_CAPACITY - eventCount < reserve)
-            return static_cast<int32_t>(frame);  // the rest in a new slice
+            return static_cast<int32_t>(frame > handled ? std::max<int64_t>(frame, 1) : frame + 1);
+        handled = frame;
         if (event->body.type == midiEvent)
             onMidi(reinterpret_cast<const uint8_t*>(event + 1), event->body.size, static_cast<int32_t>(frame),
                    length);
