@@ -73,6 +73,14 @@ struct Score {
     std::map<std::string, double> controls;            // user values, held from the start
     std::vector<MidiAt> midi;                          // in frame order
     std::map<std::string, std::vector<float>> inputs;  // by pin ("vca.input"), streaming throughout
+    // Controls set at a frame: an audio pin steps there, streaming for one sample; another pin
+    // gets the value there.
+    struct Change {
+        int64_t frame;
+        std::string control;
+        double user;
+    };
+    std::vector<Change> changes;
     int64_t length = 0;
     float rate = 48000.0f;
 };
@@ -95,7 +103,7 @@ std::vector<std::vector<float>> reference(const std::string& patchPath, const Sc
         for (const patch::PinRef& ref : control->pins)
             specPin(ref).initial = file.pin(ref).datatype == describe::Datatype::Bool
                                        ? (user > 0.5 ? 1.0f : 0.0f)
-                                       : describe::pinValueFor(file.pin(ref), user);
+                                       : describe::pinValueFor(file.pin(ref), static_cast<float>(user));
     }
     constexpr int32_t MAX_BLOCK = 4096;
     host::Patch engine(file.spec, score.rate, MAX_BLOCK);
@@ -107,6 +115,7 @@ std::vector<std::vector<float>> reference(const std::string& patchPath, const Sc
 
     std::set<int64_t> cuts;
     for (const MidiAt& message : score.midi) cuts.insert({message.frame, message.frame + 1});
+    for (const Score::Change& change : score.changes) cuts.insert({change.frame, change.frame + 1});
     std::vector<std::vector<float>> outputs(file.spec.outputs.size());
     int key = -1, sounding = -1;
     double bend = 0.0;
@@ -117,7 +126,7 @@ std::vector<std::vector<float>> reference(const std::string& patchPath, const Sc
         if (auto cut = cuts.upper_bound(start); cut != cuts.end()) end = std::min(end, *cut);
         std::vector<host::PatchEvent> events;
         std::set<std::pair<int32_t, int32_t>> setNow;
-        auto set = [&](const patch::PinRef& ref, double user) {
+        auto set = [&](const patch::PinRef& ref, double user, host::EventRank rank) {
             const float value = describe::pinValueFor(file.pin(ref), user);
             if (float* buffer = engine.input(ref.module, ref.pin)) {
                 std::fill(buffer, buffer + MAX_BLOCK, value);
@@ -126,12 +135,17 @@ std::vector<std::vector<float>> reference(const std::string& patchPath, const Sc
                         {ref.module, 0, EV_STREAM_BEGIN, ref.pin, 0.0f, host::EventRank::Stream});
                 setNow.insert({ref.module, ref.pin});
             } else {
-                events.push_back({ref.module, 0, EV_PIN_VALUE, ref.pin, value, host::EventRank::Note});
+                events.push_back({ref.module, 0, EV_PIN_VALUE, ref.pin, value, rank});
             }
         };
+        for (const Score::Change& change : score.changes)
+            if (change.frame == start)
+                for (const patch::PinRef& ref : file.control(change.control)->pins)
+                    set(ref, static_cast<float>(change.user), host::EventRank::Change);
         auto setPitch = [&] {
             for (const patch::PinRef& ref : file.notes.pitch)
-                set(ref, 440.0 * std::pow(2.0, (key - 69 + bend * file.notes.bendRange) / 12.0));
+                set(ref, 440.0 * std::pow(2.0, (key - 69 + bend * file.notes.bendRange) / 12.0),
+                    host::EventRank::Note);
         };
         auto gates = [&](float value) {
             for (const patch::PinRef& ref : file.notes.gate)
@@ -144,7 +158,8 @@ std::vector<std::vector<float>> reference(const std::string& patchPath, const Sc
                 key = m.data1;
                 sounding = channelKey;
                 setPitch();
-                for (const patch::PinRef& ref : file.notes.velocity) set(ref, m.data2 / 127.0);
+                for (const patch::PinRef& ref : file.notes.velocity)
+                    set(ref, m.data2 / 127.0, host::EventRank::Note);
                 for (const patch::PinRef& ref : file.notes.trigger)
                     events.push_back({ref.module, 0, EV_PIN_VALUE, ref.pin, 1.0f, host::EventRank::Note});
                 gates(1.0f);
@@ -280,6 +295,37 @@ INSTANTIATE_TEST_SUITE_P(Lv2Patch, ExamplePatches,
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+TEST(Lv2Patch, AControlChangedBetweenRunsReachesItsPinsAtTheRunsFirstFrame) {
+    // The release (an audio pin: a one-sample step) and the level (a float pin: a value) change
+    // during a held note and again during its release, at frames where a run starts.
+    ScratchFolder folder;
+    const std::string patchPath = examplePatch("envelope-vca-osc");
+    const std::string bundle = writeBundle(folder, patchPath);
+    Score score;
+    score.length = 30000;
+    score.controls = {{"release", 0.3}, {"level", -6.0}};
+    score.midi = {noteOn(100, 60), noteOff(12800, 60)};
+    score.changes = {{6400, "level", -20.0}, {6400, "release", 0.05}, {16000, "release", 1.0}};
+    const std::vector<float> expected = reference(patchPath, score).at(0);
+    Score unchanged = score;
+    unchanged.changes.clear();
+    ASSERT_NE(firstDifference(reference(patchPath, unchanged).at(0), expected), "");
+
+    const Lv2World world({bundle});
+    for (int32_t block : {1, 64}) {
+        SCOPED_TRACE("blocks of " + std::to_string(block));
+        LilvPluginHost host(world, patchUri("envelope-vca-osc", "midi"), {});
+        ASSERT_NE(host.instance(), nullptr) << host.messages();
+        host.setControl("release", 0.3f);
+        host.setControl("level", -6.0f);
+        const auto outputs = host.run(score.length, fixedBlocks(block), score.midi, {}, [&](int64_t start) {
+            for (const Score::Change& change : score.changes)
+                if (change.frame == start) host.setControl(change.control, static_cast<float>(change.user));
+        });
+        EXPECT_EQ(firstDifference(outputs.at("out"), expected), "");
+    }
+}
 
 TEST(Lv2Patch, TheEffectPluginFeedsThePatchsFreeAudioInput) {
     ScratchFolder folder;
