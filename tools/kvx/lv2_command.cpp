@@ -63,6 +63,9 @@ std::vector<lv2::WrittenPlugin> writePatch(const Lv2Options& options) {
     source.patch = patch::parsePatch(source.patchText, options.plugin, modules);
     source.undescribedText = render::ENVELOPE_DESCRIPTION_JSON;
     source.bridgeBinary = lv2BridgePath();
+    if (source.patch.voices > 1 && !options.quiet)
+        std::cout << "note: " << options.plugin << " asks for " << source.patch.voices
+                  << " voices; its plug-ins play one\n";
     return lv2::writePatchBundle(source, options.out);
 }
 
