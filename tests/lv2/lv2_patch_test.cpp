@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -416,6 +417,51 @@ TEST(Lv2Patch, ANotesPitchIsTwelveToneEqualTemperamentWithBendAndItsVelocityTheL
         const Measured measured = measure(out, start + second / 10, start + second, rate);
         EXPECT_NEAR(measured.hertz, cases[i].hertz, cases[i].hertz * 2e-4);
         EXPECT_NEAR(measured.peak, cases[i].peak, 2e-3);
+    }
+}
+
+TEST(Lv2Patch, ActivatingAgainStartsThePatchAfresh) {
+    ScratchFolder folder;
+    const Lv2World world({writeBundle(folder, examplePatch("envelope-vca-osc"))});
+    LilvPluginHost host(world, patchUri("envelope-vca-osc", "midi"), {});
+    ASSERT_NE(host.instance(), nullptr) << host.messages();
+    const std::vector<MidiAt> midi{noteOn(10, 60), bendTo(2000, 3000)};
+    const auto first = host.run(6000, fixedBlocks(64), midi).at("out");
+    lilv_instance_deactivate(host.instance());
+    lilv_instance_activate(host.instance());
+    EXPECT_EQ(firstDifference(host.run(6000, fixedBlocks(64), midi).at("out"), first), "");
+}
+
+TEST(Lv2Patch, BrokenPatchBundlesFailInInstantiateWithAMessage) {
+    ScratchFolder folder;
+    const std::string bundle = writeBundle(folder, examplePatch("envelope-vca-osc"));
+    const std::string patchFile = "/envelope-vca-osc.lv2/envelope-vca-osc.kvxpatch.json";
+    auto replace = [](const std::string& path, const std::string& from, const std::string& to) {
+        std::string text = readFile(path);
+        ASSERT_NE(text.find(from), std::string::npos) << from;
+        text.replace(text.find(from), from.size(), to);
+        writeFile(path, text);
+    };
+    const struct {
+        const char* name;
+        std::function<void(const std::string& folder)> breakIt;
+        const char* message;
+    } breakages[] = {
+        {"a library missing", [](const std::string& f) { fs::remove(f + "/envelope-vca-osc.lv2/OSC.kvx"); },
+         "no library file"},
+        {"a control renamed in the patch",
+         [&](const std::string& f) { replace(f + patchFile, R"("name": "level")", R"("name": "gain")"); },
+         "write the bundle again"},
+        {"a patch the reader refuses",
+         [&](const std::string& f) { replace(f + patchFile, R"("to": "vca.input")", R"("to": "vca.gain")"); },
+         "module 'vca' has no input 'gain'"},
+    };
+    for (const auto& breakage : breakages) {
+        SCOPED_TRACE(breakage.name);
+        const Lv2World world({bundle}, breakage.breakIt);
+        LilvPluginHost host(world, patchUri("envelope-vca-osc", "midi"), {});
+        EXPECT_EQ(host.instance(), nullptr);
+        EXPECT_NE(host.messages().find(breakage.message), std::string::npos) << host.messages();
     }
 }
 
