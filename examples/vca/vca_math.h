@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The VCA's arithmetic, apart from pins and hosts: the level in dB as a linear gain, and one
-// output sample from an input sample and a control sample.
+// The VCA's arithmetic, apart from pins and hosts: a level in dB as a linear gain, one output
+// sample from an input sample, a control sample and a gain, and which controls silence the output.
 #pragma once
 
 #include <cfloat>
@@ -8,7 +8,7 @@
 
 namespace vca {
 
-// The level's range in dB: below the floor (or NaN, or -inf) the VCA is silent; above the
+// The range of a level in dB: below the floor (or NaN, or -inf) the VCA is silent; above the
 // ceiling it stays at the ceiling's gain (about 15.85).
 constexpr double LEVEL_FLOOR_DB = -144.0;
 constexpr double LEVEL_CEILING_DB = 24.0;
@@ -16,6 +16,7 @@ constexpr double LEVEL_CEILING_DB = 24.0;
 // but finite samples, and NaN inputs give silence.
 constexpr double OUTPUT_LIMIT = 1000.0;
 
+// 0 dB is exactly 1.0, so an input at 0 dB leaves every product's bits as they were.
 inline double gainFromDecibels(float decibels) noexcept {
     if (!(decibels > LEVEL_FLOOR_DB)) return 0.0;
     const double db = decibels < LEVEL_CEILING_DB ? decibels : LEVEL_CEILING_DB;
@@ -24,12 +25,17 @@ inline double gainFromDecibels(float decibels) noexcept {
 
 // input x control x gain, in double precision (a float product of two huge inputs would be inf),
 // limited to +-OUTPUT_LIMIT, NaN as 0, and results too small for a normal float as 0 (a host's
-// later arithmetic on subnormals is slow).
+// later arithmetic on subnormals is slow). A zero factor gives +0 whatever the others are, inf
+// and NaN included (0 x inf is NaN, which becomes 0): what lets the module declare its output
+// constant while a zero control holds, however its input moves.
 inline float amplify(float input, float control, double gain) noexcept {
     double y = static_cast<double>(input) * static_cast<double>(control) * gain;
     if (!(std::fabs(y) <= OUTPUT_LIMIT)) y = y > 0.0 ? OUTPUT_LIMIT : (y < 0.0 ? -OUTPUT_LIMIT : 0.0);
     if (std::fabs(y) < static_cast<double>(FLT_MIN)) y = 0.0;
     return static_cast<float>(y);
 }
+
+// True when amplify gives 0 for every input at this control value: 0 (either sign) and NaN.
+inline bool silences(float control) noexcept { return control == 0.0f || std::isnan(control); }
 
 }  // namespace vca

@@ -3,6 +3,7 @@
 #include "tests/host/patch_harness.h"
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 #include "host/plugin_instance.h"
@@ -86,6 +87,16 @@ host::PatchModule vcaModule(const std::string& name, float control, float levelD
                   {{0, PatchPinKind::AudioIn, 0.0f},
                    {1, PatchPinKind::AudioIn, control},
                    {2, PatchPinKind::FloatIn, levelDb},
+                   {3, PatchPinKind::AudioOut, 0.0f},
+                   {4, PatchPinKind::BoolIn, 0.0f},
+                   {5, PatchPinKind::AudioIn, 0.0f}});
+}
+
+host::PatchModule oscModule(const std::string& name, double hertz) {
+    return module(name, testModulePath("OSC"), u"KV OSC",
+                  {{0, PatchPinKind::AudioIn, static_cast<float>(0.1 * std::log2(hertz) - 0.4)},
+                   {1, PatchPinKind::FloatIn, 0.0f},
+                   {2, PatchPinKind::BoolIn, 0.0f},
                    {3, PatchPinKind::AudioOut, 0.0f}});
 }
 

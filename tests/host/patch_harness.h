@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // What the patch tests share: the test patches' modules as the patch reader would describe them
-// (the envelope, the VCA, and the test modules Sum and StreamProbe), a score of notes and ramps,
-// a patch run over a block schedule, and one module rendered alone by kvx render's own block
-// loop, to hold the patch against.
+// (the envelope, the VCA, the oscillator, and the test modules Sum and StreamProbe), a score of notes and
+// ramps, a patch run over a block schedule, and one module rendered alone by kvx render's own block loop, to
+// hold the patch against.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,8 @@ inline constexpr int32_t PATCH_MAX_BLOCK = 4096;
 // for a note to run through all its segments in a few thousand samples.
 host::PatchModule adsrModule(const std::string& name, float sustain = 0.5f);
 host::PatchModule vcaModule(const std::string& name, float control = 1.0f, float levelDb = 0.0f);
+// The oscillator at `hertz` (its description's mapping: 0.1 per octave above 16 Hz), a sine.
+host::PatchModule oscModule(const std::string& name, double hertz = 440.0);
 host::PatchModule sumModule(const std::string& name);
 host::PatchModule probeModule(const std::string& name);
 // `module`'s input values by pin id, as adsrModule etc. set them.

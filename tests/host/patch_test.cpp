@@ -193,6 +193,40 @@ TEST(Patch, AChainSleepsWhileNothingMovesAndWakesForTheNextNote) {
     EXPECT_GT(loudest, 0.25f * 0.7f * 0.45f);
 }
 
+// The score's notes played on `patch` (module 0 the envelope) over `sizes`; its first output.
+std::vector<float> playNotes(host::Patch& patch, const Score& score, const std::vector<int32_t>& sizes) {
+    int64_t position = 0;
+    std::vector<float> out;
+    for (int32_t n : sizes) {
+        std::vector<host::PatchEvent> events;
+        for (const Note& note : score.notes) {
+            if (note.off >= position && note.off < position + n)
+                events.push_back({0, static_cast<int32_t>(note.off - position), EV_PIN_VALUE, adsr::PIN_GATE,
+                                  0.0f, EventRank::Note});
+            if (note.on >= position && note.on < position + n) {
+                events.push_back({0, static_cast<int32_t>(note.on - position), EV_PIN_VALUE,
+                                  adsr::PIN_TRIGGER, 1.0f, EventRank::Note});
+                events.push_back({0, static_cast<int32_t>(note.on - position), EV_PIN_VALUE, adsr::PIN_GATE,
+                                  1.0f, EventRank::Note});
+            }
+        }
+        std::stable_sort(
+            events.begin(), events.end(),
+            [](const host::PatchEvent& a, const host::PatchEvent& b) { return a.timestamp < b.timestamp; });
+        patch.runBlock(n, events);
+        out.insert(out.end(), patch.output(0), patch.output(0) + n);
+        position += n;
+    }
+    return out;
+}
+
+std::vector<StreamProbeRecord> probeRecords(host::Patch& patch, int32_t probe) {
+    std::vector<StreamProbeRecord> received(64);
+    received.resize(static_cast<size_t>(patch.plugin(probe)->customCall(
+        STREAM_PROBE_READ, static_cast<intptr_t>(received.size()), received.data())));
+    return received;
+}
+
 // What a probe downstream received, against what the envelope alone reported to kvx render's
 // host: each change of state, at its sample (repeats of a state tell an input nothing).
 TEST(Patch, AnInputDownstreamIsToldAtTheSampleItsUpstreamChanged) {
@@ -211,33 +245,8 @@ TEST(Patch, AnInputDownstreamIsToldAtTheSampleItsUpstreamChanged) {
                              {{0, adsr::PIN_OUTPUT, 1, STREAM_PROBE_INPUT, delayed}},
                              {{"out", 1, STREAM_PROBE_OUTPUT}}};
         host::Patch patch(spec, 48000.0f, PATCH_MAX_BLOCK);
-        const std::vector<int32_t> sizes = blockSizes(score.length, 0, 5);
-        int64_t position = 0;
-        std::vector<float> out;
-        for (int32_t n : sizes) {
-            std::vector<host::PatchEvent> events;
-            for (const Note& note : score.notes) {
-                if (note.off >= position && note.off < position + n)
-                    events.push_back({0, static_cast<int32_t>(note.off - position), EV_PIN_VALUE,
-                                      adsr::PIN_GATE, 0.0f, EventRank::Note});
-                if (note.on >= position && note.on < position + n) {
-                    events.push_back({0, static_cast<int32_t>(note.on - position), EV_PIN_VALUE,
-                                      adsr::PIN_TRIGGER, 1.0f, EventRank::Note});
-                    events.push_back({0, static_cast<int32_t>(note.on - position), EV_PIN_VALUE,
-                                      adsr::PIN_GATE, 1.0f, EventRank::Note});
-                }
-            }
-            std::stable_sort(events.begin(), events.end(),
-                             [](const host::PatchEvent& a, const host::PatchEvent& b) {
-                                 return a.timestamp < b.timestamp;
-                             });
-            patch.runBlock(n, events);
-            out.insert(out.end(), patch.output(0), patch.output(0) + n);
-            position += n;
-        }
-        std::vector<StreamProbeRecord> received(64);
-        received.resize(static_cast<size_t>(patch.plugin(1)->customCall(
-            STREAM_PROBE_READ, static_cast<intptr_t>(received.size()), received.data())));
+        const std::vector<float> out = playNotes(patch, score, blockSizes(score.length, 0, 5));
+        const std::vector<StreamProbeRecord> received = probeRecords(patch, 1);
         std::vector<StreamProbeRecord> expected = told;
         if (delayed) {
             // One sample late; the first sample is the pin's initial value, constant.
@@ -397,6 +406,64 @@ TEST(Patch, RefusesABlockItCannotRunBeforeRunningAnything) {
     EXPECT_EQ(patch.stats().calls, 3);
     host::Patch few(sleepyChain(), 48000.0f, 64, host::PatchLimits{2});
     EXPECT_THROW(few.runBlock(64, interleaved), host::HostError);
+}
+
+// env -> vca.control, osc -> vca.input, vca -> probe: a voice. While the envelope stands at 0
+// (before the first note, after the last release) the VCA's output is 0 whatever the oscillator
+// does, and the VCA says so at the envelope's own sample and sleeps, while the oscillator runs.
+TEST(Patch, AnIdleVoiceCostsItsOscillatorOnly) {
+    constexpr int32_t OSC_OUTPUT = 3;
+    const PatchSpec spec{
+        "voice",
+        {adsrModule("env"), oscModule("osc"), vcaModule("vca"), probeModule("probe")},
+        {{0, adsr::PIN_OUTPUT, 2, VCA_CONTROL, false},
+         {1, OSC_OUTPUT, 2, VCA_INPUT, false},
+         {2, VCA_OUTPUT, 3, STREAM_PROBE_INPUT, false}},
+        {{"out", 3, STREAM_PROBE_OUTPUT}, {"env", 0, adsr::PIN_OUTPUT}, {"osc", 1, OSC_OUTPUT}}};
+    const Score score = twoNotes(0, 20000);
+    const std::vector<int32_t> sizes = blockSizes(score.length, 64);
+    const PatchRun honoured = runPatch(spec, score, sizes, true);
+    const PatchRun everyBlock = runPatch(spec, score, sizes, false);
+    for (size_t o = 0; o < 3; ++o)
+        EXPECT_TRUE(sameBits(honoured.outputs[o], everyBlock.outputs[o]))
+            << "output " << o << ": " << firstDifference(honoured.outputs[o], everyBlock.outputs[o]);
+    // Every sample is the oscillator's times the envelope's (in double, flushed below a normal
+    // float), asleep or not.
+    const std::vector<float>& out = honoured.outputs[0];
+    const std::vector<float>& env = honoured.outputs[1];
+    const std::vector<float>& osc = honoured.outputs[2];
+    for (size_t i = 0; i < out.size(); ++i) {
+        double want = static_cast<double>(osc[i]) * static_cast<double>(env[i]);
+        if (std::fabs(want) < FLT_MIN) want = 0.0;
+        ASSERT_EQ(out[i], static_cast<float>(want)) << "sample " << i;
+    }
+
+    const auto blocks = static_cast<int64_t>(sizes.size());
+    EXPECT_EQ(honoured.modules[1].calls, blocks) << "the oscillator runs throughout";
+    EXPECT_LT(honoured.modules[2].calls, blocks / 4) << "the VCA sleeps while the envelope is still";
+    EXPECT_TRUE(honoured.asleep[2][0]);
+    EXPECT_FALSE(honoured.asleep[2][2]) << "awake for the first note (samples 100 on)";
+    EXPECT_TRUE(honoured.asleep[2].back());
+    EXPECT_FALSE(honoured.asleep[1].back());
+
+    // What the probe behind the VCA was told: constant exactly where the envelope declared itself
+    // constant at 0, streaming wherever the envelope streams or holds another level (its sustain).
+    const render::SessionResult alone = renderAlone(adsrModule("env"), 0, score, {64, false, 1});
+    std::vector<StreamProbeRecord> expected;
+    for (const render::StreamMark& mark : alone.marks) {
+        const bool streams = mark.streaming || alone.output()[static_cast<size_t>(mark.sample)] != 0.0f;
+        if (expected.empty() || (expected.back().type == EV_STREAM_BEGIN) != streams)
+            expected.push_back({mark.sample, streams ? EV_STREAM_BEGIN : EV_STREAM_END, STREAM_PROBE_INPUT});
+    }
+    ASSERT_GE(expected.size(), 4u) << "still at the start, two notes, still after the release";
+    host::Patch patch(spec, 48000.0f, PATCH_MAX_BLOCK);
+    playNotes(patch, score, blockSizes(score.length, 0, 9));
+    const std::vector<StreamProbeRecord> received = probeRecords(patch, 3);
+    ASSERT_EQ(received.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(received[i].sample, expected[i].sample) << "record " << i;
+        EXPECT_EQ(received[i].type, expected[i].type) << "record " << i;
+    }
 }
 
 }  // namespace

@@ -267,6 +267,43 @@ TEST(Lv2Bridge, AModuleWithoutAGatePlaysAsAnAudioPlugin) {
     EXPECT_GT(*std::max_element(expected.begin(), expected.end()), 0.3f);
 }
 
+// The VCA's toggled mute port and its fade, an audio parameter on a control port, give kvx
+// render's samples for the same settings; a mute gives silence.
+TEST(Lv2Bridge, TheVcasMuteAndFadeArePortsOfItsAudioPlugin) {
+    ScratchFolder folder;
+    ASSERT_EQ(runKvx({"lv2", testModulePath("VCA"), "--out", folder.path("VCA.lv2"), "--quiet"}).status, 0);
+    const int64_t length = 3000;
+    std::vector<float> input(length);
+    for (int64_t n = 0; n < length; ++n)
+        input[n] = static_cast<float>(0.8 * std::sin(0.05 * static_cast<double>(n)));
+    ASSERT_TRUE(writeWav(folder.path("input.wav"), input, 48000));
+    const Lv2World world({folder.path("VCA.lv2")});
+    struct Row {
+        const char* port;
+        float value;
+        const char* set;
+    };
+    for (const Row& row : {Row{"mute", 1.0f, "mute=on"}, Row{"fade", -9.5f, "fade=-9.5dB"}}) {
+        SCOPED_TRACE(row.set);
+        const ToolRun run =
+            runKvx({"render", testModulePath("VCA"), "--input", "input=" + folder.path("input.wav"), "--set",
+                    "control=0.5", "--set", row.set, "--out", folder.path("render.wav")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<float> expected = readWav(folder.path("render.wav")).samples;
+        LilvPluginHost host(world, "https://kvx.example.org/modules/vca/audio", {});
+        ASSERT_NE(host.instance(), nullptr) << host.messages();
+        host.setControl(row.port, row.value);
+        const auto outputs = host.run(length, randomBlocks(3, 500), {},
+                                      {{"input", input}, {"control", std::vector<float>(length, 0.5f)}});
+        EXPECT_EQ(firstDifference(outputs.at("output"), expected), "");
+        const float loudest = *std::max_element(expected.begin(), expected.end());
+        if (row.value == 1.0f)
+            EXPECT_EQ(loudest, 0.0f);
+        else
+            EXPECT_NEAR(loudest, 0.4f * std::pow(10.0f, -9.5f / 20.0f), 1e-3f);
+    }
+}
+
 // Broken bundles: instantiate returns null with a message in the host's log.
 struct Breakage {
     const char* name;

@@ -126,12 +126,16 @@ TEST(PatchReader, AValidPatchReadsBackIntoItsSpec) {
     const host::PatchModule& vca = spec.modules[1];
     EXPECT_TRUE(fs::equivalent(vca.libraryPath, test::testModulePath("VCA")));
     EXPECT_EQ(vca.id, u"KV VCA");
-    ASSERT_EQ(vca.pins.size(), 4u);
+    ASSERT_EQ(vca.pins.size(), 6u);
     EXPECT_EQ(vca.pins[0].kind, K::AudioIn);
     EXPECT_EQ(vca.pins[0].initial, 0.5f);
     EXPECT_EQ(vca.pins[2].kind, K::FloatIn);
     EXPECT_EQ(vca.pins[2].initial, -6.0f) << "no mapping: the level in dB itself";
     EXPECT_EQ(vca.pins[3].kind, K::AudioOut);
+    EXPECT_EQ(vca.pins[4].kind, K::BoolIn);
+    EXPECT_EQ(vca.pins[4].initial, 0.0f) << "mute: false by default";
+    EXPECT_EQ(vca.pins[5].kind, K::AudioIn);
+    EXPECT_EQ(vca.pins[5].initial, 0.0f) << "fade: 0 dB by default, no mapping";
 
     ASSERT_EQ(spec.connections.size(), 1u);
     const host::PatchConnection& c = spec.connections[0];

@@ -198,7 +198,7 @@ TEST(RenderModule, MistakesGiveOneLine) {
                   "VCA.kvx.json: $.modules[0].pins[0].direction: expected one of \"in\", \"out\", got "
                   "\"sideways\""},
              Case{{vcaPath(), "--set", "gain=1"},
-                  "--set gain=1: \"KV VCA\" has no input \"gain\" (its inputs: input, control, level)"},
+                  "--set gain=1: \"KV VCA\" has no input \"gain\" (its inputs: input, control, level, mute, fade)"},
              Case{{vcaPath(), "--set", "level=10ms"},
                   "--set level=10ms: expected a number or a level such as -6dB"},
              Case{{vcaPath(), "--set", "level"}, "--set level: expected NAME=VALUE"},

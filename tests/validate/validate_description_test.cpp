@@ -48,7 +48,11 @@ std::string description(const std::string& id = "KV VCA", int changed = -1,
         R"({"id": 1, "symbol": "control", "name": "C", "datatype": "audio", "direction": "in", "role": "signal"})",
         R"({"id": 2, "symbol": "level", "name": "L", "datatype": "float", "direction": "in", "role": "parameter",
             "unit": "dB", "default": 0, "minimum": -60, "maximum": 12})",
-        R"({"id": 3, "symbol": "output", "name": "O", "datatype": "audio", "direction": "out", "role": "signal"})"};
+        R"({"id": 3, "symbol": "output", "name": "O", "datatype": "audio", "direction": "out", "role": "signal"})",
+        R"({"id": 4, "symbol": "mute", "name": "M", "datatype": "bool", "direction": "in", "role": "parameter",
+            "default": false})",
+        R"({"id": 5, "symbol": "fade", "name": "F", "datatype": "audio", "direction": "in", "role": "parameter",
+            "unit": "dB", "default": 0, "minimum": -60, "maximum": 12})"};
     std::string list;
     for (int i = 0; i < static_cast<int>(pins.size()); ++i) {
         const std::string pin = i == changed ? replacement : pins[static_cast<size_t>(i)];
@@ -62,7 +66,7 @@ std::string description(const std::string& id = "KV VCA", int changed = -1,
 TEST(ValidateDescription, TheExamplesOwnDescriptionAgrees) {
     const Verdict verdict = validate({});
     EXPECT_EQ(verdict.status, "PASS") << verdict.detail;
-    EXPECT_NE(verdict.detail.find("4 pins, 1 audio output"), std::string::npos) << verdict.detail;
+    EXPECT_NE(verdict.detail.find("6 pins, 1 audio output"), std::string::npos) << verdict.detail;
     EXPECT_EQ(verdict.exitStatus, 0);
 }
 
@@ -90,6 +94,7 @@ TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
                          "unit": "dB", "default": 0, "minimum": -60, "maximum": 12})"),
          "pin 9 (level): described, but bindPinBuffer refuses it"},
         {"a pin left out", description("KV VCA", 2, ""), "pin 2: bindPinBuffer accepts it, but"},
+        {"the last pin left out", description("KV VCA", 5, ""), "pin 5: bindPinBuffer accepts it, but"},
         {"another module", description("KV AMP"), "does not describe \"KV VCA\" subtype 0"},
         {"malformed",
          R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": "zero", "symbol": "vca", "name": "VCA", "pins": []}]})",
