@@ -67,12 +67,12 @@ struct PatchFile {
     std::vector<ModuleInfo> modules;  // one per spec.modules, in the same order
     std::vector<Control> controls;
     NoteMapping notes;
-    // The patch's own audio inputs: signal inputs (role "signal") that nothing in the file drives,
-    // neither a connection, a value, a control nor a note. A host feeds them (kvx render --input);
-    // until it does they hold their described default. In module order, then pin id order.
-    std::vector<PinRef> audioInputs;
     int32_t voices = 1;
     std::vector<Preset> presets;
+    // The audio signal inputs nothing in the file drives (no connection, value, control or
+    // note): the patch's own audio inputs, which a host may feed (kvx lv2's effect plug-in,
+    // kvx render --input), in module and pin order. Unfed, each holds its described default.
+    std::vector<PinRef> inputs;
 
     // The described pin `ref` names.
     const describe::PinDescription& pin(const PinRef& ref) const;

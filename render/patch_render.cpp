@@ -88,7 +88,7 @@ public:
                 for (const PinRef& ref : control.pins)
                     specPin(spec, ref).initial = controlPinValue(given, control, patch.pin(ref), rate);
             } else if (input.kind == Kind::AudioInput) {
-                const PinRef ref = patch.audioInputs[input.index];
+                const PinRef ref = patch.inputs[input.index];
                 specPin(spec, ref).initial = plan.tracks[i].valueAt(0);
                 fed.push_back(FedInput{ref, plan.tracks[i]});
             }
@@ -239,9 +239,9 @@ PatchView patchView(const patch::PatchFile& patch) {
         view.inputs.push_back(PatchView::Input{kind, index});
     };
     for (size_t i = 0; i < patch.controls.size(); ++i) addInput(patch.controls[i].range, Kind::Control, i);
-    for (size_t i = 0; i < patch.audioInputs.size(); ++i) {
-        describe::PinDescription pin = patch.pin(patch.audioInputs[i]);
-        pin.symbol = patch.pinName(patch.audioInputs[i]);
+    for (size_t i = 0; i < patch.inputs.size(); ++i) {
+        describe::PinDescription pin = patch.pin(patch.inputs[i]);
+        pin.symbol = patch.pinName(patch.inputs[i]);
         addInput(std::move(pin), Kind::AudioInput, i);
     }
     if (!patch.notes.empty()) {

@@ -32,7 +32,7 @@ inline constexpr double NOTE_VELOCITY = 1.0;
 struct PatchView {
     enum class Kind {
         Control,     // index into PatchFile::controls
-        AudioInput,  // index into PatchFile::audioInputs
+        AudioInput,  // index into PatchFile::inputs
         NoteGate     // the notes' pins, played by --note and the score's notes
     };
     struct Input {

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 // kvx::patch against the built envelope and VCA and their descriptions: a patch read back into
 // the PatchSpec it stands for, values at their bounds, the graphs the engine runs (fan-out, a
-// module left alone, a loop closed by a delay), the patch's own audio inputs, libraries beside
-// the patch, and every file of the invalid corpus refused at the JSON path its expected.txt
-// names, with the words it names.
+// module left alone, a loop closed by a delay), libraries beside the patch, and every file of the
+// invalid corpus refused at the JSON path its expected.txt names, with the words it names.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,6 +47,39 @@ std::string errorOf(const std::string& text, ModuleSource& modules, const std::s
 // The envelope's time pins, as the description format defines their mapping (seconds to
 // 0.25 log10(s) + 0.75), computed here in double and rounded once.
 float envelopeTime(double seconds) { return static_cast<float>(0.25 * std::log10(seconds) + 0.75); }
+
+TEST(PatchReader, ThePatchsAudioInputsAreTheSignalInputsNothingDrives) {
+    // vca.input is driven by a connection, a value, a control, a note's velocity, or nothing
+    // (an input of the patch); the envelope's audio pins are parameters, never patch inputs.
+    const std::string head = R"({"format": 1, "modules": [{"name": "env", "module": "adsr"},
+        {"name": "vca", "module": "vca"VALUES}, {"name": "vca2", "module": "vca"}],
+      "connections": [{"from": "env.output", "to": "vca.control"}CONNECTION],
+      "outputs": [{"name": "out", "from": "vca.output"}]REST})";
+    auto patchWith = [&head](const std::string& values, const std::string& connection,
+                             const std::string& rest) {
+        std::string text = head;
+        text.replace(text.find("VALUES"), 6, values);
+        text.replace(text.find("CONNECTION"), 10, connection);
+        text.replace(text.find("REST"), 4, rest);
+        return text;
+    };
+    const std::vector<PinRef> vca2Free{{2, 0}, {2, 1}};  // vca2.input, vca2.control
+    const struct {
+        const char* driver;
+        std::string text;
+        std::vector<PinRef> inputs;
+    } cases[] = {
+        {"nothing", patchWith("", "", ""), {{1, 0}, {2, 0}, {2, 1}}},
+        {"a connection", patchWith("", R"(, {"from": "vca2.output", "to": "vca.input"})", ""), vca2Free},
+        {"a value", patchWith(R"(, "values": {"input": 0.5})", "", ""), vca2Free},
+        {"a control", patchWith("", "", R"(, "controls": [{"name": "in", "pins": "vca.input"}])"), vca2Free},
+        {"a note", patchWith("", "", R"(, "notes": {"velocity": "vca.input"})"), vca2Free},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.driver);
+        EXPECT_EQ(read(c.text).inputs, c.inputs);
+    }
+}
 
 TEST(PatchReader, AValidPatchReadsBackIntoItsSpec) {
     const PatchFile patch = read(R"({
@@ -188,22 +220,6 @@ TEST(PatchReader, GraphsTheEngineRunsAreAccepted) {
                       modules),
               "t.kvxpatch.json: $.connections[1]: a loop of connections without a delay: a \u2192 b \u2192 a "
               "(mark one of them \"delay\": 1)");
-}
-
-TEST(PatchReader, TheSignalInputsNothingDrivesAreThePatchsAudioInputs) {
-    // VCA "a": input by a value, control by a connection; "b": control by a control, input free;
-    // "c" all free. The envelope's audio inputs are parameters, not signals: never the patch's.
-    const PatchFile patch = read(R"({"format": 1,
-      "modules": [{"name": "env", "module": "adsr"}, {"name": "a", "module": "vca", "values": {"input": 0.5}},
-                  {"name": "b", "module": "vca"}, {"name": "c", "module": "vca"}],
-      "connections": [{"from": "env.output", "to": "a.control"}],
-      "controls": [{"name": "amount", "pins": "b.control"}],
-      "outputs": [{"name": "out", "from": "a.output"}]})");
-    const std::vector<PinRef> expected = {{2, 0}, {3, 0}, {3, 1}};  // b.input, c.input, c.control
-    EXPECT_EQ(patch.audioInputs, expected);
-    const PatchFile alone = read(R"({"format": 1, "modules": [{"name": "env", "module": "adsr"}],
-      "outputs": [{"name": "out", "from": "env.output"}]})");
-    EXPECT_TRUE(alone.audioInputs.empty());
 }
 
 TEST(PatchReader, ALibraryIsNamedRelativeToThePatch) {

@@ -101,7 +101,7 @@ int runPatchInfo(const std::string& path) {
             if (!part.refs.empty())
                 std::cout << "  " << column(part.name, 12) << pinList(patch, part.refs) << "\n";
     }
-    std::cout << "audio inputs: " << (patch.audioInputs.empty() ? "none" : pinList(patch, patch.audioInputs))
+    std::cout << "audio inputs: " << (patch.inputs.empty() ? "none" : pinList(patch, patch.inputs))
               << "\n"
               << "voices:      " << patch.voices << "\n";
     if (!patch.presets.empty()) {
