@@ -70,8 +70,8 @@ struct PatchFile {
     int32_t voices = 1;
     std::vector<Preset> presets;
     // The audio signal inputs nothing in the file drives (no connection, value, control or
-    // note): the patch's own audio inputs, which a host may feed (kvx lv2's effect plug-in), in
-    // module and pin order. Unfed, each holds its described default.
+    // note): the patch's own audio inputs, which a host may feed (kvx lv2's effect plug-in,
+    // kvx render --input), in module and pin order. Unfed, each holds its described default.
     std::vector<PinRef> inputs;
 
     // The described pin `ref` names.
