@@ -127,8 +127,10 @@ public:
     }
 #endif
 
+#if defined(KVX_FAULT_NULL_FIRST_EVENTS)
 private:
     bool first = true;
+#endif
 };
 
 }  // namespace
