@@ -147,10 +147,13 @@ RenderPlan resolvePlan(const Score& score, int32_t rate, const RenderModule& mod
         plan.lengthRule = "inputs and events";
     }
     if (plan.length > MAX_LENGTH_SAMPLES)
-        throw RenderError(where(source, score.lengthField) + ": at most " +
-                          std::to_string(MAX_LENGTH_SAMPLES) + " samples (" +
-                          std::to_string(MAX_LENGTH_SAMPLES / rate) + " s at " + std::to_string(rate) +
-                          " Hz), got " + std::to_string(plan.length) + " samples");
+        throw RenderError(
+            where(source, score.lengthField) + ": at most " + std::to_string(MAX_LENGTH_SAMPLES) +
+            " samples (" + std::to_string(MAX_LENGTH_SAMPLES / rate) + " s at " + std::to_string(rate) +
+            " Hz), got " +
+            // A length beyond int64 arithmetic's reach is said as written.
+            (plan.lengthChosen && plan.length >= FARTHEST_SAMPLE ? timeText(*score.length)
+                                                                 : std::to_string(plan.length) + " samples"));
     return plan;
 }
 

@@ -6,6 +6,8 @@
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>
 
+#include <algorithm>
+
 namespace kvx::lv2 {
 
 MidiSequence::MidiSequence(UriMap& uris, size_t bytes)
@@ -24,18 +26,20 @@ void MidiSequence::clear() {
 }
 
 bool MidiSequence::add(int64_t frame, uint8_t status, uint8_t data1, uint8_t data2) {
+    const uint8_t message[3] = {status, data1, data2};
+    return addBytes(frame, message, 3);
+}
+
+bool MidiSequence::addBytes(int64_t frame, const uint8_t* bytes, uint32_t count) {
     auto* base = reinterpret_cast<uint8_t*>(storage.data());
     auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(base);
-    const uint32_t size = lv2_atom_pad_size(sizeof(LV2_Atom_Event) + 3);
+    const uint32_t size = lv2_atom_pad_size(static_cast<uint32_t>(sizeof(LV2_Atom_Event)) + count);
     if (sizeof(LV2_Atom) + sequence->atom.size + size > storage.size() * sizeof(uint64_t)) return false;
     auto* event = reinterpret_cast<LV2_Atom_Event*>(base + sizeof(LV2_Atom) + sequence->atom.size);
     event->time.frames = frame;
-    event->body.size = 3;
+    event->body.size = count;
     event->body.type = midiType;
-    auto* message = reinterpret_cast<uint8_t*>(event + 1);
-    message[0] = status;
-    message[1] = data1;
-    message[2] = data2;
+    std::copy(bytes, bytes + count, reinterpret_cast<uint8_t*>(event + 1));
     sequence->atom.size += size;
     return true;
 }

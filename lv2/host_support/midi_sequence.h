@@ -22,6 +22,9 @@ public:
     // Appends a message at `frame` (events go in frame order); false, and nothing written, when
     // it does not fit.
     bool add(int64_t frame, uint8_t status, uint8_t data1, uint8_t data2);
+    // The same for an event of any `size` bytes (0 to 3 of `bytes`): what a host that sends
+    // short or malformed messages puts in the port.
+    bool addBytes(int64_t frame, const uint8_t* bytes, uint32_t size);
 
 private:
     std::vector<uint64_t> storage;

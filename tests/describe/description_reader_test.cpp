@@ -7,13 +7,17 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
+#include <limits>
+#include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "modules/adsr/adsr_pins.h"
-#include "modules/adsr/segment_math.h"
 #include "describe/description_reader.h"
 #include "describe/user_value.h"
+#include "modules/adsr/adsr_pins.h"
+#include "modules/adsr/segment_math.h"
 
 namespace kvx::describe {
 namespace {
@@ -128,6 +132,88 @@ TEST(Descriptions, WhatTheSchemaCannotSayIsRefusedToo) {
     expectCorpusRefused(KVX_DESCRIBE_CASES "/beyond-schema");
 }
 
+// Every number of a description at its limits and just past them: accepted with the value
+// written, or refused at its JSON path.
+TEST(Descriptions, NumbersAtAndJustPastTheirLimits) {
+    const std::map<std::string, std::string> base{{"FORMAT", "1"},  {"SUBTYPE", "0"}, {"ID", "0"},
+                                                  {"DEFAULT", "0"}, {"MIN", "-60"},   {"MAX", "12"},
+                                                  {"LOW", "20"},    {"BASE", "10"},   {"SCALE", "1"}};
+    const std::string text = R"({"format": FORMAT, "modules": [{"id": "T", "subtype": SUBTYPE, "symbol": "t",
+        "name": "T", "pins": [
+        {"id": ID, "symbol": "in", "name": "In", "datatype": "audio", "direction": "in", "role": "signal"},
+        {"id": 1, "symbol": "gain", "name": "Gain", "datatype": "float", "direction": "in",
+         "role": "parameter", "unit": "dB", "default": DEFAULT, "minimum": MIN, "maximum": MAX},
+        {"id": 2, "symbol": "cutoff", "name": "Cutoff", "datatype": "audio", "direction": "in",
+         "role": "parameter", "unit": "Hz", "default": 440, "minimum": LOW, "maximum": 20000,
+         "scale": "logarithmic", "mapping": {"kind": "logarithmic", "base": BASE, "scale": SCALE, "offset": 0}},
+        {"id": 3, "symbol": "out", "name": "Out", "datatype": "audio", "direction": "out", "role": "signal"}]}]})";
+    auto gain = [](const ModuleDescription& m) { return *m.pinBySymbol("gain"); };
+    struct Row {
+        std::map<std::string, std::string> fields;
+        const char* path;                                              // refused here; null: accepted
+        std::function<bool(const ModuleDescription&)> read = nullptr;  // accepted: the value as written
+    };
+    const int32_t most = std::numeric_limits<int32_t>::max(), least = std::numeric_limits<int32_t>::min();
+    const std::vector<Row> rows{
+        {{{"FORMAT", "0"}}, "$.format"},
+        {{{"SUBTYPE", "2147483647"}}, nullptr, [&](const ModuleDescription& m) { return m.subtype == most; }},
+        {{{"SUBTYPE", "-2147483648"}},
+         nullptr,
+         [&](const ModuleDescription& m) { return m.subtype == least; }},
+        {{{"SUBTYPE", "2147483648"}}, "$.modules[0].subtype"},
+        {{{"SUBTYPE", "-2147483649"}}, "$.modules[0].subtype"},
+        {{{"ID", "2147483647"}},
+         nullptr,
+         [&](const ModuleDescription& m) { return m.pins.back().id == most; }},
+        {{{"ID", "2147483648"}}, "$.modules[0].pins[0].id"},
+        {{{"DEFAULT", "-60"}},
+         nullptr,
+         [&](const ModuleDescription& m) { return gain(m).defaultValue == -60.0; }},
+        {{{"DEFAULT", "12"}},
+         nullptr,
+         [&](const ModuleDescription& m) { return gain(m).defaultValue == 12.0; }},
+        {{{"DEFAULT", "-60.000001"}}, "$.modules[0].pins[1].default"},
+        {{{"DEFAULT", "12.000001"}}, "$.modules[0].pins[1].default"},
+        {{{"MIN", "0"}, {"MAX", "0"}},
+         nullptr,
+         [&](const ModuleDescription& m) { return gain(m).minimum == 0.0 && gain(m).maximum == 0.0; }},
+        {{{"MIN", "-60"}, {"MAX", "-60.000001"}, {"DEFAULT", "-60"}}, "$.modules[0].pins[1].maximum"},
+        {{{"LOW", "1e-300"}},
+         nullptr,
+         [](const ModuleDescription& m) { return m.pinBySymbol("cutoff")->minimum == 1e-300; }},
+        {{{"LOW", "-1"}}, "$.modules[0].pins[2].minimum"},
+        {{{"BASE", "2"}},
+         nullptr,
+         [](const ModuleDescription& m) { return m.pinBySymbol("cutoff")->mapping->base == 2; }},
+        {{{"BASE", "1"}}, "$.modules[0].pins[2].mapping.base"},
+        {{{"BASE", "10.5"}}, "$.modules[0].pins[2].mapping.base"},
+        {{{"SCALE", "1e-300"}},
+         nullptr,
+         [](const ModuleDescription& m) { return m.pinBySymbol("cutoff")->mapping->scale == 1e-300; }},
+        {{{"SCALE", "-0.0"}}, "$.modules[0].pins[2].mapping.scale"},
+    };
+    for (const Row& row : rows) {
+        std::string description = text;
+        std::map<std::string, std::string> fields = base;
+        for (const auto& [key, value] : row.fields) fields[key] = value;
+        std::string trace;
+        for (const auto& [key, value] : row.fields) trace += key + "=" + value + " ";
+        SCOPED_TRACE(trace);
+        for (const auto& [key, value] : fields)
+            for (size_t at = description.find(key); at != std::string::npos; at = description.find(key, at))
+                description.replace(at, key.size(), value);
+        if (row.path == nullptr) {
+            EXPECT_EQ(errorOf(description), "");
+            if (errorOf(description).empty()) {
+                EXPECT_TRUE(row.read(parseDescription(description, "d.json").modules.at(0)));
+            }
+        } else {
+            EXPECT_EQ(errorOf(description).rfind("d.json: " + std::string(row.path) + ": ", 0), 0u)
+                << errorOf(description);
+        }
+    }
+}
+
 TEST(Descriptions, SyntaxErrorsGiveThePathLineAndColumn) {
     struct Case {
         const char* text;
@@ -186,15 +272,30 @@ TEST(Descriptions, UserValuesAreReadInThePinsUnit) {
         const char* text;
         bool read;
         double user;
-    } rows[] = {{seconds, "5ms", true, 0.005},   {seconds, " 1.5 s ", true, 1.5},  {seconds, "+2", true, 2.0},
-                {seconds, "2", true, 2.0},       {hertz, "1.5kHz", true, 1500.0},  {hertz, "440 Hz", true, 440.0},
-                {level, "-6dB", true, -6.0},     {level, "-6db", true, -6.0},      {plain, "-0.25", true, -0.25},
-                {toggle, "on", true, 1.0},       {toggle, "no", true, 0.0},
+    } rows[] = {{seconds, "5ms", true, 0.005},
+                {seconds, " 1.5 s ", true, 1.5},
+                {seconds, "+2", true, 2.0},
+                {seconds, "2", true, 2.0},
+                {hertz, "1.5kHz", true, 1500.0},
+                {hertz, "440 Hz", true, 440.0},
+                {level, "-6dB", true, -6.0},
+                {level, "-6db", true, -6.0},
+                {plain, "-0.25", true, -0.25},
+                {toggle, "on", true, 1.0},
+                {toggle, "no", true, 0.0},
                 // Refused: typos, units of another kind or none, no number, numbers beyond a double.
-                {seconds, "5 mss", false, 0},    {seconds, "5sec", false, 0},      {seconds, "5dB", false, 0},
-                {seconds, "480smp", false, 0},   {hertz, "5ms", false, 0},         {plain, "5%", false, 0},
-                {level, "dB", false, 0},         {level, "+-6dB", false, 0},       {plain, "", false, 0},
-                {plain, "inf", false, 0},        {seconds, "1e400ms", false, 0},   {toggle, "1", false, 0}};
+                {seconds, "5 mss", false, 0},
+                {seconds, "5sec", false, 0},
+                {seconds, "5dB", false, 0},
+                {seconds, "480smp", false, 0},
+                {hertz, "5ms", false, 0},
+                {plain, "5%", false, 0},
+                {level, "dB", false, 0},
+                {level, "+-6dB", false, 0},
+                {plain, "", false, 0},
+                {plain, "inf", false, 0},
+                {seconds, "1e400ms", false, 0},
+                {toggle, "1", false, 0}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
         double user = -99.0;

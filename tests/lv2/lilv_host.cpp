@@ -148,7 +148,8 @@ std::map<std::string, std::vector<float>> LilvPluginHost::run(
             sequence->clear();
             for (; nextMessage < midi.size() && midi[nextMessage].frame < end; ++nextMessage) {
                 const MidiAt& message = midi[nextMessage];
-                if (!sequence->add(message.frame - start, message.status, message.data1, message.data2))
+                const uint8_t bytes[3] = {message.status, message.data1, message.data2};
+                if (!sequence->addBytes(message.frame - start, bytes, message.size))
                     ADD_FAILURE() << "the MIDI buffer is full at frame " << message.frame;
             }
         }

@@ -46,10 +46,12 @@ private:
     ::LilvWorld* lilvWorld = nullptr;
 };
 
-// One MIDI message at a frame of the whole session.
+// One MIDI message at a frame of the whole session: its first `size` bytes of status, data1,
+// data2 (fewer than 3 for short or status-less events).
 struct MidiAt {
     int64_t frame;
     uint8_t status, data1, data2;
+    uint8_t size = 3;
 };
 
 class LilvPluginHost {

@@ -13,8 +13,8 @@
 #include "host/sleeping_runner.h"
 #include "modules/adsr/adsr_pins.h"
 #include "modules/adsr/segment_math.h"
-#include "tests/support/tool_runner.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/tool_runner.h"
 
 namespace kvx::test {
 namespace {
@@ -239,6 +239,20 @@ std::vector<float> renderWav(const std::vector<std::string>& extra, std::string*
     return readWav(folder.path("r.wav")).samples;
 }
 
+// The numbers the failure table refuses just past their limits, at the limits themselves.
+TEST(RenderLimits, TheLeastAndMostRatesAndTheShortestLengthRender) {
+    for (const auto& [rate, length] : {std::pair{"1", "3smp"}, {"768000", "10smp"}, {"48000", "1smp"}}) {
+        SCOPED_TRACE(std::string(rate) + " Hz, " + length);
+        ScratchFolder folder;
+        const ToolRun run =
+            runKvx({"render", "--rate", rate, "--length", length, "--out", folder.path("r.wav")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const WavData wav = readWav(folder.path("r.wav"));
+        EXPECT_EQ(wav.rate, std::stoi(rate));
+        EXPECT_EQ(wav.samples.size(), std::stoul(std::string(length)));
+    }
+}
+
 TEST(RenderBlocks, BlockSizesGiveTheSameBits) {
     // A retrigger during the release and a reset make the sleep and wake paths matter.
     const std::vector<std::string> score{"--note", "0:0.3",  "--note",  "0.5:0.9",  "--reset",
@@ -249,10 +263,13 @@ TEST(RenderBlocks, BlockSizesGiveTheSameBits) {
     };
     const std::vector<float> reference = with({"--block", "64"});
     ASSERT_EQ(reference.size(), 120000u);
-    for (const auto& blocks : std::vector<std::vector<std::string>>{{"--block", "1"},
-                                                                    {"--block", "random"},
-                                                                    {"--block", "random", "--seed", "99"},
-                                                                    {"--block", "509"}}) {
+    for (const auto& blocks :
+         std::vector<std::vector<std::string>>{{"--block", "1"},
+                                               {"--block", "random"},
+                                               {"--block", "random", "--seed", "99"},
+                                               {"--block", "509"},
+                                               {"--block", "65536"},
+                                               {"--block", "random", "--seed", "4294967295"}}) {
         SCOPED_TRACE(blocks.back());
         const std::vector<float> other = with(blocks);
         ASSERT_EQ(other.size(), reference.size());

@@ -128,7 +128,35 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--score", "@score.json"},
                     R"({"length": "3h"})",
                     "score.json: length: expected a time"},
-        FailureCase{"too_long", {"--length", "2000s"}, "", "--length: at most 50000000 samples"}),
+        FailureCase{"too_long", {"--length", "2000s"}, "", "--length: at most 50000000 samples"},
+        // Numbers at and just past their limits (the limits themselves render: RenderLimits).
+        FailureCase{
+            "rate_zero", {"--rate", "0"}, "", "--rate: expected a whole number from 1 to 768000, got '0'"},
+        FailureCase{
+            "rate_negative", {"--rate", "-48000"}, "", "--rate: expected a whole number from 1 to 768000"},
+        FailureCase{"rate_past_the_most",
+                    {"--rate", "768001"},
+                    "",
+                    "--rate: expected a whole number from 1 to 768000"},
+        FailureCase{"score_rate_fraction",
+                    {"--score", "@score.json"},
+                    R"({"rate": 44100.5})",
+                    "score.json: rate: expected a whole number from 1 to 768000, got '44100.5'"},
+        FailureCase{"score_rate_past_the_most",
+                    {"--score", "@score.json"},
+                    R"({"rate": 768001})",
+                    "score.json: rate: expected a whole number from 1 to 768000"},
+        FailureCase{"block_past_the_most", {"--block", "65537"}, "", "--block *from 1 to 65536, got '65537'"},
+        FailureCase{"seed_past_the_most",
+                    {"--block", "random", "--seed", "4294967296"},
+                    "",
+                    "--seed: expected a whole number from 0 to 4294967295"},
+        FailureCase{"length_past_the_most", {"--length", "50000001smp"}, "", "got 50000001 samples"},
+        FailureCase{"length_zero_samples", {"--length", "0smp"}, "", "--length: must be positive, got 0smp"},
+        FailureCase{"length_under_a_sample", {"--length", "0.01ms"}, "", "--length: shorter than one sample"},
+        FailureCase{
+            "length_beyond_any_count", {"--length", "1e30"}, "", "samples (1041 s at 48000 Hz), got 1e+30s"},
+        FailureCase{"note_of_no_length", {"--note", "5smp:5smp"}, "", "the note must end after it starts"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -81,7 +81,9 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
         "sustain": [["500smp", 0.2], ["500smp", 0.8]],
         "release": [[0, 0.5], ["50smp", 0.75]],
         "attack": [[0, 0.5], ["200smp", 0.5]],
-        "attack-curve": [[0, 0], ["1000smp", 1]]})");
+        "attack-curve": [[0, 0], ["1000smp", 1]],
+        "decay-curve": [["100smp", 0], ["200smp", 0.5], ["300smp", 0]],
+        "release-curve": [["100smp", 0], ["200smp", 0.5], ["201smp", 0.5], ["300smp", 0]]})");
     const std::vector<ScheduledEvent> events = scheduleEvents(plan, ENVELOPE);
     // A ramp: constant at first, streaming from its first to its last breakpoint.
     expectEvents(eventsFor(events, adsr::PIN_DECAY_TIME), {{0, EV_STREAM_END, adsr::PIN_DECAY_TIME, 0.0f},
@@ -100,6 +102,24 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
     expectEvents(eventsFor(events, adsr::PIN_ATTACK_TIME), {{0, EV_STREAM_END, adsr::PIN_ATTACK_TIME, 0.0f}});
     expectEvents(eventsFor(events, adsr::PIN_ATTACK_CURVE),
                  {{0, EV_STREAM_BEGIN, adsr::PIN_ATTACK_CURVE, 0.0f}});
+
+    // Ramps that touch end to start stream once, from the first start to the last end; a flat
+    // sample between them ends the first and begins the second.
+    expectEvents(eventsFor(events, adsr::PIN_DECAY_CURVE),
+                 {{0, EV_STREAM_END, adsr::PIN_DECAY_CURVE, 0.0f},
+                  {100, EV_STREAM_BEGIN, adsr::PIN_DECAY_CURVE, 0.0f},
+                  {300, EV_STREAM_END, adsr::PIN_DECAY_CURVE, 0.0f}});
+    expectEvents(eventsFor(events, adsr::PIN_RELEASE_CURVE),
+                 {{0, EV_STREAM_END, adsr::PIN_RELEASE_CURVE, 0.0f},
+                  {100, EV_STREAM_BEGIN, adsr::PIN_RELEASE_CURVE, 0.0f},
+                  {200, EV_STREAM_END, adsr::PIN_RELEASE_CURVE, 0.0f},
+                  {201, EV_STREAM_BEGIN, adsr::PIN_RELEASE_CURVE, 0.0f},
+                  {300, EV_STREAM_END, adsr::PIN_RELEASE_CURVE, 0.0f}});
+    const InputTrack& touching = plan.tracks[ENVELOPE.inputIndex("decay-curve")];
+    EXPECT_EQ(touching.valueAt(150), 0.25f);
+    EXPECT_EQ(touching.valueAt(200), 0.5f) << "the meeting point is both ramps' end and start";
+    EXPECT_EQ(touching.valueAt(250), 0.25f);
+    EXPECT_EQ(touching.valueAt(300), 0.0f);
 
     const InputTrack& decay = plan.tracks[ENVELOPE.inputIndex("decay")];
     EXPECT_EQ(decay.valueAt(99), 0.2f);
@@ -174,6 +194,20 @@ TEST(RenderPlan, LengthIsTheLastEventPlusAFullReleaseAndAQuarterSecond) {
     EXPECT_EQ(planOf(R"("notes": [[0, 0.5]])", 48000).length, 24000 + 60000);
 }
 
+TEST(RenderPlan, TimesAtTheirLimitsAreTakenAsWritten) {
+    EXPECT_EQ(planOf(R"("length": "1smp")").length, 1);
+    EXPECT_EQ(planOf(R"("length": "0.5ms")").length, 1) << "half a sample rounds up to one";
+    EXPECT_EQ(planOf(R"("length": "50000000smp")").length, 50000000);
+    const RenderPlan plan = planOf(R"("length": "1s", "notes": [["100smp", "101smp"], ["999999999999999smp"]],
+        "automation": {"sustain": [["100smp", 0.2], ["100smp", 0.4]]})");
+    ASSERT_EQ(plan.notes.size(), 2u);
+    EXPECT_EQ(plan.notes[0].on, 100);
+    EXPECT_EQ(plan.notes[0].off, 101) << "a note of one sample";
+    EXPECT_EQ(plan.notes[1].on, 999999999999999) << "the farthest time accepted";
+    // Events at or after the end are not sent: the far note, and no gate-off at the length.
+    for (const ScheduledEvent& event : scheduleEvents(plan, ENVELOPE)) EXPECT_LT(event.sample, 1000);
+}
+
 TEST(RenderPlan, TimesThatMakeNoSenseNameTheirField) {
     struct Case {
         const char* items;
@@ -186,6 +220,28 @@ TEST(RenderPlan, TimesThatMakeNoSenseNameTheirField) {
              Case{R"("notes": [[0, "1e300s"]])", "s.json: notes[0]: a time too far in the future"},
              Case{R"("length": "0.1ms")", "s.json: length: shorter than one sample at 1000 Hz"},
              Case{R"("length": "1e300smp")", "s.json: length: at most 50000000 samples"},
+             // Every number at and just past its limit.
+             Case{R"("length": 0)", "s.json: length: must be positive, got 0s"},
+             Case{R"("length": "0smp")", "s.json: length: must be positive, got 0smp"},
+             Case{R"("length": -1)", "s.json: length: must be positive, got -1s"},
+             Case{R"("length": "0.49ms")", "s.json: length: shorter than one sample at 1000 Hz, got 0.49ms"},
+             Case{R"("length": "50000001smp")",
+                  "s.json: length: at most 50000000 samples (50000 s at 1000 Hz), got 50000001 samples"},
+             // Beyond int64 arithmetic: said as written, not as the clamped count.
+             Case{R"("length": "1e30s")",
+                  "s.json: length: at most 50000000 samples (50000 s at 1000 Hz), got 1e+30s"},
+             Case{R"("length": "1s", "notes": [["1000000000000000smp"]])",
+                  "s.json: notes[0]: a time too far in the future, got 1e+15smp"},
+             Case{R"("notes": [["-1smp"]])", "s.json: notes[0]: a time must not be negative, got -1smp"},
+             Case{R"("notes": [["100smp", "100smp"]])",
+                  "s.json: notes[0]: the note must end after it starts"},
+             Case{R"("notes": [["100smp", "99smp"]])", "s.json: notes[0]: the note must end after it starts"},
+             Case{R"("automation": {"sustain": [["100smp", 0.2], ["99smp", 0.4]]})",
+                  "s.json: automation.sustain[1]: breakpoints must be in time order"},
+             Case{R"("automation": {"sustain": [["-1smp", 0.2]]})",
+                  "s.json: automation.sustain[0]: a time must not be negative"},
+             Case{R"("events": [{"at": "-1smp", "pin": "reset", "value": 1}])",
+                  "s.json: events[0]: a time must not be negative"},
          }) {
         SCOPED_TRACE(c.items);
         const std::string message = planError(c.items);

@@ -91,6 +91,7 @@ TEST(RenderScore, ValueErrorsNameTheJsonPath) {
     for (const Case& c : {
              Case{R"([1, 2])", "my.json: the top level: expected an object"},
              Case{R"({"rate": -44100})", "my.json: rate: expected a positive number"},
+             Case{R"({"rate": 0})", "my.json: rate: expected a positive number"},
              Case{R"({"notes": [{"on": 0}, [0.5, "later"]]})", "my.json: notes[1][1]: expected a time"},
              Case{R"({"notes": [{"on": 0, "of": 1}]})", "my.json: notes[0]: unknown field \"of\""},
              Case{R"({"notes": [{"off": 1}]})", "my.json: notes[0]: missing field \"on\""},
