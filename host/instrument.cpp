@@ -188,16 +188,11 @@ void Instrument::checkEvents(int32_t sampleCount, std::span<const NoteEvent> eve
     }
 }
 
-void Instrument::runBlock(int32_t sampleCount, std::span<const NoteEvent> events) {
+void Instrument::runAll(int32_t sampleCount, std::span<const NoteEvent> events) {
     checkEvents(sampleCount, events);
     ++counters.blocks;
     for (float* buffer : mix) std::fill(buffer, buffer + dirty, 0.0f);
     dirty = 0;
-    if (allocation.busy() == 0 && events.empty()) {
-        blockStart += sampleCount;  // every voice free: nothing runs
-        subStart = blockStart;
-        return;
-    }
     for (size_t i = 0; i < events.size(); ++i) {
         const int64_t time = blockStart + events[i].timestamp;
         // A note start sees every voice as it is at its sample: run them up to the first event
@@ -212,6 +207,8 @@ void Instrument::runBlock(int32_t sampleCount, std::span<const NoteEvent> events
     }
     runVoices(blockStart + sampleCount);
     blockStart += sampleCount;
+    subStart = blockStart;
+    resting = allocation.busy() == 0 && dirty == 0;
 }
 
 void Instrument::handle(const NoteEvent& event, int64_t time) noexcept {
