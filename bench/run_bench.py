@@ -156,6 +156,14 @@ def main():
     patch_asleep_every = median("patch/all_asleep_calling_every_block64")
     patch_loop = median("patch/loop_one_sample_delay_block64") / 64
     patch_no_loop = median("patch/same_modules_no_loop_block64") / 64
+    # A whole note through envelope -> VCA <- oscillator against the three modules timed alone on
+    # the same samples; one iteration plays one second, so its cost is per second of audio.
+    patch_note = median("patch/note_envelope_vca_osc_block64")
+    patch_note_parts = {part: median(f"patch/note_{part}_alone_block64")
+                        for part in ("envelope", "oscillator", "vca")}
+    patch_note_vca_feed = median("patch/note_vca_feed_copies_block64")  # copying the VCA's inputs in
+    patch_note_parts["vca"] -= patch_note_vca_feed
+    patch_note_sum = sum(patch_note_parts.values())
     lines = footprint(args.footprint)
     cache_sizes = caches()
 
@@ -170,6 +178,7 @@ def main():
         "lv2_note_256_vs_perfect": (lambda r: r <= 1.3, "<= 1.3x"),
         "faust_lv2_vs_lv2_note": (lambda r: r >= 5.0, ">= 5x"),
         "patch_all_asleep_ns_per_block": (lambda ns: ns <= 20.0, "<= 20 ns"),
+        "patch_note_vs_modules_alone": (lambda r: r <= 1.10, "<= 1.10x"),
         "instance_bytes": (lambda b: b <= 1024, "<= 1024"),
         "instance_allocations": (lambda a: a <= 2, "<= 2"),
         "allocations_after_creation": (lambda a: a == 0, "0"),
@@ -210,6 +219,9 @@ def main():
         "patch_loop_ns_per_sample": patch_loop,
         "patch_no_loop_ns_per_sample": patch_no_loop,
         "patch_loop_vs_no_loop": patch_loop / patch_no_loop,
+        "patch_note_vs_modules_alone": patch_note / patch_note_sum,
+        "patch_note_ns_per_audio_second": patch_note,
+        "patch_note_modules_alone_ns_per_audio_second": patch_note_parts,
         "floor_ns_per_sample": floor,
         "module_ns_per_sample": module,
         "moving_block_ns": moving_block,
@@ -319,6 +331,15 @@ def main():
             f"{results['patch_loop_vs_no_loop']:.1f}x without the loop", "", "patch/loop_one_sample_delay_block64"),
         row("8 ... the same modules without the loop, block by block", f"{patch_no_loop:.2f}", "ns/sample", "", "",
             "patch/same_modules_no_loop_block64"),
+        row("8 whole note through envelope -> VCA <- oscillator (saw), block of 64", us(patch_note), "us/s of audio",
+            f"{results['patch_note_vs_modules_alone']:.2f}x the three alone", target("patch_note_vs_modules_alone"),
+            "patch/note_envelope_vca_osc_block64"),
+        row("8 ... the envelope alone, same note", us(patch_note_parts["envelope"]), "us/s of audio", "", "",
+            "patch/note_envelope_alone_block64"),
+        row("8 ... the oscillator alone, same samples", us(patch_note_parts["oscillator"]), "us/s of audio", "", "",
+            "patch/note_oscillator_alone_block64"),
+        row("8 ... the VCA alone, fed the same samples (less copying them in)", us(patch_note_parts["vca"]),
+            "us/s of audio", f"copies {us(patch_note_vca_feed)}", "", "patch/note_vca_alone_block64"),
     ]
     table.append(row(f"memory per instance: object ({int(context['object_bytes'])}) + its allocations", f"{instance_bytes}",
                      "bytes requested", f"{allocations} allocation(s), {instance_usable} bytes with malloc's rounding; "

@@ -63,12 +63,16 @@ struct Preset {
 
 struct PatchFile {
     host::PatchSpec spec;
-    std::string name;              // the patch's own "name", or its file name without .kvxpatch.json
+    std::string name;                 // the patch's own "name", or its file name without .kvxpatch.json
     std::vector<ModuleInfo> modules;  // one per spec.modules, in the same order
     std::vector<Control> controls;
     NoteMapping notes;
     int32_t voices = 1;
     std::vector<Preset> presets;
+    // The audio signal inputs nothing in the file drives (no connection, value, control or
+    // note): the patch's own audio inputs, which a host may feed (kvx lv2's effect plug-in,
+    // kvx render --input), in module and pin order. Unfed, each holds its described default.
+    std::vector<PinRef> inputs;
 
     // The described pin `ref` names.
     const describe::PinDescription& pin(const PinRef& ref) const;

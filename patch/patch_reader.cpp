@@ -614,6 +614,9 @@ private:
                         pin.initial = driver->second.pinValue;
                     else if (described.defaultValue)
                         pin.initial = describe::pinValueFor(described, *described.defaultValue);
+                    if (driver == drivers.end() && described.isAudio() &&
+                        described.role == describe::Role::Signal)
+                        patch.inputs.push_back(PinRef{static_cast<int32_t>(m), described.id});
                 }
                 patch.spec.modules[m].pins.push_back(pin);
             }

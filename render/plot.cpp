@@ -2,23 +2,23 @@
 // The render figure, drawn with cairo.
 #include "render/plot.h"
 
-#include <cairo-svg.h>
 #include <cairo.h>
-#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <numbers>
 #include <vector>
 
 #include "render/error.h"
+#include "render/plot_drawing.h"
 
 namespace kvx::render {
 
 namespace {
+
+using namespace drawing;
 
 constexpr double WIDTH = 1200.0;
 constexpr double HEIGHT = 600.0;
@@ -27,57 +27,6 @@ constexpr double RIGHT = 28.0;
 constexpr double TOP = 96.0;
 constexpr double BOTTOM = 66.0;
 constexpr double SLEEP_BAND = 9.0;  // height of the asleep strip along the bottom of the plot
-
-struct Colour {
-    double r, g, b;
-};
-constexpr Colour INK{0.13, 0.13, 0.15};
-constexpr Colour MUTED{0.42, 0.42, 0.46};
-constexpr Colour GRID{0.89, 0.89, 0.91};
-constexpr Colour CURVE{0.11, 0.31, 0.62};
-constexpr Colour GATE{0.87, 0.92, 0.98};
-constexpr Colour SLEEP{0.62, 0.62, 0.66};
-constexpr Colour START{0.13, 0.55, 0.27};
-constexpr Colour STOP{0.80, 0.26, 0.18};
-constexpr Colour BOUNDARY{0.70, 0.70, 0.74};
-
-void setColour(cairo_t* cr, Colour c, double alpha = 1.0) { cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha); }
-
-// A tick step of 1, 2 or 5 times a power of ten giving about `wanted` intervals over `span`.
-double niceStep(double span, int wanted) {
-    const double raw = span / wanted;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double factor : {1.0, 2.0, 5.0, 10.0})
-        if (raw <= factor * power) return factor * power;
-    return 10.0 * power;
-}
-
-std::string tickLabel(double value, double step) {
-    const int decimals = step >= 1.0 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, std::fabs(value) < step * 1e-6 ? 0.0 : value);
-    return text;
-}
-
-void text(cairo_t* cr, double x, double y, const std::string& s, double size, Colour c, double alignX = 0.0,
-          bool bold = false) {
-    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, size);
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, s.c_str(), &extents);
-    setColour(cr, c);
-    cairo_move_to(cr, x - alignX * extents.x_advance, y);
-    cairo_show_text(cr, s.c_str());
-}
-
-double textWidth(cairo_t* cr, const std::string& s, double size) {
-    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, size);
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, s.c_str(), &extents);
-    return extents.x_advance;
-}
 
 void triangle(cairo_t* cr, double x, double y, bool up, double size) {
     const double h = up ? size : -size;
@@ -347,34 +296,7 @@ PlotFormat plotFormatFor(const std::string& path) {
 }
 
 void writePlot(const std::string& path, PlotFormat format, const PlotData& data) {
-    cairo_surface_t* surface = format == PlotFormat::Png
-                                   ? cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(WIDTH),
-                                                                static_cast<int>(HEIGHT))
-                                   : cairo_svg_surface_create(path.c_str(), WIDTH, HEIGHT);
-    std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> owner(surface, cairo_surface_destroy);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
-        throw RenderError("cannot write plot '" + path +
-                          "': " + cairo_status_to_string(cairo_surface_status(surface)));
-    cairo_t* cr = cairo_create(surface);
-    Figure(cr, data).draw();
-    const cairo_status_t drawn = cairo_status(cr);
-    cairo_destroy(cr);
-    if (drawn != CAIRO_STATUS_SUCCESS)
-        throw RenderError("cannot draw plot '" + path + "': " + cairo_status_to_string(drawn));
-    cairo_status_t written = CAIRO_STATUS_SUCCESS;
-    if (format == PlotFormat::Png) {
-        written = cairo_surface_write_to_png(surface, path.c_str());
-    } else {
-        cairo_surface_finish(surface);
-        written = cairo_surface_status(surface);
-    }
-    if (written != CAIRO_STATUS_SUCCESS)
-        throw RenderError("cannot write plot '" + path + "': " + cairo_status_to_string(written));
-    owner.reset();
-    // cairo and fontconfig keep font caches for the life of the process; handing them back here
-    // keeps leak checkers quiet about a tool that draws once.
-    cairo_debug_reset_static_data();
-    FcFini();
+    drawing::drawToFile(path, format, WIDTH, HEIGHT, [&data](cairo_t* cr) { Figure(cr, data).draw(); });
 }
 
 }  // namespace kvx::render

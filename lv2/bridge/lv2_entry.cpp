@@ -1,28 +1,48 @@
 // SPDX-License-Identifier: MIT
 // The bridge binary's one export, lv2_descriptor: a descriptor per plug-in listed in the index of
-// the bundle the binary sits in (found from the binary's own path), all served by Bridge.
+// the bundle the binary sits in (found from the binary's own path), served by Bridge for a
+// module's bundle and by PatchBridge for a patch's.
 #include <dlfcn.h>
 #include <lv2/core/lv2.h>
 
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "lv2/bridge/bridge.h"
+#include "lv2/bridge/patch_bridge.h"
 #include "lv2/layout/bundle_index.h"
 
 namespace kvx::lv2 {
 
 namespace {
 
+// A module's plug-in or a patch's, whichever the bundle holds.
+struct Instance {
+    std::unique_ptr<Bridge> module;
+    std::unique_ptr<PatchBridge> patch;
+};
+
 LV2_Handle instantiate(const LV2_Descriptor* descriptor, double sampleRate, const char* bundlePath,
                        const LV2_Feature* const* features) {
     const HostFeatures host = HostFeatures::from(features);
     const std::string uri = descriptor->URI;
     try {
-        return new Bridge(bundlePath != nullptr ? bundlePath : "", uri, sampleRate, host);
+        const std::string bundle = bundlePath != nullptr ? bundlePath : "";
+        auto* instance = new Instance;
+        try {
+            if (readBundleIndex(bundle).patch.empty())
+                instance->module = std::make_unique<Bridge>(bundle, uri, sampleRate, host);
+            else
+                instance->patch = std::make_unique<PatchBridge>(bundle, uri, sampleRate, host);
+        } catch (...) {
+            delete instance;
+            throw;
+        }
+        return instance;
     } catch (const std::exception& error) {
         host.error("kvx-lv2: " + uri + ": " + error.what());
     } catch (...) {
@@ -31,24 +51,38 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double sampleRate, cons
     return nullptr;
 }
 
-void connectPort(LV2_Handle instance, uint32_t port, void* data) {
-    static_cast<Bridge*>(instance)->connect(port, data);
+void connectPort(LV2_Handle handle, uint32_t port, void* data) {
+    auto* instance = static_cast<Instance*>(handle);
+    if (instance->module)
+        instance->module->connect(port, data);
+    else
+        instance->patch->connect(port, data);
 }
 
-void activate(LV2_Handle instance) {
+void activate(LV2_Handle handle) {
+    auto* instance = static_cast<Instance*>(handle);
     try {
-        static_cast<Bridge*>(instance)->activate();
+        if (instance->module)
+            instance->module->activate();
+        else
+            instance->patch->activate();
     } catch (const std::exception& error) {
         // Nothing to report to: the instance plays silence until it can be created again.
         std::fprintf(stderr, "kvx-lv2: cannot start the module again: %s\n", error.what());
     }
 }
 
-void run(LV2_Handle instance, uint32_t frames) { static_cast<Bridge*>(instance)->run(frames); }
+void run(LV2_Handle handle, uint32_t frames) {
+    auto* instance = static_cast<Instance*>(handle);
+    if (instance->module)
+        instance->module->run(frames);
+    else
+        instance->patch->run(frames);
+}
 
 void deactivate(LV2_Handle) {}
 
-void cleanup(LV2_Handle instance) { delete static_cast<Bridge*>(instance); }
+void cleanup(LV2_Handle instance) { delete static_cast<Instance*>(instance); }
 
 const void* extensionData(const char*) { return nullptr; }
 

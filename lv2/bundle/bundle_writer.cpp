@@ -4,13 +4,20 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
 
+#include "describe/description_reader.h"
 #include "host/host_error.h"
+#include "host/patch.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
 #include "lv2/bundle/turtle.h"
 #include "lv2/layout/bundle_index.h"
-#include "describe/description_reader.h"
+#include "lv2/layout/patch_layout.h"
+#include "patch/patch_reader.h"
 
 namespace kvx::lv2 {
 
@@ -58,7 +65,125 @@ void checkModulesCreatable(const std::string& library, const describe::Descripti
     }
 }
 
+std::string readText(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw BundleError("cannot read " + path.string());
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// A library copied into a patch's bundle: its file name there (NAME.kvx, NAME.kvx.json beside).
+struct BundledLibrary {
+    std::string name;
+    std::string descriptionText;
+};
+
+// The bundle's copy of each library the patch uses, by the library's path: its own file name,
+// or with -2, -3 ... when two libraries of one name come from different folders.
+std::map<std::string, BundledLibrary> bundledLibraries(const PatchBundleSource& source) {
+    std::map<std::string, BundledLibrary> libraries;
+    std::set<std::string> taken;
+    for (size_t m = 0; m < source.patch.spec.modules.size(); ++m) {
+        const std::string& path = source.patch.spec.modules[m].libraryPath;
+        if (libraries.contains(path)) continue;
+        const std::string stem = fs::path(path).filename().replace_extension().string();
+        std::string name = stem + ".kvx";
+        for (int n = 2; taken.contains(name); ++n) name = stem + "-" + std::to_string(n) + ".kvx";
+        taken.insert(name);
+        const std::string& described = source.patch.modules[m].descriptionSource;
+        std::error_code error;
+        BundledLibrary library{
+            name, fs::is_regular_file(described, error) ? readText(described) : source.undescribedText};
+        if (library.descriptionText.empty()) throw BundleError(path + " has no description to bundle");
+        libraries.emplace(path, std::move(library));
+    }
+    return libraries;
+}
+
+// The patch's text with every module named by its library's copy in the bundle and its id.
+std::string bundledPatchText(const PatchBundleSource& source,
+                             const std::map<std::string, BundledLibrary>& libraries) {
+    nlohmann::ordered_json root;
+    try {
+        root = nlohmann::ordered_json::parse(source.patchText);
+    } catch (const nlohmann::json::exception& error) {
+        throw BundleError(source.patchPath + ": " + error.what());
+    }
+    if (!root.contains("name")) root["name"] = source.patch.name;
+    nlohmann::ordered_json& modules = root["modules"];
+    for (size_t m = 0; m < source.patch.spec.modules.size(); ++m) {
+        const host::PatchModule& module = source.patch.spec.modules[m];
+        const describe::ModuleDescription& described = source.patch.modules[m].description;
+        nlohmann::ordered_json rewritten;
+        rewritten["name"] = modules[m]["name"];
+        rewritten["library"] = libraries.at(module.libraryPath).name;
+        rewritten["id"] = described.id;
+        if (described.subtype != 0) rewritten["subtype"] = described.subtype;
+        for (const auto& [key, value] : modules[m].items())
+            if (key != "name" && key != "module" && key != "library" && key != "id" && key != "subtype")
+                rewritten[key] = value;
+        modules[m] = std::move(rewritten);
+    }
+    return root.dump(2) + "\n";
+}
+
+// The written bundle read back as the bridge reads it, and its patch built.
+void checkPatchBundle(const fs::path& patchFile) {
+    try {
+        patch::PathModuleSource modules({});
+        const patch::PatchFile bundled = patch::loadPatch(patchFile.string(), modules);
+        const host::Patch built(bundled.spec, 48000.0f, 64);
+    } catch (const std::exception& error) {
+        throw BundleError(std::string("the bundle's patch does not run: ") + error.what());
+    }
+}
+
 }  // namespace
+
+std::vector<WrittenPlugin> writePatchBundle(const PatchBundleSource& source, const std::string& folderName) {
+    const patch::PatchFile& patch = source.patch;
+    const std::string fileName = fs::path(source.patchPath).filename().string();
+    const std::string stem = fileName.substr(0, fileName.size() - std::string_view(".kvxpatch.json").size());
+    std::vector<PatchPluginEntry> entries;
+    for (Flavour flavour : patchFlavoursFor(patch)) {
+        try {
+            entries.push_back(PatchPluginEntry{patchPluginUri(projectUriBase(), stem, flavour),
+                                               patchLayoutFor(patch, flavour)});
+        } catch (const LayoutError& error) {
+            throw BundleError(source.patchPath + ": " + error.what());
+        }
+    }
+    const std::map<std::string, BundledLibrary> libraries = bundledLibraries(source);
+    const std::string patchText = bundledPatchText(source, libraries);
+
+    const fs::path folder(folderName);
+    prepareFolder(folder);
+    BundleIndex index;
+    index.patch = stem + ".kvxpatch.json";
+    const std::string dataFile = stem + ".ttl";
+    std::vector<PluginEntry> manifestEntries;
+    for (const PatchPluginEntry& entry : entries) {
+        index.plugins.push_back(IndexedPlugin{entry.uri, "", entry.layout.flavour, entry.layout.symbols()});
+        manifestEntries.push_back(PluginEntry{entry.uri, nullptr, entry.layout});
+    }
+    for (const auto& [path, library] : libraries) {
+        copyInto(path, folder / library.name);
+        writeText(folder / (library.name + ".json"), library.descriptionText);
+    }
+    copyInto(source.bridgeBinary, folder / BRIDGE_BINARY_NAME);
+    writeText(folder / index.patch, patchText);
+    writeText(folder / dataFile, patchPluginTurtle(entries, patch, projectPublisher()));
+    writeText(folder / BUNDLE_INDEX_FILE, indexText(index));
+    writeText(folder / "manifest.ttl", manifestTurtle(manifestEntries, BRIDGE_BINARY_NAME, dataFile));
+    checkPatchBundle(folder / index.patch);
+
+    std::vector<WrittenPlugin> written;
+    for (const PatchPluginEntry& entry : entries)
+        written.push_back(
+            WrittenPlugin{entry.uri, patch.name + " (" + flavourName(entry.layout.flavour) + ")"});
+    return written;
+}
 
 std::vector<WrittenPlugin> writeBundle(const BundleSource& source, const std::string& folderName) {
     describe::Description description;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "patch/patch_file.h"
+
 namespace kvx::lv2 {
 
 struct BundleSource {
@@ -33,5 +35,20 @@ inline constexpr const char* BRIDGE_BINARY_NAME = "kvx-lv2-bridge.so";
 // bundle written before, whose files are replaced). Every described module must be creatable
 // from the library. Returns the plug-ins written. Throws BundleError with one line.
 std::vector<WrittenPlugin> writeBundle(const BundleSource& source, const std::string& folder);
+
+struct PatchBundleSource {
+    std::string patchPath;   // NAME.kvxpatch.json
+    std::string patchText;   // its text, as read
+    patch::PatchFile patch;  // as the patch reader read it
+    // The description of a library that has none beside it (the envelope's built-in one).
+    std::string undescribedText;
+    std::string bridgeBinary;
+};
+
+// Writes a patch's bundle into `folder` (as writeBundle does): every library the patch uses with
+// its description beside it, the patch with its modules named by those copies (relative to the
+// bundle), the bridge binary, the Turtle and the index. The bundle is read back and its patch
+// built before this returns. Throws BundleError with one line.
+std::vector<WrittenPlugin> writePatchBundle(const PatchBundleSource& source, const std::string& folder);
 
 }  // namespace kvx::lv2

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 namespace kvx::lv2 {
@@ -71,6 +72,7 @@ const char* pluginClass(Flavour flavour) {
         case Flavour::Amp:
             return "lv2:Plugin , lv2:AmplifierPlugin";
         case Flavour::Audio:
+        case Flavour::Effect:
             break;
     }
     return "lv2:Plugin";
@@ -86,6 +88,8 @@ const char* flavourTitle(Flavour flavour) {
             return "gate";
         case Flavour::Cv:
             return "CV";
+        case Flavour::Effect:
+            return "effect";
         case Flavour::Audio:
             break;
     }
@@ -119,7 +123,8 @@ void writeParameterRange(std::ostringstream& out, const PinDescription& pin) {
     if (const char* unit = unitUri(pin.unit)) out << " ;\n\t\tunits:unit " << unit;
 }
 
-void writePort(std::ostringstream& out, const Port& port, const describe::ModuleDescription& module) {
+// `range`: what a Parameter port sets (its range, unit and properties), else null.
+void writePort(std::ostringstream& out, const Port& port, const PinDescription* range) {
     out << "[\n\t\ta " << (port.input ? "lv2:InputPort" : "lv2:OutputPort") << " , " << typeUri(port.type);
     if (port.type == PortType::Atom)
         out << " ;\n\t\tatom:bufferType atom:Sequence ;\n\t\tatom:supports midi:MidiEvent ;\n"
@@ -127,7 +132,7 @@ void writePort(std::ostringstream& out, const Port& port, const describe::Module
     out << " ;\n\t\tlv2:index " << port.index << " ;\n\t\tlv2:symbol " << quoted(port.symbol)
         << " ;\n\t\tlv2:name " << quoted(port.name);
     if (port.role == PortRole::Parameter) {
-        if (const PinDescription* pin = module.pinById(port.pin)) writeParameterRange(out, *pin);
+        if (range != nullptr) writeParameterRange(out, *range);
     } else if (port.role == PortRole::GateIn || port.role == PortRole::ResetIn) {
         out << " ;\n\t\tlv2:minimum 0.0 ;\n\t\tlv2:maximum 1.0";
     }
@@ -139,6 +144,58 @@ std::string projectUri(const std::vector<PluginEntry>& plugins, const describe::
     for (const PluginEntry& plugin : plugins)
         if (plugin.module == &module) return plugin.uri.substr(0, plugin.uri.rfind('/'));
     return {};
+}
+
+constexpr const char* TURTLE_PREFIXES =
+    "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
+    "@prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .\n"
+    "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+    "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
+    "@prefix log: <http://lv2plug.in/ns/ext/log#> .\n"
+    "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
+    "@prefix opts: <http://lv2plug.in/ns/ext/options#> .\n"
+    "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
+    "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n";
+
+// A project's name, licence and maintainer, which its plug-ins share.
+void writeProject(std::ostringstream& out, const std::string& uri, const std::string& name,
+                  const Publisher& publisher) {
+    out << "\n<" << uri << ">\n\ta doap:Project ;\n\tdoap:name " << quoted(name) << " ;\n\tdoap:homepage <"
+        << publisher.homepage << "> ;\n\tdoap:license <http://opensource.org/licenses/MIT> ;\n";
+    out << "\tdoap:maintainer [\n\t\ta foaf:Person ;\n\t\tfoaf:name " << quoted(publisher.maintainerName)
+        << " ;\n\t\tfoaf:mbox <mailto:" << publisher.maintainerEmail << "> ;\n\t\tfoaf:homepage <"
+        << publisher.homepage << ">\n\t] .\n";
+}
+
+// One plug-in; `rangeOf` gives what a Parameter port sets.
+void writePlugin(std::ostringstream& out, const std::string& uri, const PluginLayout& layout,
+                 const std::string& name, const std::string& summary, const std::string& project,
+                 const Publisher& publisher,
+                 const std::function<const PinDescription*(const Port&)>& rangeOf) {
+    const Flavour flavour = layout.flavour;
+    const bool midi = layout.find(PortRole::MidiIn) != nullptr;
+    out << "\n<" << uri << ">\n\ta " << pluginClass(flavour) << " ;\n";
+    out << "\tdoap:name " << quoted(name + " (" + flavourTitle(flavour) + ")") << " ;\n";
+    if (!summary.empty()) out << "\trdfs:comment " << quoted(summary) << " ;\n";
+    out << "\tlv2:project <" << project << "> ;\n";
+    out << "\tdoap:license <http://opensource.org/licenses/MIT> ;\n";
+    out << "\tlv2:minorVersion " << publisher.minorVersion << " ;\n\tlv2:microVersion "
+        << publisher.microVersion << " ;\n";
+    // urid:map is needed to read MIDI events; elsewhere it only names log levels and options.
+    if (midi) out << "\tlv2:requiredFeature urid:map ;\n";
+    out << "\tlv2:optionalFeature lv2:hardRTCapable , log:log , opts:options" << (midi ? "" : " , urid:map")
+        << " ;\n";
+    out << "\topts:supportedOption bufsz:maxBlockLength ;\n";
+    out << "\tlv2:port ";
+    for (size_t i = 0; i < layout.ports.size(); ++i) {
+        if (i > 0) out << " , ";
+        const Port& port = layout.ports[i];
+        writePort(out, port, port.role == PortRole::Parameter ? rangeOf(port) : nullptr);
+    }
+    out << " .\n";
 }
 
 }  // namespace
@@ -194,54 +251,33 @@ std::string manifestTurtle(const std::vector<PluginEntry>& plugins, const std::s
 
 std::string pluginTurtle(const std::vector<PluginEntry>& plugins, const Publisher& publisher) {
     std::ostringstream out;
-    out << "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
-           "@prefix bufsz: <http://lv2plug.in/ns/ext/buf-size#> .\n"
-           "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
-           "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
-           "@prefix log: <http://lv2plug.in/ns/ext/log#> .\n"
-           "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
-           "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
-           "@prefix opts: <http://lv2plug.in/ns/ext/options#> .\n"
-           "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
-           "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
-           "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
-           "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n";
+    out << TURTLE_PREFIXES;
     // One project per module: its name, licence and maintainer, shared by its flavours.
     std::vector<const describe::ModuleDescription*> projects;
     for (const PluginEntry& plugin : plugins)
         if (std::find(projects.begin(), projects.end(), plugin.module) == projects.end())
             projects.push_back(plugin.module);
-    for (const describe::ModuleDescription* module : projects) {
-        out << "\n<" << projectUri(plugins, *module) << ">\n\ta doap:Project ;\n\tdoap:name "
-            << quoted(module->name) << " ;\n\tdoap:homepage <" << publisher.homepage
-            << "> ;\n\tdoap:license <http://opensource.org/licenses/MIT> ;\n";
-        out << "\tdoap:maintainer [\n\t\ta foaf:Person ;\n\t\tfoaf:name " << quoted(publisher.maintainerName)
-            << " ;\n\t\tfoaf:mbox <mailto:" << publisher.maintainerEmail << "> ;\n\t\tfoaf:homepage <"
-            << publisher.homepage << ">\n\t] .\n";
-    }
+    for (const describe::ModuleDescription* module : projects)
+        writeProject(out, projectUri(plugins, *module), module->name, publisher);
     for (const PluginEntry& plugin : plugins) {
         const describe::ModuleDescription& module = *plugin.module;
-        const Flavour flavour = plugin.layout.flavour;
-        const bool midi = plugin.layout.find(PortRole::MidiIn) != nullptr;
-        out << "\n<" << plugin.uri << ">\n\ta " << pluginClass(flavour) << " ;\n";
-        out << "\tdoap:name " << quoted(module.name + " (" + flavourTitle(flavour) + ")") << " ;\n";
-        if (!module.summary.empty()) out << "\trdfs:comment " << quoted(module.summary) << " ;\n";
-        out << "\tlv2:project <" << projectUri(plugins, module) << "> ;\n";
-        out << "\tdoap:license <http://opensource.org/licenses/MIT> ;\n";
-        out << "\tlv2:minorVersion " << publisher.minorVersion << " ;\n\tlv2:microVersion "
-            << publisher.microVersion << " ;\n";
-        // urid:map is needed to read MIDI events; elsewhere it only names log levels and options.
-        if (midi) out << "\tlv2:requiredFeature urid:map ;\n";
-        out << "\tlv2:optionalFeature lv2:hardRTCapable , log:log , opts:options"
-            << (midi ? "" : " , urid:map") << " ;\n";
-        out << "\topts:supportedOption bufsz:maxBlockLength ;\n";
-        out << "\tlv2:port ";
-        for (size_t i = 0; i < plugin.layout.ports.size(); ++i) {
-            if (i > 0) out << " , ";
-            writePort(out, plugin.layout.ports[i], module);
-        }
-        out << " .\n";
+        writePlugin(out, plugin.uri, plugin.layout, module.name, module.summary, projectUri(plugins, module),
+                    publisher, [&module](const Port& port) { return module.pinById(port.pin); });
     }
+    return out.str();
+}
+
+std::string patchPluginTurtle(const std::vector<PatchPluginEntry>& plugins, const patch::PatchFile& patch,
+                              const Publisher& publisher) {
+    std::ostringstream out;
+    out << TURTLE_PREFIXES;
+    if (plugins.empty()) return out.str();
+    const std::string project = plugins.front().uri.substr(0, plugins.front().uri.rfind('/'));
+    writeProject(out, project, patch.name, publisher);
+    for (const PatchPluginEntry& plugin : plugins)
+        writePlugin(
+            out, plugin.uri, plugin.layout, patch.name, "A patch of kvx modules", project, publisher,
+            [&patch](const Port& port) { return &patch.controls[static_cast<size_t>(port.pin)].range; });
     return out.str();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lv2/layout/plugin_layout.h"
+#include "patch/patch_file.h"
 
 namespace kvx::lv2 {
 
@@ -30,6 +31,14 @@ struct PluginEntry {
 std::string manifestTurtle(const std::vector<PluginEntry>& plugins, const std::string& binary,
                            const std::string& dataFile);
 std::string pluginTurtle(const std::vector<PluginEntry>& plugins, const Publisher& publisher);
+
+// A patch's plug-ins: their project is the patch; their control ports take the controls' ranges.
+struct PatchPluginEntry {
+    std::string uri;
+    PluginLayout layout;
+};
+std::string patchPluginTurtle(const std::vector<PatchPluginEntry>& plugins, const patch::PatchFile& patch,
+                              const Publisher& publisher);
 
 // A number as a Turtle literal that reads back as the same double ("0.1", "10.0", "1e-05").
 std::string turtleNumber(double value);

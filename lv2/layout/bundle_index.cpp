@@ -17,8 +17,12 @@ const IndexedPlugin* BundleIndex::find(const std::string& uri) const {
 std::string indexText(const BundleIndex& index) {
     nlohmann::ordered_json json;
     json["format"] = 1;
-    json["library"] = index.library;
-    json["description"] = index.description;
+    if (index.patch.empty()) {
+        json["library"] = index.library;
+        json["description"] = index.description;
+    } else {
+        json["patch"] = index.patch;
+    }
     json["plugins"] = nlohmann::ordered_json::array();
     for (const IndexedPlugin& plugin : index.plugins)
         json["plugins"].push_back({{"uri", plugin.uri},
@@ -38,8 +42,12 @@ BundleIndex readBundleIndex(const std::string& bundle) {
         const nlohmann::json json = nlohmann::json::parse(text.str());
         if (json.at("format").get<int>() != 1) throw IndexError(path + ": unknown format");
         BundleIndex index;
-        index.library = json.at("library").get<std::string>();
-        index.description = json.at("description").get<std::string>();
+        if (json.contains("patch")) {
+            index.patch = json.at("patch").get<std::string>();
+        } else {
+            index.library = json.at("library").get<std::string>();
+            index.description = json.at("description").get<std::string>();
+        }
         for (const nlohmann::json& entry : json.at("plugins")) {
             IndexedPlugin plugin;
             plugin.uri = entry.at("uri").get<std::string>();

@@ -17,7 +17,7 @@ inline constexpr const char* BUNDLE_INDEX_FILE = "kvx-lv2.json";
 
 struct IndexedPlugin {
     std::string uri;
-    std::string module;  // the module's symbol in the description
+    std::string module;  // the module's symbol in the description (empty in a patch's bundle)
     Flavour flavour = Flavour::Midi;
     std::vector<std::string> ports;  // symbols in index order
 };
@@ -25,6 +25,9 @@ struct IndexedPlugin {
 struct BundleIndex {
     std::string library;      // file name of the module library inside the bundle
     std::string description;  // file name of its description inside the bundle
+    // A patch's bundle: the file name of the patch inside the bundle (which names its libraries,
+    // each with its description beside it), and no library or description; empty for a module's.
+    std::string patch;
     std::vector<IndexedPlugin> plugins;
 
     const IndexedPlugin* find(const std::string& uri) const;

@@ -2,7 +2,7 @@
 // Flavours and port layouts of described modules.
 #include "lv2/layout/plugin_layout.h"
 
-#include <set>
+#include "lv2/layout/layout_builder.h"
 
 namespace kvx::lv2 {
 
@@ -24,34 +24,6 @@ bool isParameter(const PinDescription& pin) {
     return pin.isInput() && (pin.role == Role::Parameter || (pin.role == Role::Signal && !pin.isAudio()));
 }
 
-class LayoutBuilder {
-public:
-    explicit LayoutBuilder(Flavour flavour) { layout.flavour = flavour; }
-
-    void add(PortRole role, PortType type, bool input, std::string symbol, std::string name, int32_t pin = -1,
-             int channel = 0) {
-        if (!symbols.insert(symbol).second)
-            throw LayoutError("two ports of the " + std::string(flavourName(layout.flavour)) +
-                              " plug-in would be named '" + symbol + "'");
-        Port port;
-        port.index = static_cast<uint32_t>(layout.ports.size());
-        port.role = role;
-        port.type = type;
-        port.input = input;
-        port.symbol = std::move(symbol);
-        port.name = std::move(name);
-        port.pin = pin;
-        port.channel = channel;
-        layout.ports.push_back(std::move(port));
-    }
-
-    PluginLayout done() { return std::move(layout); }
-
-private:
-    PluginLayout layout;
-    std::set<std::string> symbols;
-};
-
 }  // namespace
 
 const char* flavourName(Flavour flavour) {
@@ -64,6 +36,8 @@ const char* flavourName(Flavour flavour) {
             return "gate";
         case Flavour::Cv:
             return "cv";
+        case Flavour::Effect:
+            return "effect";
         case Flavour::Audio:
             break;
     }
@@ -71,7 +45,8 @@ const char* flavourName(Flavour flavour) {
 }
 
 std::optional<Flavour> flavourNamed(std::string_view name) {
-    for (Flavour flavour : {Flavour::Midi, Flavour::Amp, Flavour::Gate, Flavour::Cv, Flavour::Audio})
+    for (Flavour flavour :
+         {Flavour::Midi, Flavour::Amp, Flavour::Gate, Flavour::Cv, Flavour::Audio, Flavour::Effect})
         if (name == flavourName(flavour)) return flavour;
     return std::nullopt;
 }
@@ -103,6 +78,7 @@ PluginLayout layoutFor(const ModuleDescription& module, Flavour flavour) {
     if (needsGate && gate == nullptr)
         throw LayoutError("\"" + module.id + "\" has no gate input for the " + flavourName(flavour) +
                           " plug-in");
+    if (flavour == Flavour::Effect) throw LayoutError("the effect plug-in is a patch's, not a module's");
     if (flavour == Flavour::Audio && gate != nullptr)
         throw LayoutError("\"" + module.id + "\" has a gate input: it plays as midi, amp, gate or cv");
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Usage: check_bundle_tools.sh KVX BUNDLE [MODULE_LIBRARY...]
-# The bundle (and a bundle written by KVX for each further module library) checked by the LV2
+# Usage: check_bundle_tools.sh KVX BUNDLE [MODULE_LIBRARY | PATCH.kvxpatch.json ...]
+# The bundle (and a bundle written by KVX for each further module library or patch) checked by the LV2
 # ecosystem's own tools: lv2_validate finds 0 errors in the bundle's Turtle read together, and in
 # each plug-in data file alone (its exit status is not reliable, so its report is read; a
 # manifest alone lacks the names its data file gives), serdi parses every file, lv2ls lists every plug-in of the index
@@ -15,7 +15,9 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cp -r "$bundle" "$scratch/"
 for library in "$@"; do
-    name=$(basename "$library" .kvx)
+    name=$(basename "$library")
+    name=${name%.kvxpatch.json}
+    name=${name%.kvx}
     "$kvx" lv2 "$library" --out "$scratch/$name.lv2" --quiet
 done
 status=0

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: MIT
 // run() is real-time safe: over sessions with notes, gate edges, control changes, sleep, and
 // blocks longer than the bridge's slices, the heap and lock interposer counts no allocation and
-// no lock inside any lilv_instance_run.
+// no lock inside any lilv_instance_run; for a module's bundle and for a patch's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "conformance/heap_interposer.h"
 #include "tests/lv2/lilv_host.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/tool_runner.h"
 
 namespace kvx::test {
 namespace {
@@ -74,6 +77,49 @@ TEST(Lv2Realtime, GateRunsAllocateAndLockNothing) {
     countRuns(host, counted);
     host.run(100000, randomBlocks(4, 2048), {}, {{"gate", gate}});
     expectNothingCounted(counted);
+}
+
+TEST(Lv2Realtime, PatchRunsAllocateAndLockNothing) {
+    // The example patch (every audio pin a note sets streaming a frame, the controls changing
+    // between runs) and the effect plug-in of a patch with a free input.
+    ScratchFolder folder;
+    const std::string modules = std::filesystem::path(testModulePath("VCA")).parent_path().string();
+    const std::string source = KVX_SOURCE_DIR;
+    const std::vector<std::pair<std::string, std::string>> patches{
+        {source + "/examples/patches/envelope-vca-osc.kvxpatch.json", "envelope-vca-osc/midi"},
+        {source + "/tests/lv2/patches/envelope-on-input.kvxpatch.json", "envelope-on-input/effect"}};
+    std::vector<std::string> bundles;
+    for (const auto& [patch, uri] : patches) {
+        bundles.push_back(folder.path(uri.substr(0, uri.find('/')) + ".lv2"));
+        const ToolRun run = runKvx({"lv2", patch, "--out", bundles.back(), "--quiet"},
+                                   {"KVX_PATH=" + modules + ":" + buildDir()});
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    const Lv2World world(bundles);
+    std::vector<float> input(120000);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<float>(i % 97) / 97.0f - 0.5f;
+    for (const auto& [patch, uri] : patches) {
+        SCOPED_TRACE(uri);
+        LilvPluginHost host(world, "https://kvx.example.org/modules/patches/" + uri, {.maxBlock = 256});
+        ASSERT_NE(host.instance(), nullptr) << host.messages();
+        std::vector<MidiAt> midi;
+        for (int64_t on = 100; on < 100000; on += 7000) {
+            midi.push_back(MidiAt{on, 0x90, static_cast<uint8_t>(40 + on % 50), 100});
+            midi.push_back(MidiAt{on + 10, 0xE0, 0x00, static_cast<uint8_t>(on % 128)});
+            midi.push_back(MidiAt{on + 3000, 0x80, static_cast<uint8_t>(40 + on % 50), 0});
+        }
+        for (int i = 0; i < 300; ++i) midi.push_back(MidiAt{80000, 0x90, static_cast<uint8_t>(i % 128), 1});
+        midi.push_back(MidiAt{80001, 0xB0, 123, 0});
+        std::stable_sort(midi.begin(), midi.end(),
+                         [](const MidiAt& a, const MidiAt& b) { return a.frame < b.frame; });
+        Counted counted;
+        countRuns(host, counted);
+        host.run(120000, randomBlocks(9), midi, {{"vca_input", input}}, [&](int64_t start) {
+            host.setControl("release", start % 2 == 0 ? 0.2f : 0.3f);
+            host.setControl("level", start > 60000 ? -12.0f : -6.0f);
+        });
+        expectNothingCounted(counted);
+    }
 }
 
 }  // namespace

@@ -48,6 +48,39 @@ std::string errorOf(const std::string& text, ModuleSource& modules, const std::s
 // 0.25 log10(s) + 0.75), computed here in double and rounded once.
 float envelopeTime(double seconds) { return static_cast<float>(0.25 * std::log10(seconds) + 0.75); }
 
+TEST(PatchReader, ThePatchsAudioInputsAreTheSignalInputsNothingDrives) {
+    // vca.input is driven by a connection, a value, a control, a note's velocity, or nothing
+    // (an input of the patch); the envelope's audio pins are parameters, never patch inputs.
+    const std::string head = R"({"format": 1, "modules": [{"name": "env", "module": "adsr"},
+        {"name": "vca", "module": "vca"VALUES}, {"name": "vca2", "module": "vca"}],
+      "connections": [{"from": "env.output", "to": "vca.control"}CONNECTION],
+      "outputs": [{"name": "out", "from": "vca.output"}]REST})";
+    auto patchWith = [&head](const std::string& values, const std::string& connection,
+                             const std::string& rest) {
+        std::string text = head;
+        text.replace(text.find("VALUES"), 6, values);
+        text.replace(text.find("CONNECTION"), 10, connection);
+        text.replace(text.find("REST"), 4, rest);
+        return text;
+    };
+    const std::vector<PinRef> vca2Free{{2, 0}, {2, 1}};  // vca2.input, vca2.control
+    const struct {
+        const char* driver;
+        std::string text;
+        std::vector<PinRef> inputs;
+    } cases[] = {
+        {"nothing", patchWith("", "", ""), {{1, 0}, {2, 0}, {2, 1}}},
+        {"a connection", patchWith("", R"(, {"from": "vca2.output", "to": "vca.input"})", ""), vca2Free},
+        {"a value", patchWith(R"(, "values": {"input": 0.5})", "", ""), vca2Free},
+        {"a control", patchWith("", "", R"(, "controls": [{"name": "in", "pins": "vca.input"}])"), vca2Free},
+        {"a note", patchWith("", "", R"(, "notes": {"velocity": "vca.input"})"), vca2Free},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.driver);
+        EXPECT_EQ(read(c.text).inputs, c.inputs);
+    }
+}
+
 TEST(PatchReader, AValidPatchReadsBackIntoItsSpec) {
     const PatchFile patch = read(R"({
       "format": 1, "name": "Test", "voices": 4,

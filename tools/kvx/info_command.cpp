@@ -10,13 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "describe/description_reader.h"
+#include "describe/user_value.h"
 #include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
-#include "describe/description_reader.h"
-#include "describe/user_value.h"
+#include "patch/patch_reader.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
+#include "tools/kvx/patch_commands.h"
 #include "tools/kvx/tool_paths.h"
 
 namespace kvx::cli {
@@ -150,14 +152,20 @@ int runInfo(const InfoOptions& options) {
 void addInfoCommand(CLI::App& app, int& exitStatus) {
     auto options = std::make_shared<InfoOptions>();
     options->path = defaultPluginPath();
-    CLI::App* command = app.add_subcommand(
-        "info", "Show a library's build info, whether a module can be created, and its pins");
+    CLI::App* command = app.add_subcommand("info",
+                                           "Show a library's build info, whether a module can be created, "
+                                           "and its pins; or a patch's modules in run "
+                                           "order, connections and controls");
     addModuleArguments(*command, {.plugin = &options->path,
                                   .id = &options->id,
                                   .subtype = &options->subtype,
                                   .describe = &options->describe});
     const CLI::Option* subtypeOption = command->get_option("--subtype");
     command->callback([options, subtypeOption, &exitStatus] {
+        if (patch::isPatchFileName(options->path)) {
+            exitStatus = runPatchInfo(options->path);
+            return;
+        }
         InfoOptions chosen = *options;
         chosen.subtypeGiven = subtypeOption->count() > 0;
         resolveModuleArguments(chosen.path, chosen.id, chosen.subtype, !chosen.id.empty());

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
-// kvx lv2: an LV2 bundle from a module library and its description, for Linux hosts.
+// kvx lv2: an LV2 bundle from a module library and its description, or from a patch, for Linux
+// hosts.
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "lv2/bundle/bundle_writer.h"
 #include "describe/description_reader.h"
+#include "lv2/bundle/bundle_writer.h"
+#include "patch/patch_reader.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
@@ -47,6 +50,25 @@ void chooseDescription(const Lv2Options& options, lv2::BundleSource& source) {
     source.descriptionSource = path;
 }
 
+// A patch's bundle: the patch read along the module path (the envelope described by its
+// built-in description where it has no file beside it), then written with its libraries.
+std::vector<lv2::WrittenPlugin> writePatch(const Lv2Options& options) {
+    const std::string builtInSource = "the built-in description of the envelope";
+    const describe::Description envelope =
+        describe::parseDescription(render::ENVELOPE_DESCRIPTION_JSON, builtInSource);
+    patch::PathModuleSource modules(modulePath(), &envelope);
+    lv2::PatchBundleSource source;
+    source.patchPath = options.plugin;
+    source.patchText = readText(options.plugin);
+    source.patch = patch::parsePatch(source.patchText, options.plugin, modules);
+    source.undescribedText = render::ENVELOPE_DESCRIPTION_JSON;
+    source.bridgeBinary = lv2BridgePath();
+    if (source.patch.voices > 1 && !options.quiet)
+        std::cout << "note: " << options.plugin << " asks for " << source.patch.voices
+                  << " voices; its plug-ins play one\n";
+    return lv2::writePatchBundle(source, options.out);
+}
+
 }  // namespace
 
 void addLv2Command(CLI::App& app, int& exitStatus) {
@@ -55,7 +77,8 @@ void addLv2Command(CLI::App& app, int& exitStatus) {
     CLI::App* command = app.add_subcommand(
         "lv2",
         "Write an LV2 bundle of a module library: one plug-in per module and flavour (midi, amp, "
-        "gate, cv; audio for modules without a gate)");
+        "gate, cv; audio for modules without a gate); or of a patch (NAME.kvxpatch.json): a midi "
+        "plug-in, and an effect plug-in when the patch has audio inputs");
     addModuleArguments(*command, {.plugin = &options->plugin, .describe = &options->describe});
     command->add_option("--out", options->out, "The bundle folder to write, e.g. ~/.lv2/ADSR.lv2")
         ->required();
@@ -64,12 +87,20 @@ void addLv2Command(CLI::App& app, int& exitStatus) {
     command->callback([options, &exitStatus] {
         try {
             Lv2Options chosen = *options;
-            chosen.plugin = resolveModuleArgument(chosen.plugin).library;
-            lv2::BundleSource source;
-            source.library = chosen.plugin;
-            source.bridgeBinary = lv2BridgePath();
-            chooseDescription(chosen, source);
-            const auto plugins = lv2::writeBundle(source, chosen.out);
+            std::vector<lv2::WrittenPlugin> plugins;
+            if (patch::isPatchFileName(chosen.plugin)) {
+                if (!chosen.describe.empty())
+                    throw lv2::BundleError(
+                        "--describe is for a module library; a patch names its modules' descriptions");
+                plugins = writePatch(chosen);
+            } else {
+                chosen.plugin = resolveModuleArgument(chosen.plugin).library;
+                lv2::BundleSource source;
+                source.library = chosen.plugin;
+                source.bridgeBinary = lv2BridgePath();
+                chooseDescription(chosen, source);
+                plugins = lv2::writeBundle(source, chosen.out);
+            }
             if (!chosen.quiet) {
                 std::cout << "wrote " << chosen.out << " (" << plugins.size() << " plug-ins)\n";
                 for (const lv2::WrittenPlugin& plugin : plugins)

@@ -8,9 +8,12 @@
 #include <string_view>
 
 #include "host/host_error.h"
+#include "patch/patch_reader.h"
 #include "render/envelope_profile.h"
 #include "render/error.h"
 #include "render/options.h"
+#include "render/patch_loading.h"
+#include "render/patch_render.h"
 #include "render/run.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
@@ -32,8 +35,9 @@ const char* envelopeFlagHelp(std::string_view name) {
 void addRenderCommand(CLI::App& app, int& exitStatus) {
     auto options = std::make_shared<render::RenderOptions>();
     options->plugin = defaultPluginPath();
-    CLI::App* command = app.add_subcommand(
-        "render", "Render a module to WAV, CSV and a plot (default: out/SYMBOL.wav, .csv, .png)");
+    CLI::App* command = app.add_subcommand("render",
+                                           "Render a module or a patch (NAME.kvxpatch.json) to WAV, CSV and "
+                                           "a plot (default: out/SYMBOL.wav, .csv, .png)");
     addModuleArguments(*command, {.plugin = &options->plugin,
                                   .id = &options->id,
                                   .subtype = &options->subtype,
@@ -81,8 +85,16 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
         std::ostream& report = options->out == "-" || options->csv == "-" ? std::cerr : std::cout;
         try {
             render::RenderOptions chosen = *options;
+            if (patch::isPatchFileName(chosen.plugin)) {
+                const patch::PatchFile patch = render::loadToolPatch(chosen.plugin, modulePath());
+                exitStatus = render::runPatch(chosen, patch, report);
+                return;
+            }
             resolveModuleArguments(chosen.plugin, chosen.id, chosen.subtype, !chosen.id.empty());
             exitStatus = render::run(chosen, report);
+        } catch (const patch::PatchError& error) {
+            std::cerr << "kvx render: " << error.what() << "\n";
+            exitStatus = 1;
         } catch (const render::RenderError& error) {
             std::cerr << "kvx render: " << error.what() << "\n";
             exitStatus = 1;

@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "describe/description_reader.h"
+#include "patch/patch_reader.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
+#include "tools/kvx/patch_commands.h"
 #include "tools/kvx/tool_paths.h"
 
 namespace kvx::cli {
@@ -70,7 +72,8 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
     options->path = defaultPluginPath();
     CLI::App* command = app.add_subcommand(
         "validate",
-        "Check that a module library honours the binary contract and agrees with its description");
+        "Check that a module library honours the binary contract and agrees with its description, or that a "
+        "patch reads against its modules' descriptions and their libraries agree with them");
     CLI::Option* idOption =
         addModuleArguments(*command, {.plugin = &options->path,
                                       .id = &options->id,
@@ -86,6 +89,10 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
         ->capture_default_str();
     command->add_flag("--json", options->json, "Machine-readable report");
     command->callback([options, idOption, &exitStatus] {
+        if (patch::isPatchFileName(options->path)) {
+            exitStatus = runPatchValidate(options->path);
+            return;
+        }
         const bool idGiven = idOption->count() > 0;
         ValidateOptions chosen = *options;
         const bool named = resolveModuleArguments(chosen.path, chosen.id, chosen.subtype, idGiven);

@@ -1,0 +1,468 @@
+// SPDX-License-Identifier: MIT
+// A patch rendered as a module is: the score resolved for the patch's view, control settings
+// and notes turned into the pins' values and events, the block loop through host::Patch.
+#include "render/patch_render.h"
+
+#include <algorithm>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <utility>
+
+#include "describe/user_value.h"
+#include "host/event_order.h"
+#include "render/audio_input.h"
+#include "render/csv.h"
+#include "render/error.h"
+#include "render/patch_loading.h"
+#include "render/patch_plot.h"
+#include "render/pending_files.h"
+#include "render/progress.h"
+#include "render/summary.h"
+#include "render/wav.h"
+
+namespace kvx::render {
+
+namespace {
+
+using Kind = PatchView::Kind;
+using patch::PinRef;
+
+double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void removeTemporariesAndDie(int signalNumber) {
+    removePendingTemporariesFromSignal();
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+std::string rangeText(const describe::PinDescription& range) {
+    if (range.minimum && range.maximum)
+        return "from " + describe::formatUserValue(range, *range.minimum) + " to " +
+               describe::formatUserValue(range, *range.maximum);
+    if (range.minimum) return "of at least " + describe::formatUserValue(range, *range.minimum);
+    return "of at most " + describe::formatUserValue(range, *range.maximum);
+}
+
+// An audio input the render writes sample by sample: a patch audio input, or a pin a control or
+// a note drives that changes during the render.
+struct FedInput {
+    PinRef ref;
+    InputTrack track;
+};
+
+// A caller event at its absolute sample.
+struct TimedEvent {
+    int64_t sample;
+    host::PatchEvent event;
+};
+
+host::PatchPin& specPin(host::PatchSpec& spec, const PinRef& ref) {
+    for (host::PatchPin& pin : spec.modules[static_cast<size_t>(ref.module)].pins)
+        if (pin.id == ref.pin) return pin;
+    throw RenderError("the patch has no pin " + std::to_string(ref.pin) + " of its module " +
+                      std::to_string(ref.module));
+}
+
+// What the render sends a patch: every pin's value at the start (in `spec`), the events and
+// the audio inputs written block by block.
+class PatchDrive {
+    const patch::PatchFile& patch;
+    const PatchView& view;
+
+public:
+    PatchDrive(const patch::PatchFile& patchFile, const PatchView& patchView, const Score& score,
+               const RenderPlan& plan)
+        : patch(patchFile), view(patchView), spec(patchFile.spec), rate(plan.rate), length(plan.length) {
+        for (size_t i = 0; i < view.inputs.size(); ++i) {
+            const PatchView::Input& input = view.inputs[i];
+            if (input.kind == Kind::Control) {
+                const patch::Control& control = patch.controls[input.index];
+                const ParameterSpec given = score.parameters[i].value_or(describedDefault(control.range));
+                for (const PinRef& ref : control.pins)
+                    specPin(spec, ref).initial = controlPinValue(given, control, patch.pin(ref), rate);
+            } else if (input.kind == Kind::AudioInput) {
+                const PinRef ref = patch.inputs[input.index];
+                specPin(spec, ref).initial = plan.tracks[i].valueAt(0);
+                fed.push_back(FedInput{ref, plan.tracks[i]});
+            }
+        }
+        controlChanges(score);
+        notes(plan);
+        for (auto& [ref, list] : steps)
+            fed.push_back(FedInput{PinRef{ref.first, ref.second}, stepTrack(ref, list)});
+        for (const FedInput& input : fed)
+            for (const StreamSpan& span : streamSpans(input.track)) {
+                add(span.begin, input.ref, EV_STREAM_BEGIN, 0.0f, host::EventRank::Stream);
+                add(span.end, input.ref, EV_STREAM_END, 0.0f, host::EventRank::Stream);
+            }
+        std::stable_sort(events.begin(), events.end(), [](const TimedEvent& a, const TimedEvent& b) {
+            return host::deliveredBefore(a.sample, a.event.rank, b.sample, b.event.rank);
+        });
+    }
+
+    host::PatchSpec spec;  // with every pin's value at the start
+    std::vector<FedInput> fed;
+    std::vector<TimedEvent> events;  // in delivery order
+
+private:
+    double rate;
+    int64_t length;
+
+    void add(int64_t sample, const PinRef& ref, int32_t type, float value, host::EventRank rank) {
+        if (sample < length)
+            events.push_back(TimedEvent{sample, host::PatchEvent{ref.module, 0, type, ref.pin, value, rank}});
+    }
+
+    // A value for `ref` from `sample` on: an event for a control pin, a step for an audio input.
+    void set(int64_t sample, const PinRef& ref, float value, host::EventRank rank) {
+        if (patch.pin(ref).isAudio())
+            steps[{ref.module, ref.pin}].push_back(RampPoint{sample, value});
+        else
+            add(sample, ref, EV_PIN_VALUE, value, rank);
+    }
+
+    void controlChanges(const Score& score) {
+        std::vector<const ScoreEvent*> changes;
+        for (const ScoreEvent& event : score.events) changes.push_back(&event);
+        std::stable_sort(changes.begin(), changes.end(), [this](const ScoreEvent* a, const ScoreEvent* b) {
+            return toSamples(a->at, rate) < toSamples(b->at, rate);
+        });
+        for (const ScoreEvent* event : changes) {
+            const PatchView::Input& input = view.inputs[event->input];
+            if (input.kind != Kind::Control)
+                throw RenderError(event->field + ": the notes are played by the score's \"notes\"");
+            const patch::Control& control = patch.controls[input.index];
+            for (const PinRef& ref : control.pins)
+                set(toSamples(event->at, rate), ref,
+                    controlPinValue(event->value, control, patch.pin(ref), rate), host::EventRank::Change);
+        }
+    }
+
+    // Gate offs before note starts, so that a note ending where the next begins retriggers; at a
+    // start the pitch and velocity before the trigger and the gate.
+    void notes(const RenderPlan& plan) {
+        const patch::NoteMapping& mapping = patch.notes;
+        for (const NotePlan& note : plan.notes)
+            if (note.off != NO_OFF)
+                for (const PinRef& ref : mapping.gate) set(note.off, ref, 0.0f, host::EventRank::Note);
+        for (const NotePlan& note : plan.notes) {
+            for (const PinRef& ref : mapping.pitch)
+                set(note.on, ref, describe::pinValueFor(patch.pin(ref), NOTE_HERTZ), host::EventRank::Note);
+            for (const PinRef& ref : mapping.velocity)
+                set(note.on, ref, describe::pinValueFor(patch.pin(ref), NOTE_VELOCITY),
+                    host::EventRank::Note);
+            for (const PinRef& ref : mapping.trigger) set(note.on, ref, 1.0f, host::EventRank::Note);
+            for (const PinRef& ref : mapping.gate) set(note.on, ref, 1.0f, host::EventRank::Note);
+        }
+    }
+
+    // The pin's value at the start, then each step, held until the next.
+    InputTrack stepTrack(const std::pair<int32_t, int32_t>& ref, std::vector<RampPoint>& list) {
+        std::stable_sort(list.begin(), list.end(),
+                         [](const RampPoint& a, const RampPoint& b) { return a.sample < b.sample; });
+        InputTrack track;
+        track.points.push_back(RampPoint{0, specPin(spec, PinRef{ref.first, ref.second}).initial});
+        for (const RampPoint& step : list) {
+            if (step.sample > track.points.back().sample)
+                track.points.push_back(RampPoint{step.sample, track.points.back().value});
+            track.points.push_back(step);
+        }
+        return track;
+    }
+
+    std::map<std::pair<int32_t, int32_t>, std::vector<RampPoint>> steps;  // by (module, pin)
+};
+
+void extend(std::vector<StreamSpan>& spans, int64_t begin, int64_t end) {
+    if (!spans.empty() && spans.back().end == begin)
+        spans.back().end = end;
+    else
+        spans.push_back(StreamSpan{begin, end});
+}
+
+std::string shownPath(const std::string& path) { return path == "-" ? "standard output" : path; }
+
+void printPatchSummary(std::ostream& out, const patch::PatchFile& patch, const RenderPlan& plan,
+                       const PatchSessionResult& result, const BlockSizing& sizing) {
+    char line[256];
+    const double seconds = static_cast<double>(result.samples) / plan.rate;
+    std::snprintf(line, sizeof line, "samples        %lld (%.6g s at %d Hz)\n",
+                  static_cast<long long>(result.samples), seconds, plan.rate);
+    out << line;
+    std::snprintf(line, sizeof line, "blocks         %lld, %s\n", static_cast<long long>(result.stats.blocks),
+                  describeBlocks(sizing).c_str());
+    out << line;
+    for (size_t m = 0; m < result.modules.size(); ++m) {
+        const host::PatchModuleStats& stats = result.modules[m];
+        const std::string name = patch.spec.modules[m].name;
+        std::snprintf(line, sizeof line,
+                      "%-14s called in %lld blocks, slept through %lld; %lld sleep requests\n", name.c_str(),
+                      static_cast<long long>(stats.blocksCalled),
+                      static_cast<long long>(result.stats.blocks - stats.blocksCalled),
+                      static_cast<long long>(stats.sleepRequests));
+        out << line;
+    }
+    const Peak peak = findPeak(result.outputs.front());
+    std::snprintf(line, sizeof line, "peak           %.9g at %.6f s (sample %lld)\n",
+                  static_cast<double>(peak.level), static_cast<double>(peak.sample) / plan.rate,
+                  static_cast<long long>(peak.sample));
+    out << line;
+    const double speed = result.cpuSeconds > 0 ? seconds / result.cpuSeconds : 0.0;
+    std::snprintf(
+        line, sizeof line,
+        "cpu            %.3f ms for %.6g s of audio: real-time factor %.3g (%.3gx %s than real time)\n",
+        result.cpuSeconds * 1e3, seconds, seconds > 0 ? result.cpuSeconds / seconds : 0.0,
+        speed >= 1.0 || speed == 0.0 ? speed : 1.0 / speed, speed >= 1.0 ? "faster" : "slower");
+    out << line;
+}
+
+}  // namespace
+
+PatchView patchView(const patch::PatchFile& patch) {
+    PatchView view;
+    RenderModule& module = view.module;
+    module.description.id = patch.name;
+    module.description.name = patch.name;
+    module.description.symbol = patchFileStem(patch.spec.source);
+    module.source = patch.spec.source;
+    auto addInput = [&](describe::PinDescription pin, Kind kind, size_t index) {
+        pin.id = static_cast<int32_t>(module.inputs.size());
+        pin.direction = describe::Direction::In;
+        module.inputs.push_back(std::move(pin));
+        view.inputs.push_back(PatchView::Input{kind, index});
+    };
+    for (size_t i = 0; i < patch.controls.size(); ++i) addInput(patch.controls[i].range, Kind::Control, i);
+    for (size_t i = 0; i < patch.inputs.size(); ++i) {
+        describe::PinDescription pin = patch.pin(patch.inputs[i]);
+        pin.symbol = patch.pinName(patch.inputs[i]);
+        addInput(std::move(pin), Kind::AudioInput, i);
+    }
+    if (!patch.notes.empty()) {
+        describe::PinDescription gate;
+        gate.symbol = gate.name = "notes";
+        gate.datatype = describe::Datatype::Bool;
+        gate.role = describe::Role::Gate;
+        gate.defaultValue = 0.0;
+        addInput(std::move(gate), Kind::NoteGate, 0);
+    }
+    for (const host::PatchOutput& output : patch.spec.outputs) {
+        describe::PinDescription pin;
+        pin.id = static_cast<int32_t>(module.inputs.size() + module.outputs.size());
+        pin.symbol = pin.name = output.name;
+        pin.direction = describe::Direction::Out;
+        module.outputs.push_back(std::move(pin));
+    }
+    module.description.pins = module.inputs;
+    module.description.pins.insert(module.description.pins.end(), module.outputs.begin(),
+                                   module.outputs.end());
+    return view;
+}
+
+float controlPinValue(const ParameterSpec& given, const patch::Control& control,
+                      const describe::PinDescription& pin, double sampleRate) {
+    const describe::PinDescription& range = control.range;
+    double user = given.raw;
+    if (given.unit == ValueUnit::Time)
+        user = toSeconds(given.duration, sampleRate) *
+               (range.unit == describe::Unit::Milliseconds ? 1000.0 : 1.0);
+    if (range.datatype != describe::Datatype::Bool &&
+        ((range.minimum && user < *range.minimum) || (range.maximum && user > *range.maximum)))
+        throw RenderError("control '" + control.name + "': expected a value " + rangeText(range) + ", got " +
+                          describe::formatUserValue(range, user));
+    return describe::pinValueFor(pin, user);
+}
+
+PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchView& view, const Score& score,
+                                   const RenderPlan& plan, const BlockSizing& sizing,
+                                   const ProgressCallback& progress) {
+    const PatchDrive drive(patch, view, score, plan);
+    host::PatchLimits limits;
+    limits.eventsPerBlock =
+        std::max<int32_t>(limits.eventsPerBlock, static_cast<int32_t>(drive.events.size()));
+    host::Patch engine(drive.spec, static_cast<float>(plan.rate), sizing.largest(), limits);
+
+    PatchSessionResult result;
+    const size_t length = static_cast<size_t>(plan.length);
+    result.outputs.assign(patch.spec.outputs.size(), std::vector<float>(length));
+    for (size_t m = 0; m < patch.spec.modules.size(); ++m)
+        for (const host::PatchPin& pin : patch.spec.modules[m].pins)
+            if (pin.kind == host::PatchPinKind::AudioOut)
+                result.tracks.push_back(ModuleTrack{static_cast<int32_t>(m), pin.id,
+                                                    patch.pinName(PinRef{static_cast<int32_t>(m), pin.id}),
+                                                    std::vector<float>(length)});
+    result.sleeping.resize(patch.spec.modules.size());
+    std::vector<float*> fedBuffers;
+    for (const FedInput& input : drive.fed)
+        fedBuffers.push_back(engine.input(input.ref.module, input.ref.pin));
+    std::vector<int64_t> calledBefore(patch.spec.modules.size());
+    std::vector<host::PatchEvent> blockEvents;
+    blockEvents.reserve(drive.events.size());
+    std::mt19937 generator(sizing.seed);
+
+    const double cpuStart = processCpuSeconds();
+    size_t next = 0;
+    int64_t position = 0;
+    int64_t blocksSinceReport = 0;
+    while (position < plan.length) {
+        int32_t count =
+            sizing.random ? 1 + static_cast<int32_t>(generator() % BlockSizing::MAX_RANDOM) : sizing.size;
+        count = static_cast<int32_t>(std::min<int64_t>(count, plan.length - position));
+        const int64_t end = position + count;
+        blockEvents.clear();
+        for (; next < drive.events.size() && drive.events[next].sample < end; ++next) {
+            host::PatchEvent event = drive.events[next].event;
+            event.timestamp = static_cast<int32_t>(drive.events[next].sample - position);
+            blockEvents.push_back(event);
+        }
+        for (size_t k = 0; k < drive.fed.size(); ++k) {
+            const InputTrack& track = drive.fed[k].track;
+            if (track.constant()) continue;  // the engine's buffer holds the value
+            for (int32_t i = 0; i < count; ++i) fedBuffers[k][i] = track.valueAt(position + i);
+        }
+        for (size_t m = 0; m < calledBefore.size(); ++m)
+            calledBefore[m] = engine.moduleStats(static_cast<int32_t>(m)).blocksCalled;
+
+        engine.runBlock(count, blockEvents);
+
+        for (size_t k = 0; k < result.outputs.size(); ++k)
+            std::copy_n(engine.output(k), count, result.outputs[k].begin() + position);
+        for (ModuleTrack& track : result.tracks)
+            std::copy_n(engine.output(track.module, track.pin), count, track.samples.begin() + position);
+        for (size_t m = 0; m < calledBefore.size(); ++m)
+            if (engine.moduleStats(static_cast<int32_t>(m)).blocksCalled == calledBefore[m])
+                extend(result.sleeping[m], position, end);
+        position = end;
+        if (progress && ++blocksSinceReport >= 256) {
+            blocksSinceReport = 0;
+            if (!progress(position, plan.length)) {
+                result.stopped = true;
+                break;
+            }
+        }
+    }
+    result.cpuSeconds = processCpuSeconds() - cpuStart;
+    result.samples = position;
+    result.stats = engine.stats();
+    for (size_t m = 0; m < patch.spec.modules.size(); ++m)
+        result.modules.push_back(engine.moduleStats(static_cast<int32_t>(m)));
+    return result;
+}
+
+int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream& out) {
+    if (!options.id.empty() || options.subtype != 0 || !options.describe.empty())
+        throw RenderError(
+            "--id, --subtype and --describe choose a library's module; a patch names its modules itself");
+    const BlockSizing sizing = blockSizing(options);
+    const SampleFormat format = parseSampleFormat(options.format);
+    const PatchView view = patchView(patch);
+    const RenderModule& module = view.module;
+    for (const std::string& text : options.settings) {
+        const size_t index = module.inputIndex(text.substr(0, text.find('=')));
+        if (index != RenderModule::NONE && view.inputs[index].kind == Kind::NoteGate)
+            throw RenderError("--set " + text +
+                              ": the notes are played with --note or the score's \"notes\"");
+    }
+    const bool defaultOutputs = options.out.empty() && options.csv.empty() && options.plot.empty();
+    if (defaultOutputs) {
+        const std::string stem = "out/" + module.description.symbol;
+        options.out = stem + ".wav";
+        options.csv = stem + ".csv";
+        options.plot = stem + ".png";
+    }
+    const PlotFormat plotFormat = options.plot.empty() ? PlotFormat::Png : plotFormatFor(options.plot);
+
+    Score score = buildScore(options, module);
+    const size_t gate = module.roleIndex(describe::Role::Gate);
+    // Without a score, a patch that plays notes plays one, a second long.
+    if (options.score.empty() && options.notes.empty() && gate != RenderModule::NONE) {
+        ScoreNote note;
+        note.on = TimeSpec{};
+        note.off = TimeSpec{1.0, TimeUnit::Seconds, true};
+        note.field = "notes[0]";
+        score.notes = {note};
+    }
+    const AudioInputs files = readAudioInputs(score);
+    const RenderPlan plan = resolvePlan(score, sampleRate(options, score, files), module, files);
+
+    if (defaultOutputs) std::filesystem::create_directories("out");
+    PendingFiles pending;
+    const std::string wavTemp = options.out.empty() ? "" : pending.add(options.out);
+    const std::string csvTemp = options.csv.empty() ? "" : pending.add(options.csv);
+    const std::string plotTemp = options.plot.empty() ? "" : pending.add(options.plot);
+    std::signal(SIGINT, removeTemporariesAndDie);
+    std::signal(SIGTERM, removeTemporariesAndDie);
+
+    out << "patch          " << options.plugin << "\n"
+        << "name           " << patch.name << "\n"
+        << "modules       ";
+    for (size_t m = 0; m < patch.spec.modules.size(); ++m)
+        out << (m == 0 ? " " : ", ") << patch.spec.modules[m].name << " (\""
+            << patch.modules[m].description.id << "\")";
+    out << "\n"
+        << "score          " << score.source << "\n";
+    for (size_t i = 0; i < module.inputs.size(); ++i) {
+        if (view.inputs[i].kind == Kind::NoteGate) continue;
+        const std::string name = module.inputName(i);
+        out << name << std::string(name.size() < 15 ? 15 - name.size() : 1, ' ') << plan.tracks[i].text
+            << "\n";
+    }
+    out << "length         " << plan.length << " samples"
+        << (plan.lengthChosen ? "" : " (" + plan.lengthRule + ")") << "\n";
+    out.flush();
+
+    ProgressBar bar;
+    const PatchSessionResult result =
+        runPatchSession(patch, view, score, plan, sizing, [&bar](int64_t done, int64_t total) {
+            bar.update("rendering", done, total);
+            return true;
+        });
+    const std::vector<StreamSpan> gates = gateSpans(scheduleEvents(plan, module), plan.length,
+                                                    gate == RenderModule::NONE ? -1 : module.inputs[gate].id);
+
+    if (!wavTemp.empty()) writeWav(wavTemp, result.outputs, plan.rate, format);
+    CsvTable table;
+    table.outputs = &result.outputs;
+    table.rate = plan.rate;
+    for (const describe::PinDescription& pin : module.outputs) table.names.push_back(pin.symbol);
+    if (gate != RenderModule::NONE) table.gates = gates;
+    if (!csvTemp.empty())
+        writeCsv(csvTemp, table, [&bar](int64_t done, int64_t total) { bar.update("CSV", done, total); });
+    if (!plotTemp.empty()) {
+        PatchPlotData data;
+        data.rate = plan.rate;
+        data.gates = gates;
+        data.hasGate = gate != RenderModule::NONE;
+        for (const ModuleTrack& track : result.tracks)
+            data.tracks.push_back(
+                PlotTrack{track.name, &track.samples, result.sleeping[static_cast<size_t>(track.module)]});
+        data.title = patch.name;
+        data.subtitle =
+            std::filesystem::path(options.plugin).filename().string() + TITLE_SEPARATOR +
+            std::to_string(plan.rate) + " Hz, " + describeBlocks(sizing) + TITLE_SEPARATOR +
+            (score.source == "default score" ? score.source
+                                             : std::filesystem::path(score.source).filename().string());
+        writePatchPlot(plotTemp, plotFormat, data);
+    }
+    bar.finish();
+    pending.commit();
+
+    printPatchSummary(out, patch, plan, result, sizing);
+    const std::string channels =
+        result.outputs.size() == 1 ? "mono" : std::to_string(result.outputs.size()) + " channels";
+    if (!options.out.empty())
+        out << "wrote          " << shownPath(options.out) << " (" << formatName(format) << " WAV, "
+            << channels << ", " << plan.rate << " Hz)\n";
+    if (!options.csv.empty())
+        out << "wrote          " << shownPath(options.csv) << " (" << csvHeader(table) << ")\n";
+    if (!options.plot.empty()) out << "wrote          " << options.plot << "\n";
+    return 0;
+}
+
+}  // namespace kvx::render
