@@ -225,6 +225,14 @@ float* Patch::input(int32_t module, int32_t pin) noexcept {
     return nullptr;
 }
 
+std::optional<float> Patch::constantOutput(size_t index) const noexcept {
+    if (index >= parts->outputs.size()) return std::nullopt;
+    const auto [module, slot] = parts->outputs[index];
+    const ModuleOutput& output = parts->modules[at(module)]->outputs[at(slot)];
+    if (output.state != StreamState::Constant) return std::nullopt;
+    return output.held;
+}
+
 bool Patch::asleep(int32_t module) const noexcept {
     return module >= 0 && module < moduleCount() && parts->modules[at(module)]->asleep;
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -93,6 +94,9 @@ public:
     // pin's initial value until the caller writes it; what it holds when a block runs is what
     // the module reads (send stream begin/end as PatchEvents when it starts or stops moving).
     float* input(int32_t module, int32_t pin) noexcept;
+    // Patch output `index` after the last block: the value it holds when its module's latest
+    // report declares it constant, nothing while it streams or has said nothing yet.
+    std::optional<float> constantOutput(size_t index) const noexcept;
     bool asleep(int32_t module) const noexcept;
     IMpPlugin2* plugin(int32_t module) const noexcept;
     const PatchStats& stats() const noexcept { return counters; }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// host::Patch::runBlock allocates nothing, frees nothing and takes no lock, counted by the
-// conformance kit's interposer over thousands of blocks of every size, with notes, caller
-// streams, chains falling asleep and waking, and a loop running sample by sample.
+// host::Patch::runBlock and host::Instrument::runBlock allocate nothing, free nothing and take
+// no lock, counted by the conformance kit's interposer over thousands of blocks of every size:
+// notes, caller streams, chains falling asleep and waking, a loop running sample by sample; and
+// an instrument's notes, steals, pedal, bends and off messages.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -9,6 +10,7 @@
 #include "conformance/heap_interposer.h"
 #include "host/patch.h"
 #include "modules/adsr/adsr_pins.h"
+#include "tests/host/instrument_harness.h"
 #include "tests/host/patch_harness.h"
 
 namespace kvx::test {
@@ -66,6 +68,37 @@ TEST(PatchRealtime, RunBlockAllocatesNothingAndTakesNoLock) {
     EXPECT_GT(patch.stats().calls, 3000);
     EXPECT_GT(patch.stats().sleepRequests, 0);
     EXPECT_LT(patch.moduleStats(3).blocksCalled, static_cast<int64_t>(blocks.size()));
+}
+
+TEST(InstrumentRealtime, RunBlockAllocatesNothingAndTakesNoLock) {
+    auto instrument = exampleInstrument(6);
+    const int32_t sizes[] = {1, 7, 64, 300, 4096, 33, 2, 512};
+    // Everything built before counting: chords beyond the voices (steals), the pedal, bends, now
+    // and then all sound off or a reset, and quiet stretches where every voice falls free.
+    std::vector<std::vector<host::NoteEvent>> blocks(3000);
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        const int32_t n = sizes[b % std::size(sizes)];
+        if (b % 400 > 250) continue;
+        const auto at = static_cast<int32_t>((b * 37) % static_cast<size_t>(n));
+        const auto key = static_cast<uint8_t>(40 + (b * 5) % 40);
+        auto& events = blocks[b];
+        using K = host::NoteEventKind;
+        if (b % 2 == 0) events.push_back({at, K::NoteOn, key, 0.7f});
+        if (b % 3 == 0) events.push_back({at, K::NoteOff, static_cast<uint8_t>(key - 10), 0.0f});
+        if (b % 17 == 0) events.push_back({at, K::Sustain, 0, b % 34 == 0 ? 1.0f : 0.0f});
+        if (b % 5 == 0) events.push_back({at, K::PitchBend, 0, static_cast<float>(b % 11) / 10.0f - 0.5f});
+        if (b % 97 == 0) events.push_back({at, b % 194 == 0 ? K::AllSoundOff : K::Reset, 0, 0.0f});
+        if (b % 89 == 0) events.push_back({at, K::AllNotesOff, 0, 0.0f});
+    }
+
+    conformance::startCounting();
+    for (size_t b = 0; b < blocks.size(); ++b) instrument->runBlock(sizes[b % std::size(sizes)], blocks[b]);
+    const conformance::HeapCounts counts = conformance::stopCounting();
+    EXPECT_EQ(counts.allocations, 0);
+    EXPECT_EQ(counts.frees, 0);
+    EXPECT_EQ(counts.lockCalls, 0);
+    EXPECT_GT(instrument->stats().steals, 10);
+    EXPECT_GT(instrument->moduleCalls(), 3000);
 }
 
 }  // namespace

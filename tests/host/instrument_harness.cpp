@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+// The instrument tests' patch and player.
+#include "tests/host/instrument_harness.h"
+
+#include <filesystem>
+
+#include "describe/user_value.h"
+#include "patch/module_source.h"
+#include "patch/patch_reader.h"
+#include "tests/support/test_paths.h"
+
+namespace kvx::test {
+
+namespace fs = std::filesystem;
+
+patch::PatchFile examplePatch(float waveform) {
+    patch::PathModuleSource modules(
+        {{fs::path(testModulePath("VCA")).parent_path().string(), true}, {buildDir(), true}});
+    patch::PatchFile file = patch::loadPatch(KVX_EXAMPLE_PATCH, modules);
+    for (host::PatchModule& module : file.spec.modules)
+        if (module.name == "osc")
+            for (host::PatchPin& pin : module.pins)
+                if (pin.id == 1) pin.initial = waveform;
+    return file;
+}
+
+host::InstrumentNotes instrumentNotes(const patch::PatchFile& patch) {
+    host::InstrumentNotes notes;
+    const auto pin = [](const patch::PinRef& ref) { return host::NotePin{ref.module, ref.pin}; };
+    const auto valuePin = [&patch](const patch::PinRef& ref) {
+        const describe::PinDescription described = patch.pin(ref);
+        return host::NoteValuePin{ref.module, ref.pin, [described](double value) {
+                                      return describe::pinValueFor(described, value);
+                                  }};
+    };
+    for (const patch::PinRef& ref : patch.notes.gate) notes.gate.push_back(pin(ref));
+    for (const patch::PinRef& ref : patch.notes.trigger)
+        (patch.pin(ref).role == describe::Role::Reset ? notes.freeTrigger : notes.trigger)
+            .push_back(pin(ref));
+    for (const patch::PinRef& ref : patch.notes.pitch) notes.pitch.push_back(valuePin(ref));
+    for (const patch::PinRef& ref : patch.notes.velocity) notes.velocity.push_back(valuePin(ref));
+    notes.bendRange = patch.notes.bendRange;
+    return notes;
+}
+
+std::unique_ptr<host::Instrument> exampleInstrument(int32_t voices, float waveform) {
+    const patch::PatchFile file = examplePatch(waveform);
+    return std::make_unique<host::Instrument>(file.spec, instrumentNotes(file), voices, 48000.0f,
+                                              INSTRUMENT_MAX_BLOCK);
+}
+
+Played noteOn(int64_t sample, uint8_t key, float velocity) {
+    return {sample, host::NoteEvent{0, host::NoteEventKind::NoteOn, key, velocity}};
+}
+
+Played noteOff(int64_t sample, uint8_t key) {
+    return {sample, host::NoteEvent{0, host::NoteEventKind::NoteOff, key}};
+}
+
+Played control(int64_t sample, host::NoteEventKind kind, float value) {
+    return {sample, host::NoteEvent{0, kind, 0, value}};
+}
+
+std::vector<float> play(host::Instrument& instrument, const std::vector<Played>& score,
+                        const std::vector<int32_t>& sizes, std::vector<std::vector<float>>* voices) {
+    std::vector<float> out;
+    if (voices != nullptr) voices->assign(static_cast<size_t>(instrument.voiceCount()), {});
+    std::vector<host::NoteEvent> events;
+    size_t next = 0;
+    int64_t position = 0;
+    for (int32_t n : sizes) {
+        events.clear();
+        for (; next < score.size() && score[next].sample < position + n; ++next) {
+            host::NoteEvent event = score[next].event;
+            event.timestamp = static_cast<int32_t>(score[next].sample - position);
+            events.push_back(event);
+        }
+        instrument.runBlock(n, events);
+        out.insert(out.end(), instrument.output(0), instrument.output(0) + n);
+        if (voices != nullptr)
+            for (int32_t v = 0; v < instrument.voiceCount(); ++v)  // a voice not run holds its last value
+                (*voices)[static_cast<size_t>(v)].push_back(instrument.voicePatch(v).output(size_t{0})[0]);
+        position += n;
+    }
+    return out;
+}
+
+}  // namespace kvx::test
