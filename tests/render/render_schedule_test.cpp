@@ -81,7 +81,8 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
         "sustain": [["500smp", 0.2], ["500smp", 0.8]],
         "release": [[0, 0.5], ["50smp", 0.75]],
         "attack": [[0, 0.5], ["200smp", 0.5]],
-        "attack-curve": [[0, 0], ["1000smp", 1]]})");
+        "attack-curve": [[0, 0], ["1000smp", 1]],
+        "decay-curve": [[0, 0], ["100smp", 0.5], ["200smp", 0.2]]})");
     const std::vector<ScheduledEvent> events = scheduleEvents(plan, ENVELOPE);
     // A ramp: constant at first, streaming from its first to its last breakpoint.
     expectEvents(eventsFor(events, adsr::PIN_DECAY_TIME), {{0, EV_STREAM_END, adsr::PIN_DECAY_TIME, 0.0f},
@@ -100,6 +101,9 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
     expectEvents(eventsFor(events, adsr::PIN_ATTACK_TIME), {{0, EV_STREAM_END, adsr::PIN_ATTACK_TIME, 0.0f}});
     expectEvents(eventsFor(events, adsr::PIN_ATTACK_CURVE),
                  {{0, EV_STREAM_BEGIN, adsr::PIN_ATTACK_CURVE, 0.0f}});
+    // Ramps that touch end to start stream as one, with no stop at the sample they share.
+    expectEvents(eventsFor(events, adsr::PIN_DECAY_CURVE), {{0, EV_STREAM_BEGIN, adsr::PIN_DECAY_CURVE, 0.0f},
+                                                           {200, EV_STREAM_END, adsr::PIN_DECAY_CURVE, 0.0f}});
 
     const InputTrack& decay = plan.tracks[ENVELOPE.inputIndex("decay")];
     EXPECT_EQ(decay.valueAt(99), 0.2f);
@@ -182,6 +186,8 @@ TEST(RenderPlan, TimesThatMakeNoSenseNameTheirField) {
     for (const Case& c : {
              Case{R"("notes": [[0, 1], [-0.5, 1]])", "s.json: notes[1]: a time must not be negative"},
              Case{R"("notes": [[0.5, "500ms"]])", "s.json: notes[0]: the note must end after it starts"},
+             Case{R"("automation": {"decay": [["10smp", 0.2], ["9smp", 0.4]]})",
+                  "s.json: automation.decay[1]: breakpoints must be in time order"},
              Case{R"("resets": ["1e300smp"])", "s.json: resets[0]: a time too far in the future"},
              Case{R"("notes": [[0, "1e300s"]])", "s.json: notes[0]: a time too far in the future"},
              Case{R"("length": "0.1ms")", "s.json: length: shorter than one sample at 1000 Hz"},
