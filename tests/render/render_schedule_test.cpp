@@ -102,8 +102,9 @@ TEST(RenderSchedule, RampsStreamFromTheirFirstToTheirLastSample) {
     expectEvents(eventsFor(events, adsr::PIN_ATTACK_CURVE),
                  {{0, EV_STREAM_BEGIN, adsr::PIN_ATTACK_CURVE, 0.0f}});
     // Ramps that touch end to start stream as one, with no stop at the sample they share.
-    expectEvents(eventsFor(events, adsr::PIN_DECAY_CURVE), {{0, EV_STREAM_BEGIN, adsr::PIN_DECAY_CURVE, 0.0f},
-                                                           {200, EV_STREAM_END, adsr::PIN_DECAY_CURVE, 0.0f}});
+    expectEvents(eventsFor(events, adsr::PIN_DECAY_CURVE),
+                 {{0, EV_STREAM_BEGIN, adsr::PIN_DECAY_CURVE, 0.0f},
+                  {200, EV_STREAM_END, adsr::PIN_DECAY_CURVE, 0.0f}});
 
     const InputTrack& decay = plan.tracks[ENVELOPE.inputIndex("decay")];
     EXPECT_EQ(decay.valueAt(99), 0.2f);
