@@ -104,6 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"broken_shared_dither", "processing.determinism", "output pin 9"},
         BrokenCase{"broken_events_at_block_start", "accuracy.block_partitions", "random blocks"},
         BrokenCase{"broken_hangs", "hostile.sample_rates", "did not finish"},
+        BrokenCase{"broken_nan_at_rate_zero", "hostile.sample_rates", "sample rate 0.000000: "},
         BrokenCase{"broken_allocates", "realtime.no_heap", "heap"},
         BrokenCase{"broken_locks", "realtime.no_locks", "lock calls"},
         BrokenCase{"broken_denormal_output", "realtime.no_denormals", "subnormal"},
