@@ -10,10 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "modules/adsr/adsr_pins.h"
-#include "modules/adsr/segment_math.h"
 #include "describe/description_reader.h"
 #include "describe/user_value.h"
+#include "modules/adsr/adsr_pins.h"
+#include "modules/adsr/segment_math.h"
 
 namespace kvx::describe {
 namespace {
@@ -165,6 +165,21 @@ TEST(Descriptions, PinsComeOutInIdOrder) {
     EXPECT_EQ(description.find("T", -3), &module);
 }
 
+// A range may close on one value, and a default may sit on either end of it.
+TEST(Descriptions, RangesAreClosedAtBothEnds) {
+    for (const char* range :
+         {R"("minimum": 0.5, "maximum": 0.5, "default": 0.5)",
+          R"("minimum": -1, "maximum": 1, "default": -1)", R"("minimum": -1, "maximum": 1, "default": 1)"}) {
+        SCOPED_TRACE(range);
+        const std::string text =
+            std::string(R"({"format": 1, "modules": [{"id": "T", "subtype": 0, "symbol": "t",
+            "name": "T", "pins": [{"id": 0, "symbol": "p", "name": "P", "datatype": "float", "direction": "in",
+            "role": "parameter", "unit": "none", )") +
+            range + "}]}]}";
+        EXPECT_EQ(errorOf(text), "");
+    }
+}
+
 TEST(Descriptions, MappingsFollowTheFormatsDefinition) {
     PinDescription pin;
     pin.mapping = Mapping{Mapping::Kind::Linear, 10, 0.01, -0.5};
@@ -186,15 +201,30 @@ TEST(Descriptions, UserValuesAreReadInThePinsUnit) {
         const char* text;
         bool read;
         double user;
-    } rows[] = {{seconds, "5ms", true, 0.005},   {seconds, " 1.5 s ", true, 1.5},  {seconds, "+2", true, 2.0},
-                {seconds, "2", true, 2.0},       {hertz, "1.5kHz", true, 1500.0},  {hertz, "440 Hz", true, 440.0},
-                {level, "-6dB", true, -6.0},     {level, "-6db", true, -6.0},      {plain, "-0.25", true, -0.25},
-                {toggle, "on", true, 1.0},       {toggle, "no", true, 0.0},
+    } rows[] = {{seconds, "5ms", true, 0.005},
+                {seconds, " 1.5 s ", true, 1.5},
+                {seconds, "+2", true, 2.0},
+                {seconds, "2", true, 2.0},
+                {hertz, "1.5kHz", true, 1500.0},
+                {hertz, "440 Hz", true, 440.0},
+                {level, "-6dB", true, -6.0},
+                {level, "-6db", true, -6.0},
+                {plain, "-0.25", true, -0.25},
+                {toggle, "on", true, 1.0},
+                {toggle, "no", true, 0.0},
                 // Refused: typos, units of another kind or none, no number, numbers beyond a double.
-                {seconds, "5 mss", false, 0},    {seconds, "5sec", false, 0},      {seconds, "5dB", false, 0},
-                {seconds, "480smp", false, 0},   {hertz, "5ms", false, 0},         {plain, "5%", false, 0},
-                {level, "dB", false, 0},         {level, "+-6dB", false, 0},       {plain, "", false, 0},
-                {plain, "inf", false, 0},        {seconds, "1e400ms", false, 0},   {toggle, "1", false, 0}};
+                {seconds, "5 mss", false, 0},
+                {seconds, "5sec", false, 0},
+                {seconds, "5dB", false, 0},
+                {seconds, "480smp", false, 0},
+                {hertz, "5ms", false, 0},
+                {plain, "5%", false, 0},
+                {level, "dB", false, 0},
+                {level, "+-6dB", false, 0},
+                {plain, "", false, 0},
+                {plain, "inf", false, 0},
+                {seconds, "1e400ms", false, 0},
+                {toggle, "1", false, 0}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
         double user = -99.0;
