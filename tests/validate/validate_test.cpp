@@ -95,6 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"broken_extra_export", "loading.exports", "kvx_broken_extra_export"},
         BrokenCase{"broken_near_miss_id", "factory.unknown_modules", "blank appended"},
         BrokenCase{"broken_one_instance", "factory.create", "the same object"},
+        BrokenCase{"broken_build_info_one_short", "factory.build_info_tight", "capacity 27"},
         BrokenCase{"broken_slot_order", "instance.view_slots", "IMpPlugin2"},
         BrokenCase{"broken_split_count", "instance.shared_count", "IMpLegacyInitialization"},
         BrokenCase{"broken_keeps_host_services", "instance.host_services_once", "released 0 times"},
