@@ -10,10 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "describe/description_reader.h"
-#include "describe/user_value.h"
 #include "modules/adsr/adsr_pins.h"
 #include "modules/adsr/segment_math.h"
+#include "describe/description_reader.h"
+#include "describe/user_value.h"
 
 namespace kvx::describe {
 namespace {
@@ -201,30 +201,15 @@ TEST(Descriptions, UserValuesAreReadInThePinsUnit) {
         const char* text;
         bool read;
         double user;
-    } rows[] = {{seconds, "5ms", true, 0.005},
-                {seconds, " 1.5 s ", true, 1.5},
-                {seconds, "+2", true, 2.0},
-                {seconds, "2", true, 2.0},
-                {hertz, "1.5kHz", true, 1500.0},
-                {hertz, "440 Hz", true, 440.0},
-                {level, "-6dB", true, -6.0},
-                {level, "-6db", true, -6.0},
-                {plain, "-0.25", true, -0.25},
-                {toggle, "on", true, 1.0},
-                {toggle, "no", true, 0.0},
+    } rows[] = {{seconds, "5ms", true, 0.005},   {seconds, " 1.5 s ", true, 1.5},  {seconds, "+2", true, 2.0},
+                {seconds, "2", true, 2.0},       {hertz, "1.5kHz", true, 1500.0},  {hertz, "440 Hz", true, 440.0},
+                {level, "-6dB", true, -6.0},     {level, "-6db", true, -6.0},      {plain, "-0.25", true, -0.25},
+                {toggle, "on", true, 1.0},       {toggle, "no", true, 0.0},
                 // Refused: typos, units of another kind or none, no number, numbers beyond a double.
-                {seconds, "5 mss", false, 0},
-                {seconds, "5sec", false, 0},
-                {seconds, "5dB", false, 0},
-                {seconds, "480smp", false, 0},
-                {hertz, "5ms", false, 0},
-                {plain, "5%", false, 0},
-                {level, "dB", false, 0},
-                {level, "+-6dB", false, 0},
-                {plain, "", false, 0},
-                {plain, "inf", false, 0},
-                {seconds, "1e400ms", false, 0},
-                {toggle, "1", false, 0}};
+                {seconds, "5 mss", false, 0},    {seconds, "5sec", false, 0},      {seconds, "5dB", false, 0},
+                {seconds, "480smp", false, 0},   {hertz, "5ms", false, 0},         {plain, "5%", false, 0},
+                {level, "dB", false, 0},         {level, "+-6dB", false, 0},       {plain, "", false, 0},
+                {plain, "inf", false, 0},        {seconds, "1e400ms", false, 0},   {toggle, "1", false, 0}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
         double user = -99.0;

@@ -26,8 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 
 PathModuleSource builtModules() {
-    return PathModuleSource(
-        {{fs::path(test::testModulePath("VCA")).parent_path().string(), true}, {test::buildDir(), true}});
+    return PathModuleSource({{fs::path(test::testModulePath("VCA")).parent_path().string(), true},
+                             {test::buildDir(), true}});
 }
 
 PatchFile read(const std::string& text) {
@@ -35,8 +35,7 @@ PatchFile read(const std::string& text) {
     return parsePatch(text, "t.kvxpatch.json", modules);
 }
 
-std::string errorOf(const std::string& text, ModuleSource& modules,
-                    const std::string& source = "t.kvxpatch.json") {
+std::string errorOf(const std::string& text, ModuleSource& modules, const std::string& source = "t.kvxpatch.json") {
     try {
         parsePatch(text, source, modules);
     } catch (const PatchError& error) {
@@ -77,17 +76,13 @@ TEST(PatchReader, AValidPatchReadsBackIntoItsSpec) {
         int32_t id;
         K kind;
         float initial;
-    } envPins[] = {{0, K::BoolIn, 0.0f},
-                   {1, K::BoolIn, 0.0f},                  // trigger, gate
-                   {2, K::AudioIn, envelopeTime(0.005)},  // attack: the value
-                   {3, K::AudioIn, envelopeTime(0.4)},    // decay: the described default
-                   {4, K::AudioIn, 0.25f},                // sustain
-                   {5, K::AudioIn, envelopeTime(0.3)},    // release: the control's default
-                   {6, K::AudioIn, -1.0f},
-                   {7, K::AudioIn, 0.4f},
-                   {8, K::AudioIn, 0.4f},
-                   {9, K::AudioOut, 0.0f},
-                   {10, K::FloatIn, 0.0f}};
+    } envPins[] = {{0, K::BoolIn, 0.0f},  {1, K::BoolIn, 0.0f},  // trigger, gate
+                   {2, K::AudioIn, envelopeTime(0.005)},       // attack: the value
+                   {3, K::AudioIn, envelopeTime(0.4)},         // decay: the described default
+                   {4, K::AudioIn, 0.25f},                     // sustain
+                   {5, K::AudioIn, envelopeTime(0.3)},         // release: the control's default
+                   {6, K::AudioIn, -1.0f},  {7, K::AudioIn, 0.4f}, {8, K::AudioIn, 0.4f},
+                   {9, K::AudioOut, 0.0f},  {10, K::FloatIn, 0.0f}};
     ASSERT_EQ(env.pins.size(), std::size(envPins));
     for (size_t i = 0; i < env.pins.size(); ++i) {
         SCOPED_TRACE(i);
@@ -142,20 +137,19 @@ TEST(PatchReader, ValuesAtTheirRangesBoundsAreAccepted) {
         const char* value;
         int32_t id;
         float expected;
-    } rows[] = {{"env", "attack", "\"1ms\"", 2, 0.0f},    {"env", "attack", "0.001", 2, 0.0f},
-                {"env", "attack", "\"10s\"", 2, 1.0f},    {"env", "release", "\"10000 ms\"", 5, 1.0f},
-                {"env", "sustain", "0", 4, 0.0f},         {"env", "sustain", "\"1\"", 4, 1.0f},
-                {"vca", "level", "\"-60dB\"", 2, -60.0f}, {"vca", "level", "\"+12 dB\"", 2, 12.0f},
-                {"env", "gate", "\"on\"", 1, 1.0f},       {"env", "trigger", "true", 0, 1.0f},
+    } rows[] = {{"env", "attack", "\"1ms\"", 2, 0.0f},        {"env", "attack", "0.001", 2, 0.0f},
+                {"env", "attack", "\"10s\"", 2, 1.0f},        {"env", "release", "\"10000 ms\"", 5, 1.0f},
+                {"env", "sustain", "0", 4, 0.0f},             {"env", "sustain", "\"1\"", 4, 1.0f},
+                {"vca", "level", "\"-60dB\"", 2, -60.0f},     {"vca", "level", "\"+12 dB\"", 2, 12.0f},
+                {"env", "gate", "\"on\"", 1, 1.0f},           {"env", "trigger", "true", 0, 1.0f},
                 {"vca", "input", "-1e3", 0, -1000.0f}};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.pin) + " = " + row.value);
         const std::string values = std::string(R"(, "values": {")") + row.pin + "\": " + row.value + "}";
         const bool env = std::string(row.module) == "env";
-        const std::string text =
-            std::string(R"({"format": 1, "modules": [{"name": "env", "module": "adsr")") +
-            (env ? values : "") + R"(}, {"name": "vca", "module": "vca")" + (env ? "" : values) +
-            R"(}], "outputs": [{"name": "out", "from": "vca.output"}]})";
+        const std::string text = std::string(R"({"format": 1, "modules": [{"name": "env", "module": "adsr")") +
+                                 (env ? values : "") + R"(}, {"name": "vca", "module": "vca")" +
+                                 (env ? "" : values) + R"(}], "outputs": [{"name": "out", "from": "vca.output"}]})";
         const PatchFile set = read(text);
         const host::PatchModule& module = set.spec.modules[env ? 0 : 1];
         const auto pin = std::find_if(module.pins.begin(), module.pins.end(),
@@ -215,13 +209,12 @@ TEST(PatchReader, GraphsTheEngineRunsAreAccepted) {
 
     // The same loop without its delay is refused, naming its modules in signal order.
     PathModuleSource modules = builtModules();
-    EXPECT_EQ(
-        errorOf(R"({"format": 1, "modules": [{"name": "a", "module": "vca"}, {"name": "b", "module": "vca"}],
+    EXPECT_EQ(errorOf(R"({"format": 1, "modules": [{"name": "a", "module": "vca"}, {"name": "b", "module": "vca"}],
       "connections": [{"from": "a.output", "to": "b.input"}, {"from": "b.output", "to": "a.input"}],
       "outputs": [{"name": "out", "from": "a.output"}]})",
-                modules),
-        "t.kvxpatch.json: $.connections[1]: a loop of connections without a delay: a \u2192 b \u2192 a "
-        "(mark one of them \"delay\": 1)");
+                      modules),
+              "t.kvxpatch.json: $.connections[1]: a loop of connections without a delay: a \u2192 b \u2192 a "
+              "(mark one of them \"delay\": 1)");
 }
 
 TEST(PatchReader, ALibraryIsNamedRelativeToThePatch) {
@@ -233,8 +226,8 @@ TEST(PatchReader, ALibraryIsNamedRelativeToThePatch) {
                R"(}], "outputs": [{"name": "out", "from": "v.output"}]})";
     };
     PathModuleSource modules = builtModules();
-    for (const std::string& module :
-         {R"("library": ")" + vca + R"(")", R"("library": ")" + vca + R"(", "id": "KV VCA", "subtype": 0)"}) {
+    for (const std::string& module : {R"("library": ")" + vca + R"(")",
+                                      R"("library": ")" + vca + R"(", "id": "KV VCA", "subtype": 0)"}) {
         SCOPED_TRACE(module);
         test::writeFile(patchFile, patchWith(module));
         const PatchFile patch = loadPatch(patchFile, modules);
@@ -249,9 +242,9 @@ TEST(PatchReader, ALibraryIsNamedRelativeToThePatch) {
     // tools describe the envelope with its built-in description).
     test::writeFile(scratch.path("Bare.kvx"), "");
     const std::string bare = patchWith(R"("library": "Bare.kvx")");
-    EXPECT_EQ(errorOf(bare, modules, patchFile), patchFile +
-                                                     ": $.modules[0].library: " + scratch.path("Bare.kvx") +
-                                                     " has no description (Bare.kvx.json beside it)");
+    EXPECT_EQ(errorOf(bare, modules, patchFile),
+              patchFile + ": $.modules[0].library: " + scratch.path("Bare.kvx") +
+                  " has no description (Bare.kvx.json beside it)");
     const describe::Description builtIn = describe::loadDescription((test::testModulePath("VCA") + ".json"));
     PathModuleSource describing({}, &builtIn);
     test::writeFile(patchFile, bare);
@@ -260,10 +253,8 @@ TEST(PatchReader, ALibraryIsNamedRelativeToThePatch) {
 
 TEST(PatchReader, ValuesWithUnitsSendWhatKvxRenderSends) {
     // A patch of one module must render as `kvx render` of it: the same text, the same float.
-    const describe::ModuleDescription adsr =
-        describe::loadDescription(test::adsrLibraryPath() + ".json").modules[0];
-    const describe::ModuleDescription vca =
-        describe::loadDescription(test::testModulePath("VCA") + ".json").modules[0];
+    const describe::ModuleDescription adsr = describe::loadDescription(test::adsrLibraryPath() + ".json").modules[0];
+    const describe::ModuleDescription vca = describe::loadDescription(test::testModulePath("VCA") + ".json").modules[0];
     describe::PinDescription hertz;  // a frequency pin with a logarithmic mapping, and one in ms
     hertz.unit = describe::Unit::Hertz;
     hertz.mapping = describe::Mapping{describe::Mapping::Kind::Logarithmic, 2, 0.1, -1.0};
@@ -315,8 +306,7 @@ void expectCorpusRefused(const std::string& folder) {
             message = error.what();
         }
         ASSERT_FALSE(message.empty()) << "accepted";
-        EXPECT_TRUE(message.starts_with(where + ": " + path + ": ") ||
-                    message.starts_with(where + ": " + path + " ("))
+        EXPECT_TRUE(message.starts_with(where + ": " + path + ": ") || message.starts_with(where + ": " + path + " ("))
             << message;
         EXPECT_NE(message.find(words), std::string::npos) << message;
         EXPECT_EQ(message.find('\n'), std::string::npos) << message;
@@ -328,9 +318,7 @@ void expectCorpusRefused(const std::string& folder) {
     EXPECT_EQ(cases, files);
 }
 
-TEST(PatchReader, InvalidPatchesAreRefusedWhereTheyGoWrong) {
-    expectCorpusRefused(KVX_PATCH_CASES "/invalid");
-}
+TEST(PatchReader, InvalidPatchesAreRefusedWhereTheyGoWrong) { expectCorpusRefused(KVX_PATCH_CASES "/invalid"); }
 
 TEST(PatchReader, WhatOnlyTheDescriptionsCanSayIsRefusedToo) {
     expectCorpusRefused(KVX_PATCH_CASES "/beyond-schema");
