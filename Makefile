@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # The front door. `make demo` renders the default envelope; `make test` runs every test; `make help`
 # lists the targets, one line each from the `## ` comment after each target's prerequisites.
-.PHONY: all help deps build demo test test-sanitize test-clang bench test-tsan test-valgrind fuzz package lv2-alone clean
+.PHONY: all help deps build demo test test-sanitize test-clang bench test-tsan test-valgrind fuzz package lv2-alone planted-faults clean
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -60,6 +60,12 @@ test-tsan: deps ## Run the many-threads test under ThreadSanitizer
 # The default (Release) build's tests under valgrind memcheck: zero errors, zero leaks.
 test-valgrind: build ## Run the default build's tests under valgrind memcheck
 	scripts/memcheck-tests build
+
+# Plants each fault of scripts/planted-faults in turn, rebuilds build-faults/ and runs the tests of
+# the fault's area (and kvx validate for the module library); the source is restored after each.
+# Not in CI: it takes a while. The tables go to build-faults/planted-faults.md.
+planted-faults: deps ## Measure which planted faults the tests and kvx validate catch
+	scripts/planted-faults --build build-faults
 
 # libFuzzer for FUZZ_SECONDS on the session target, then on the score, description and patch
 # parsers (FUZZ_PARSER_SECONDS each). New inputs go to build-fuzz/corpus*, crashes to

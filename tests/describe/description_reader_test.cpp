@@ -251,6 +251,21 @@ TEST(Descriptions, PinsComeOutInIdOrder) {
     EXPECT_EQ(description.find("T", -3), &module);
 }
 
+// A range may close on one value, and a default may sit on either end of it.
+TEST(Descriptions, RangesAreClosedAtBothEnds) {
+    for (const char* range :
+         {R"("minimum": 0.5, "maximum": 0.5, "default": 0.5)",
+          R"("minimum": -1, "maximum": 1, "default": -1)", R"("minimum": -1, "maximum": 1, "default": 1)"}) {
+        SCOPED_TRACE(range);
+        const std::string text =
+            std::string(R"({"format": 1, "modules": [{"id": "T", "subtype": 0, "symbol": "t",
+            "name": "T", "pins": [{"id": 0, "symbol": "p", "name": "P", "datatype": "float", "direction": "in",
+            "role": "parameter", "unit": "none", )") +
+            range + "}]}]}";
+        EXPECT_EQ(errorOf(text), "");
+    }
+}
+
 TEST(Descriptions, MappingsFollowTheFormatsDefinition) {
     PinDescription pin;
     pin.mapping = Mapping{Mapping::Kind::Linear, 10, 0.01, -0.5};

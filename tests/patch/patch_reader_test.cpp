@@ -196,6 +196,38 @@ TEST(PatchReader, ValuesAtTheirRangesBoundsAreAccepted) {
     }
 }
 
+// One module of two plain pins whose ranges meet at 1, under any name.
+class MeetingRanges final : public ModuleSource {
+public:
+    const describe::FoundModule* find(std::string_view) override { return &found; }
+    std::vector<std::string> symbols() override { return {"t"}; }
+    describe::Description describeLibrary(const std::string&) override { return {}; }
+
+private:
+    describe::FoundModule found{"t.kvx", "t.kvx.json",
+                                describe::parseDescription(R"({"format": 1, "modules": [
+        {"id": "T", "subtype": 0, "symbol": "t", "name": "T", "pins": [
+          {"id": 0, "symbol": "low", "name": "L", "datatype": "float", "direction": "in", "role": "parameter",
+           "unit": "none", "default": 0, "minimum": 0, "maximum": 1},
+          {"id": 1, "symbol": "high", "name": "H", "datatype": "float", "direction": "in", "role": "parameter",
+           "unit": "none", "default": 2, "minimum": 1, "maximum": 2},
+          {"id": 2, "symbol": "out", "name": "O", "datatype": "audio", "direction": "out", "role": "signal"}]}]})",
+                                                           "t.kvx.json")
+                                    .modules[0]};
+};
+
+// A control of several pins takes the values all of them take: ranges that meet leave that one.
+TEST(PatchReader, AControlsRangeIsWhereItsPinsRangesMeet) {
+    MeetingRanges modules;
+    const PatchFile patch = parsePatch(R"({"format": 1, "modules": [{"name": "m", "module": "t"}],
+      "outputs": [{"name": "out", "from": "m.out"}],
+      "controls": [{"name": "both", "pins": ["m.low", "m.high"], "default": 1}]})",
+                                       "t.kvxpatch.json", modules);
+    ASSERT_EQ(patch.controls.size(), 1u);
+    EXPECT_EQ(patch.controls[0].range.minimum, 1.0);
+    EXPECT_EQ(patch.controls[0].range.maximum, 1.0);
+}
+
 TEST(PatchReader, GraphsTheEngineRunsAreAccepted) {
     // Fan-out from the envelope, a VCA left unconnected, and a loop of two VCAs closed by a delay.
     const PatchFile patch = read(R"({"format": 1,

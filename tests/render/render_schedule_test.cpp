@@ -216,6 +216,8 @@ TEST(RenderPlan, TimesThatMakeNoSenseNameTheirField) {
     for (const Case& c : {
              Case{R"("notes": [[0, 1], [-0.5, 1]])", "s.json: notes[1]: a time must not be negative"},
              Case{R"("notes": [[0.5, "500ms"]])", "s.json: notes[0]: the note must end after it starts"},
+             Case{R"("automation": {"decay": [["10smp", 0.2], ["9smp", 0.4]]})",
+                  "s.json: automation.decay[1]: breakpoints must be in time order"},
              Case{R"("resets": ["1e300smp"])", "s.json: resets[0]: a time too far in the future"},
              Case{R"("notes": [[0, "1e300s"]])", "s.json: notes[0]: a time too far in the future"},
              Case{R"("length": "0.1ms")", "s.json: length: shorter than one sample at 1000 Hz"},
