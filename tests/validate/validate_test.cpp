@@ -205,7 +205,13 @@ const std::vector<BrokenCase>& brokenCases() {
                    "accuracy.block_partitions",
                    "random blocks",
                    {"processing.graph_start", "processing.owed_samples_written", "accuracy.event_edges"}},
-        BrokenCase{"broken_one_instance", "factory.create", "the same object"},
+        // One object for every creation: whatever holds two instances, or creates one after
+        // releasing another, works on a shared or freed object.
+        BrokenCase{"broken_one_instance",
+                   "factory.create",
+                   "the same object",
+                   {"loading.repeated_load", "factory.create_with_host", "instance.", "processing.", "accuracy.",
+                    "realtime.", "hostile."}},
         BrokenCase{"broken_build_info_one_short", "factory.build_info_tight", "capacity 27"},
         BrokenCase{"broken_hangs", "hostile.sample_rates", "did not finish"},
         BrokenCase{"broken_nan_at_rate_zero", "hostile.sample_rates", "sample rate 0.000000: "},
