@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/lv2/lilv_host.h"
+#include "tests/support/sample_difference.h"
 #include "tests/support/test_paths.h"
 #include "tests/support/tool_runner.h"
 
@@ -44,20 +45,6 @@ std::vector<float> render(std::vector<std::string> args, int rate, int64_t lengt
     const ToolRun run = runKvx(args);
     EXPECT_EQ(run.status, 0) << run.err;
     return readWav(folder.path("render.wav")).samples;
-}
-
-// The first sample where two outputs differ in any bit, as a message; empty when identical.
-std::string firstDifference(const std::vector<float>& got, const std::vector<float>& expected) {
-    if (got.size() != expected.size())
-        return "lengths differ: " + std::to_string(got.size()) + " and " + std::to_string(expected.size());
-    for (size_t i = 0; i < got.size(); ++i)
-        if (std::memcmp(&got[i], &expected[i], sizeof(float)) != 0) {
-            char text[160];
-            std::snprintf(text, sizeof text, "sample %zu: %.9g, expected %.9g", i,
-                          static_cast<double>(got[i]), static_cast<double>(expected[i]));
-            return text;
-        }
-    return "";
 }
 
 MidiAt noteOn(int64_t frame, uint8_t key = 60) { return MidiAt{frame, 0x90, key, 100}; }
