@@ -178,13 +178,26 @@ TEST(PatchRender, WrongSettingsAreRefusedNamingTheControl) {
         {{"--set", "release=11s"}, "control 'release': expected a value from 0.001 s to 10 s, got 11 s"},
         {{"--set", "attack=5ms"}, "has no input \"attack\" (its inputs: release, level, notes)"},
         {{"--set", "notes=on"}, "the notes are played with --note"},
+        // A note's MIDI key 0 to 127 and velocity 1 to 127.
+        {{"--note", "0:1s:128"}, "--note 0:1s:128: the key: expected a whole number from 0 to 127"},
+        {{"--note", "0:1s:-1"}, "--note 0:1s:-1: the key: expected a whole number from 0 to 127"},
+        {{"--note", "0::60:0"}, "--note 0::60:0: the velocity: expected a whole number from 1 to 127"},
+        {{"--note", "0:1s:60:128"}, "the velocity: expected a whole number from 1 to 127"},
+        {{"--note", "0:1s:60:64:1"}, "--note 0:1s:60:64:1: expected ON:OFF"},
+        {{"--score", "@key.json"}, "key.json: notes[0].key: expected a whole number from 0 to 127, got 60.5"},
+        {{"--score", "@velocity.json"},
+         "velocity.json: notes[0].velocity: expected a whole number from 1 to 127, got 0"},
         {{"--reset", "0.5s"}, "has no reset input"},
         {{"--id", "KV VCA"}, "a patch names its modules itself"},
         {{"--subtype", "1"}, "a patch names its modules itself"},
     };
+    ScratchFolder folder;
+    writeFile(folder.path("key.json"), R"({"notes": [{"on": 0, "key": 60.5}]})");
+    writeFile(folder.path("velocity.json"), R"({"notes": [{"on": 0, "key": 60, "velocity": 0}]})");
     for (const Row& row : rows) {
         std::vector<std::string> args = {"render", patch, "--out", "/dev/null"};
         args.insert(args.end(), row.args.begin(), row.args.end());
+        if (args.back().starts_with("@")) args.back() = folder.path(args.back().substr(1));
         const ToolRun run = kvx(args);
         SCOPED_TRACE(row.args[1]);
         EXPECT_EQ(run.status, 1);
@@ -196,6 +209,11 @@ TEST(PatchRender, WrongSettingsAreRefusedNamingTheControl) {
         const ToolRun run =
             kvx({"render", patch, "--out", "/dev/null", "--length", "100smp", "--set", setting});
         EXPECT_EQ(run.status, 0) << setting << ": " << run.err;
+    }
+    for (const char* note : {"0:50smp:0:1", "0::127:127", "0:50smp:69"}) {
+        const ToolRun run =
+            kvx({"render", patch, "--out", "/dev/null", "--length", "100smp", "--note", note});
+        EXPECT_EQ(run.status, 0) << note << ": " << run.err;
     }
 }
 
