@@ -76,6 +76,43 @@ struct Played {
     double user = 0.0;
 };
 
+// At one sample: control changes, note ends, then note starts, so that a note that ends where the
+// next begins (in whatever order the score lists them) retriggers.
+void sortPlayed(std::vector<Played>& played) {
+    std::stable_sort(played.begin(), played.end(), [](const Played& a, const Played& b) {
+        return a.sample != b.sample ? a.sample < b.sample : a.kind < b.kind;
+    });
+}
+
+std::vector<Played> playedNotes(const RenderPlan& plan) {
+    std::vector<Played> played;
+    for (size_t n = 0; n < plan.notes.size(); ++n) {
+        played.push_back(Played{plan.notes[n].on, Played::Kind::NoteOn, n});
+        if (plan.notes[n].off != NO_OFF)
+            played.push_back(Played{plan.notes[n].off, Played::Kind::NoteOff, n});
+    }
+    sortPlayed(played);
+    return played;
+}
+
+// Where the patch's gate is true, by the rule patch::PatchDriver plays notes by: the end of a
+// note that another has replaced changes nothing.
+std::vector<StreamSpan> patchGateSpans(const RenderPlan& plan) {
+    std::vector<ScheduledEvent> gate;
+    int64_t sounding = -1;
+    for (const Played& item : playedNotes(plan)) {
+        if (item.sample >= plan.length) break;
+        if (item.kind == Played::Kind::NoteOn) {
+            sounding = static_cast<int64_t>(item.index);
+            gate.push_back(ScheduledEvent{item.sample, EV_PIN_VALUE, 0, 1.0f});
+        } else if (static_cast<int64_t>(item.index) == sounding) {
+            sounding = -1;
+            gate.push_back(ScheduledEvent{item.sample, EV_PIN_VALUE, 0, 0.0f});
+        }
+    }
+    return gateSpans(gate, plan.length, 0);
+}
+
 host::PatchPin& specPin(host::PatchSpec& spec, const PinRef& ref) {
     for (host::PatchPin& pin : spec.modules[static_cast<size_t>(ref.module)].pins)
         if (pin.id == ref.pin) return pin;
@@ -109,15 +146,9 @@ public:
             played.push_back(Played{toSamples(event.at, plan.rate), Played::Kind::Control, input.index,
                                     controlUserValue(event.value, patch.controls[input.index], plan.rate)});
         }
-        for (size_t n = 0; n < plan.notes.size(); ++n) {
-            played.push_back(Played{plan.notes[n].on, Played::Kind::NoteOn, n});
-            if (plan.notes[n].off != NO_OFF)
-                played.push_back(Played{plan.notes[n].off, Played::Kind::NoteOff, n});
-        }
-        // A note that ends where the next begins (in whatever order the score lists them) retriggers.
-        std::stable_sort(played.begin(), played.end(), [](const Played& a, const Played& b) {
-            return a.sample != b.sample ? a.sample < b.sample : a.kind < b.kind;
-        });
+        const std::vector<Played> notes = playedNotes(plan);
+        played.insert(played.end(), notes.begin(), notes.end());
+        sortPlayed(played);
         for (const FedInput& input : fed)
             for (const StreamSpan& span : streamSpans(input.track)) {
                 add(span.begin, input.ref, EV_STREAM_BEGIN, plan.length);
@@ -400,8 +431,8 @@ int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream&
             bar.update("rendering", done, total);
             return true;
         });
-    const std::vector<StreamSpan> gates = gateSpans(scheduleEvents(plan, module), plan.length,
-                                                    gate == RenderModule::NONE ? -1 : module.inputs[gate].id);
+    const std::vector<StreamSpan> gates =
+        gate == RenderModule::NONE ? std::vector<StreamSpan>{} : patchGateSpans(plan);
 
     if (!wavTemp.empty()) writeWav(wavTemp, result.outputs, plan.rate, format);
     CsvTable table;

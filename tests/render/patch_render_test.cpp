@@ -165,6 +165,30 @@ TEST(PatchRender, APatchOfOneModuleEqualsKvxRenderOfThatModule) {
     }
 }
 
+TEST(PatchRender, TheLatestNoteSoundsAndTheEndOfANoteItReplacedChangesNothing) {
+    ScratchFolder folder;
+    const std::string patch = examplePatch("envelope-vca-osc");
+    // The second note starts while the first is held: the first's end at 100 is no end at all,
+    // as if the first had ended where the second began.
+    const std::vector<float> overlapping = rendered(folder, patch,
+                                                    {"--note", "0:100smp", "--note", "50smp:200smp:60:90",
+                                                     "--length", "300smp", "--csv", folder.path("gate.csv")});
+    const std::vector<float> backToBack =
+        rendered(folder, patch, {"--note", "0:50smp", "--note", "50smp:200smp:60:90", "--length", "300smp"});
+    EXPECT_EQ(overlapping, backToBack);
+    EXPECT_NE(overlapping,
+              rendered(folder, patch, {"--note", "0:100smp", "--note", "50smp:200smp", "--length", "300smp"}))
+        << "the key reaches the oscillator";
+    const std::string csv = readFile(folder.path("gate.csv"));
+    auto gateAt = [&csv](int sample) {  // the row's last column
+        const size_t row = csv.find("\n" + std::to_string(sample) + ",");
+        return row == std::string::npos ? '?' : csv[csv.find('\n', row + 1) - 1];
+    };
+    EXPECT_EQ(gateAt(100), '1');
+    EXPECT_EQ(gateAt(199), '1');
+    EXPECT_EQ(gateAt(200), '0');
+}
+
 TEST(PatchRender, WrongSettingsAreRefusedNamingTheControl) {
     const std::string patch = examplePatch("envelope-vca-osc");
     struct Row {
