@@ -259,15 +259,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Lv2Patch, AControlChangedBetweenRunsReachesItsPinsAtTheRunsFirstFrame) {
     // The release (an audio pin: a one-sample step) and the level (a float pin: a value) change
-    // during a held note and again during its release, at frames where a run starts; kvx render
-    // gets the same changes as score events.
+    // where one note ends and the next begins, and again during the release, at frames where a
+    // run starts; kvx render gets the same changes as score events.
     ScratchFolder folder;
     const std::string patchPath = examplePatch("envelope-vca-osc");
     const std::string bundle = writeBundle(folder, patchPath);
     Play play;
     play.length = 30000;
     play.controls = {{"release", 0.3}, {"level", -6.0}};
-    play.notes = {{100, 12800, 60, 90}};
+    play.notes = {{100, 6400, 60, 90}, {6400, 12800, 64, 90}};
     play.changes = {{6400, "level", -20.0}, {6400, "release", 0.05}, {16000, "release", 1.0}};
     const std::vector<float> expected = rendered(folder, patchPath, play);
     Play unchanged = play;
