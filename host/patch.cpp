@@ -233,6 +233,23 @@ std::optional<float> Patch::constantOutput(size_t index) const noexcept {
     return output.held;
 }
 
+bool Patch::setStartValue(int32_t module, int32_t pin, float value) noexcept {
+    if (module < 0 || module >= moduleCount() || counters.blocks > 0) return false;
+    PatchModuleState& state = *parts->modules[at(module)];
+    for (ControlValue& control : state.controls)
+        if (control.pin == pin) {
+            control.value = value;
+            return true;
+        }
+    for (HostInput& input : state.hostInputs)
+        if (input.pin == pin) {
+            std::fill(input.block, input.block + maxBlock, value);
+            if (input.cell != nullptr) *input.cell = value;
+            return true;
+        }
+    return false;
+}
+
 bool Patch::asleep(int32_t module) const noexcept {
     return module >= 0 && module < moduleCount() && parts->modules[at(module)]->asleep;
 }

@@ -84,6 +84,7 @@ public:
     }
 
     int32_t moduleCount() const noexcept;
+    int32_t maxBlockSize() const noexcept { return maxBlock; }
     // The stages in run order (kvx info prints it).
     const std::vector<PatchStage>& stages() const noexcept;
     // Patch output `index` (PatchSpec::outputs) for the last block.
@@ -97,6 +98,11 @@ public:
     // Patch output `index` after the last block: the value it holds when its module's latest
     // report declares it constant, nothing while it streams or has said nothing yet.
     std::optional<float> constantOutput(size_t index) const noexcept;
+    // Before the first block: the value an input starts with, as if the spec had given it (a
+    // control input's value at graph start, an unfed audio input's constant), so that a host
+    // that learns its settings only when it first runs starts as one that knew them. false (and
+    // nothing changed) once a block has run or for a pin the patch does not drive.
+    bool setStartValue(int32_t module, int32_t pin, float value) noexcept;
     bool asleep(int32_t module) const noexcept;
     IMpPlugin2* plugin(int32_t module) const noexcept;
     const PatchStats& stats() const noexcept { return counters; }

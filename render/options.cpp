@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "render/error.h"
 #include "render/units.h"
@@ -24,14 +26,26 @@ int64_t wholeNumber(const std::string& text, int64_t low, int64_t high, const st
     return static_cast<int64_t>(value);
 }
 
+// ON:OFF, and for a patch ON:OFF:KEY or ON:OFF:KEY:VELOCITY (OFF may be empty).
 ScoreNote noteFlag(const std::string& text) {
     const std::string flag = "--note " + text;
-    const size_t colon = text.find(':');
-    if (colon == std::string::npos) throw RenderError(flag + ": expected ON:OFF, e.g. 0:1.2s or 0:500ms");
+    std::vector<std::string> parts{""};
+    for (char c : text) {
+        if (c == ':')
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    if (parts.size() < 2 || parts.size() > 4)
+        throw RenderError(flag +
+                          ": expected ON:OFF, e.g. 0:1.2s or 0:500ms (a patch's: ON:OFF:KEY:VELOCITY)");
     ScoreNote note;
     note.field = flag;
-    note.on = parseTime(text.substr(0, colon), flag);
-    if (colon + 1 < text.size()) note.off = parseTime(text.substr(colon + 1), flag);
+    note.on = parseTime(parts[0], flag);
+    if (!parts[1].empty()) note.off = parseTime(parts[1], flag);
+    if (parts.size() > 2) note.key = static_cast<int32_t>(wholeNumber(parts[2], 0, 127, flag + ": the key"));
+    if (parts.size() > 3)
+        note.velocity = static_cast<int32_t>(wholeNumber(parts[3], 1, 127, flag + ": the velocity"));
     return note;
 }
 

@@ -7,12 +7,13 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
-#include <map>
+#include <limits>
 #include <random>
 #include <utility>
 
 #include "describe/user_value.h"
 #include "host/event_order.h"
+#include "patch/patch_driver.h"
 #include "render/audio_input.h"
 #include "render/csv.h"
 #include "render/error.h"
@@ -50,8 +51,7 @@ std::string rangeText(const describe::PinDescription& range) {
     return "of at most " + describe::formatUserValue(range, *range.maximum);
 }
 
-// An audio input the render writes sample by sample: a patch audio input, or a pin a control or
-// a note drives that changes during the render.
+// A patch audio input the render writes sample by sample.
 struct FedInput {
     PinRef ref;
     InputTrack track;
@@ -63,6 +63,56 @@ struct TimedEvent {
     host::PatchEvent event;
 };
 
+// A control change or a note's start or end, played through patch::PatchDriver.
+struct Played {
+    enum class Kind {
+        Control,
+        NoteOff,
+        NoteOn
+    };  // at one sample in this order
+    int64_t sample;
+    Kind kind;
+    size_t index;  // the control, or the note in the plan
+    double user = 0.0;
+};
+
+// At one sample: control changes, note ends, then note starts, so that a note that ends where the
+// next begins (in whatever order the score lists them) retriggers.
+void sortPlayed(std::vector<Played>& played) {
+    std::stable_sort(played.begin(), played.end(), [](const Played& a, const Played& b) {
+        return a.sample != b.sample ? a.sample < b.sample : a.kind < b.kind;
+    });
+}
+
+std::vector<Played> playedNotes(const RenderPlan& plan) {
+    std::vector<Played> played;
+    for (size_t n = 0; n < plan.notes.size(); ++n) {
+        played.push_back(Played{plan.notes[n].on, Played::Kind::NoteOn, n});
+        if (plan.notes[n].off != NO_OFF)
+            played.push_back(Played{plan.notes[n].off, Played::Kind::NoteOff, n});
+    }
+    sortPlayed(played);
+    return played;
+}
+
+// Where the patch's gate is true, by the rule patch::PatchDriver plays notes by: the end of a
+// note that another has replaced changes nothing.
+std::vector<StreamSpan> patchGateSpans(const RenderPlan& plan) {
+    std::vector<ScheduledEvent> gate;
+    int64_t sounding = -1;
+    for (const Played& item : playedNotes(plan)) {
+        if (item.sample >= plan.length) break;
+        if (item.kind == Played::Kind::NoteOn) {
+            sounding = static_cast<int64_t>(item.index);
+            gate.push_back(ScheduledEvent{item.sample, EV_PIN_VALUE, 0, 1.0f});
+        } else if (static_cast<int64_t>(item.index) == sounding) {
+            sounding = -1;
+            gate.push_back(ScheduledEvent{item.sample, EV_PIN_VALUE, 0, 0.0f});
+        }
+    }
+    return gateSpans(gate, plan.length, 0);
+}
+
 host::PatchPin& specPin(host::PatchSpec& spec, const PinRef& ref) {
     for (host::PatchPin& pin : spec.modules[static_cast<size_t>(ref.module)].pins)
         if (pin.id == ref.pin) return pin;
@@ -70,114 +120,56 @@ host::PatchPin& specPin(host::PatchSpec& spec, const PinRef& ref) {
                       std::to_string(ref.module));
 }
 
-// What the render sends a patch: every pin's value at the start (in `spec`), the events and
-// the audio inputs written block by block.
+// What the render sends a patch: the controls held from the start, the audio inputs' first
+// values (in `spec`) and signals with their streaming, and what the driver plays.
 class PatchDrive {
-    const patch::PatchFile& patch;
-    const PatchView& view;
-
 public:
-    PatchDrive(const patch::PatchFile& patchFile, const PatchView& patchView, const Score& score,
+    PatchDrive(const patch::PatchFile& patch, const PatchView& view, const Score& score,
                const RenderPlan& plan)
-        : patch(patchFile), view(patchView), spec(patchFile.spec), rate(plan.rate), length(plan.length) {
+        : spec(patch.spec) {
         for (size_t i = 0; i < view.inputs.size(); ++i) {
             const PatchView::Input& input = view.inputs[i];
             if (input.kind == Kind::Control) {
                 const patch::Control& control = patch.controls[input.index];
                 const ParameterSpec given = score.parameters[i].value_or(describedDefault(control.range));
-                for (const PinRef& ref : control.pins)
-                    specPin(spec, ref).initial = controlPinValue(given, control, patch.pin(ref), rate);
+                held.emplace_back(input.index, controlUserValue(given, control, plan.rate));
             } else if (input.kind == Kind::AudioInput) {
                 const PinRef ref = patch.inputs[input.index];
                 specPin(spec, ref).initial = plan.tracks[i].valueAt(0);
                 fed.push_back(FedInput{ref, plan.tracks[i]});
             }
         }
-        controlChanges(score);
-        notes(plan);
-        for (auto& [ref, list] : steps)
-            fed.push_back(FedInput{PinRef{ref.first, ref.second}, stepTrack(ref, list)});
+        for (const ScoreEvent& event : score.events) {
+            const PatchView::Input& input = view.inputs[event.input];
+            if (input.kind != Kind::Control)
+                throw RenderError(event.field + ": the notes are played by the score's \"notes\"");
+            played.push_back(Played{toSamples(event.at, plan.rate), Played::Kind::Control, input.index,
+                                    controlUserValue(event.value, patch.controls[input.index], plan.rate)});
+        }
+        const std::vector<Played> notes = playedNotes(plan);
+        played.insert(played.end(), notes.begin(), notes.end());
+        sortPlayed(played);
         for (const FedInput& input : fed)
             for (const StreamSpan& span : streamSpans(input.track)) {
-                add(span.begin, input.ref, EV_STREAM_BEGIN, 0.0f, host::EventRank::Stream);
-                add(span.end, input.ref, EV_STREAM_END, 0.0f, host::EventRank::Stream);
+                add(span.begin, input.ref, EV_STREAM_BEGIN, plan.length);
+                add(span.end, input.ref, EV_STREAM_END, plan.length);
             }
-        std::stable_sort(events.begin(), events.end(), [](const TimedEvent& a, const TimedEvent& b) {
-            return host::deliveredBefore(a.sample, a.event.rank, b.sample, b.event.rank);
-        });
+        std::stable_sort(events.begin(), events.end(),
+                         [](const TimedEvent& a, const TimedEvent& b) { return a.sample < b.sample; });
     }
 
-    host::PatchSpec spec;  // with every pin's value at the start
+    host::PatchSpec spec;                         // with the audio inputs' first values
+    std::vector<std::pair<size_t, double>> held;  // control, user value from the start
     std::vector<FedInput> fed;
-    std::vector<TimedEvent> events;  // in delivery order
+    std::vector<TimedEvent> events;  // the fed inputs' streaming, in time order
+    std::vector<Played> played;      // in the order played
 
 private:
-    double rate;
-    int64_t length;
-
-    void add(int64_t sample, const PinRef& ref, int32_t type, float value, host::EventRank rank) {
+    void add(int64_t sample, const PinRef& ref, int32_t type, int64_t length) {
         if (sample < length)
-            events.push_back(TimedEvent{sample, host::PatchEvent{ref.module, 0, type, ref.pin, value, rank}});
+            events.push_back(TimedEvent{
+                sample, host::PatchEvent{ref.module, 0, type, ref.pin, 0.0f, host::EventRank::Stream}});
     }
-
-    // A value for `ref` from `sample` on: an event for a control pin, a step for an audio input.
-    void set(int64_t sample, const PinRef& ref, float value, host::EventRank rank) {
-        if (patch.pin(ref).isAudio())
-            steps[{ref.module, ref.pin}].push_back(RampPoint{sample, value});
-        else
-            add(sample, ref, EV_PIN_VALUE, value, rank);
-    }
-
-    void controlChanges(const Score& score) {
-        std::vector<const ScoreEvent*> changes;
-        for (const ScoreEvent& event : score.events) changes.push_back(&event);
-        std::stable_sort(changes.begin(), changes.end(), [this](const ScoreEvent* a, const ScoreEvent* b) {
-            return toSamples(a->at, rate) < toSamples(b->at, rate);
-        });
-        for (const ScoreEvent* event : changes) {
-            const PatchView::Input& input = view.inputs[event->input];
-            if (input.kind != Kind::Control)
-                throw RenderError(event->field + ": the notes are played by the score's \"notes\"");
-            const patch::Control& control = patch.controls[input.index];
-            for (const PinRef& ref : control.pins)
-                set(toSamples(event->at, rate), ref,
-                    controlPinValue(event->value, control, patch.pin(ref), rate), host::EventRank::Change);
-        }
-    }
-
-    // Gate offs before note starts, so that a note ending where the next begins retriggers; at a
-    // start the pitch and velocity before the trigger and the gate.
-    void notes(const RenderPlan& plan) {
-        const patch::NoteMapping& mapping = patch.notes;
-        for (const NotePlan& note : plan.notes)
-            if (note.off != NO_OFF)
-                for (const PinRef& ref : mapping.gate) set(note.off, ref, 0.0f, host::EventRank::Note);
-        for (const NotePlan& note : plan.notes) {
-            for (const PinRef& ref : mapping.pitch)
-                set(note.on, ref, describe::pinValueFor(patch.pin(ref), NOTE_HERTZ), host::EventRank::Note);
-            for (const PinRef& ref : mapping.velocity)
-                set(note.on, ref, describe::pinValueFor(patch.pin(ref), NOTE_VELOCITY),
-                    host::EventRank::Note);
-            for (const PinRef& ref : mapping.trigger) set(note.on, ref, 1.0f, host::EventRank::Note);
-            for (const PinRef& ref : mapping.gate) set(note.on, ref, 1.0f, host::EventRank::Note);
-        }
-    }
-
-    // The pin's value at the start, then each step, held until the next.
-    InputTrack stepTrack(const std::pair<int32_t, int32_t>& ref, std::vector<RampPoint>& list) {
-        std::stable_sort(list.begin(), list.end(),
-                         [](const RampPoint& a, const RampPoint& b) { return a.sample < b.sample; });
-        InputTrack track;
-        track.points.push_back(RampPoint{0, specPin(spec, PinRef{ref.first, ref.second}).initial});
-        for (const RampPoint& step : list) {
-            if (step.sample > track.points.back().sample)
-                track.points.push_back(RampPoint{step.sample, track.points.back().value});
-            track.points.push_back(step);
-        }
-        return track;
-    }
-
-    std::map<std::pair<int32_t, int32_t>, std::vector<RampPoint>> steps;  // by (module, pin)
 };
 
 void extend(std::vector<StreamSpan>& spans, int64_t begin, int64_t end) {
@@ -265,8 +257,7 @@ PatchView patchView(const patch::PatchFile& patch) {
     return view;
 }
 
-float controlPinValue(const ParameterSpec& given, const patch::Control& control,
-                      const describe::PinDescription& pin, double sampleRate) {
+double controlUserValue(const ParameterSpec& given, const patch::Control& control, double sampleRate) {
     const describe::PinDescription& range = control.range;
     double user = given.raw;
     if (given.unit == ValueUnit::Time)
@@ -276,17 +267,25 @@ float controlPinValue(const ParameterSpec& given, const patch::Control& control,
         ((range.minimum && user < *range.minimum) || (range.maximum && user > *range.maximum)))
         throw RenderError("control '" + control.name + "': expected a value " + rangeText(range) + ", got " +
                           describe::formatUserValue(range, user));
-    return describe::pinValueFor(pin, user);
+    return user;
 }
 
 PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchView& view, const Score& score,
                                    const RenderPlan& plan, const BlockSizing& sizing,
                                    const ProgressCallback& progress) {
     const PatchDrive drive(patch, view, score, plan);
+    patch::PatchDriver driver(patch, 0);
+    // Room for everything in one block.
+    const int64_t most = static_cast<int64_t>(drive.played.size()) * driver.mostPerCall() +
+                         static_cast<int64_t>(drive.events.size()) + driver.mostStreamEnds() + 1;
+    if (most > std::numeric_limits<int32_t>::max() / 2)
+        throw RenderError("too many notes and changes to render");
+    driver.reserve(static_cast<int32_t>(most));
     host::PatchLimits limits;
-    limits.eventsPerBlock =
-        std::max<int32_t>(limits.eventsPerBlock, static_cast<int32_t>(drive.events.size()));
+    limits.eventsPerBlock = std::max<int32_t>(limits.eventsPerBlock, static_cast<int32_t>(most));
     host::Patch engine(drive.spec, static_cast<float>(plan.rate), sizing.largest(), limits);
+    driver.bind(engine);
+    for (const auto& [control, user] : drive.held) driver.holdControl(control, user);
 
     PatchSessionResult result;
     const size_t length = static_cast<size_t>(plan.length);
@@ -302,12 +301,10 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
     for (const FedInput& input : drive.fed)
         fedBuffers.push_back(engine.input(input.ref.module, input.ref.pin));
     std::vector<int64_t> calledBefore(patch.spec.modules.size());
-    std::vector<host::PatchEvent> blockEvents;
-    blockEvents.reserve(drive.events.size());
     std::mt19937 generator(sizing.seed);
 
     const double cpuStart = processCpuSeconds();
-    size_t next = 0;
+    size_t next = 0, nextPlayed = 0;
     int64_t position = 0;
     int64_t blocksSinceReport = 0;
     while (position < plan.length) {
@@ -315,11 +312,22 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
             sizing.random ? 1 + static_cast<int32_t>(generator() % BlockSizing::MAX_RANDOM) : sizing.size;
         count = static_cast<int32_t>(std::min<int64_t>(count, plan.length - position));
         const int64_t end = position + count;
-        blockEvents.clear();
+        driver.beginBlock(position);
+        for (; nextPlayed < drive.played.size() && drive.played[nextPlayed].sample < end; ++nextPlayed) {
+            const Played& item = drive.played[nextPlayed];
+            const auto frame = static_cast<int32_t>(item.sample - position);
+            const auto note = static_cast<int32_t>(item.index);
+            if (item.kind == Played::Kind::Control)
+                driver.setControl(frame, item.index, item.user);
+            else if (item.kind == Played::Kind::NoteOff)
+                driver.noteOff(frame, note);
+            else
+                driver.noteOn(frame, note, plan.notes[item.index].key, plan.notes[item.index].velocity);
+        }
         for (; next < drive.events.size() && drive.events[next].sample < end; ++next) {
             host::PatchEvent event = drive.events[next].event;
             event.timestamp = static_cast<int32_t>(drive.events[next].sample - position);
-            blockEvents.push_back(event);
+            driver.add(event);
         }
         for (size_t k = 0; k < drive.fed.size(); ++k) {
             const InputTrack& track = drive.fed[k].track;
@@ -329,7 +337,7 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
         for (size_t m = 0; m < calledBefore.size(); ++m)
             calledBefore[m] = engine.moduleStats(static_cast<int32_t>(m)).blocksCalled;
 
-        engine.runBlock(count, blockEvents);
+        engine.runBlock(count, driver.endBlock(count));
 
         for (size_t k = 0; k < result.outputs.size(); ++k)
             std::copy_n(engine.output(k), count, result.outputs[k].begin() + position);
@@ -423,8 +431,8 @@ int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream&
             bar.update("rendering", done, total);
             return true;
         });
-    const std::vector<StreamSpan> gates = gateSpans(scheduleEvents(plan, module), plan.length,
-                                                    gate == RenderModule::NONE ? -1 : module.inputs[gate].id);
+    const std::vector<StreamSpan> gates =
+        gate == RenderModule::NONE ? std::vector<StreamSpan>{} : patchGateSpans(plan);
 
     if (!wavTemp.empty()) writeWav(wavTemp, result.outputs, plan.rate, format);
     CsvTable table;

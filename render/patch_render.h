@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // `kvx render PATCH.kvxpatch.json`: a patch rendered with the options and score a module takes.
 // The score and the flags see the patch as a module whose inputs are the patch's controls, its
-// audio inputs ("vca.input") and a note's gate, and whose outputs are the patch's outputs; a
-// control's setting reaches each of its pins through that pin's own mapping, a note drives the
-// pins the patch's "notes" name (pitch A4, 440 Hz; velocity 1). The patch runs through
-// host::Patch block by block, and every module's output is kept for the figure.
+// audio inputs ("vca.input") and a note's gate, and whose outputs are the patch's outputs. Notes
+// (with their key and velocity, A4 and 127 unless given) and control settings reach the patch
+// through patch::PatchDriver, as the LV2 bridge plays MIDI. The patch runs through host::Patch
+// block by block, and every module's output is kept for the figure.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +24,6 @@
 
 namespace kvx::render {
 
-// The frequency and velocity of a note played on a patch.
-inline constexpr double NOTE_HERTZ = 440.0;
-inline constexpr double NOTE_VELOCITY = 1.0;
-
 // The patch as the score and flags see it.
 struct PatchView {
     enum class Kind {
@@ -44,11 +40,10 @@ struct PatchView {
 };
 PatchView patchView(const patch::PatchFile& patch);
 
-// The pin value a control's setting gives one of its pins (a plain number is the control's user
-// value: a control has no pin value of its own). Throws RenderError naming the control when the
-// value lies outside its range.
-float controlPinValue(const ParameterSpec& given, const patch::Control& control,
-                      const describe::PinDescription& pin, double sampleRate);
+// The user value of a control's setting (a plain number is the control's user value: a control
+// has no pin value of its own). Throws RenderError naming the control when the value lies outside
+// its range.
+double controlUserValue(const ParameterSpec& given, const patch::Control& control, double sampleRate);
 
 // One audio output of one module over the render.
 struct ModuleTrack {

@@ -113,6 +113,8 @@ RenderPlan resolvePlan(const Score& score, int32_t rate, const RenderModule& mod
     for (const ScoreNote& note : score.notes) {
         const std::string what = where(source, note.field);
         NotePlan resolved{position(note.on, rate, what), NO_OFF};
+        resolved.key = note.key.value_or(resolved.key);
+        resolved.velocity = note.velocity.value_or(resolved.velocity);
         lastEvent = std::max(lastEvent, resolved.on);
         if (note.off) {
             resolved.off = position(*note.off, rate, what);

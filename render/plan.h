@@ -38,7 +38,9 @@ struct InputTrack {
 
 struct NotePlan {
     int64_t on;
-    int64_t off;  // NO_OFF when the gate stays on
+    int64_t off;             // NO_OFF when the gate stays on
+    int32_t key = 69;        // a patch's note: MIDI key (A4) ...
+    int32_t velocity = 127;  // ... and velocity (1 on a velocity pin)
 };
 inline constexpr int64_t NO_OFF = std::numeric_limits<int64_t>::max();
 

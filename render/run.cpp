@@ -84,6 +84,10 @@ int run(RenderOptions options, std::ostream& out) {
     const PlotFormat plotFormat = options.plot.empty() ? PlotFormat::Png : plotFormatFor(options.plot);
 
     const Score score = buildScore(options, module);
+    for (const ScoreNote& note : score.notes)
+        if (note.key || note.velocity)
+            throw RenderError((note.field.starts_with("--") ? "" : score.source + ": ") + note.field +
+                              ": a key and a velocity are a patch's; a module's notes play its gate");
     const AudioInputs files = readAudioInputs(score);
     const RenderPlan plan = resolvePlan(score, sampleRate(options, score, files), module, files);
 

@@ -90,6 +90,12 @@ public:
             fail(field, "\"" + module.description.id + "\" has no " + describe::roleName(role) + " input");
     }
 
+    int32_t midiNumber(const json& value, int32_t low, const std::string& field) const {
+        if (!value.is_number_integer() || value.get<int64_t>() < low || value.get<int64_t>() > 127)
+            fail(field, "a whole number from " + std::to_string(low) + " to 127", value);
+        return value.get<int32_t>();
+    }
+
     ScoreNote note(const json& value, const std::string& field) const {
         ScoreNote note;
         note.field = field;
@@ -102,11 +108,14 @@ public:
         }
         if (!value.is_object()) fail(field, "[on, off] or {\"on\": ..., \"off\": ...}", value);
         for (const auto& [key, item] : value.items())
-            if (key != "on" && key != "off")
-                fail(field, "unknown field \"" + key + "\" (expected \"on\" and \"off\")");
+            if (key != "on" && key != "off" && key != "key" && key != "velocity")
+                fail(field,
+                     "unknown field \"" + key + "\" (expected \"on\", \"off\", \"key\" and \"velocity\")");
         if (!value.contains("on")) fail(field, "missing field \"on\"");
         note.on = time(value["on"], field + ".on");
         if (value.contains("off")) note.off = time(value["off"], field + ".off");
+        if (value.contains("key")) note.key = midiNumber(value["key"], 0, field + ".key");
+        if (value.contains("velocity")) note.velocity = midiNumber(value["velocity"], 1, field + ".velocity");
         return note;
     }
 

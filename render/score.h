@@ -34,7 +34,10 @@ namespace kvx::render {
 struct ScoreNote {
     TimeSpec on;
     std::optional<TimeSpec> off;  // none: the gate stays on to the end
-    std::string field;            // where it was written, for messages
+    // A patch's note: its MIDI key (0 to 127) and velocity (1 to 127); a module's notes have none.
+    std::optional<int32_t> key;
+    std::optional<int32_t> velocity;
+    std::string field;  // where it was written, for messages
 };
 
 struct ScoreBreakpoint {

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Patches' bundles, written by `kvx lv2 PATCH` as a person writes them and played by the lilv
 // host: a patch of one module gives `kvx render` of that module; the example patches and a patch
-// with a free audio input give the samples of the same patch run by the host library directly,
-// every note's event in a block of its own, at blocks of 1, 64 and random sizes; a note's pitch
-// is 12-TET from A4 = 440 Hz with pitch bend and its velocity sets the level; bad patches are
-// refused with one line.
+// with a free audio input give `kvx render` of the patch with the same notes (keys, velocities),
+// control changes and input, at blocks of 1, 64 and random sizes; a note's pitch is 12-TET from
+// A4 = 440 Hz with pitch bend (which a score cannot play) and its velocity sets the level; bad
+// patches are refused with one line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,12 +15,9 @@
 #include <functional>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "describe/user_value.h"
-#include "host/patch.h"
 #include "patch/patch_reader.h"
 #include "tests/lv2/lilv_host.h"
 #include "tests/support/test_paths.h"
@@ -68,129 +65,85 @@ std::string firstDifference(const std::vector<float>& got, const std::vector<flo
     return "";
 }
 
-// --- the reference: the patch run by the host library directly -----------------------------
+// --- the reference: kvx render of the patch with the same notes --------------------------
 
-struct Score {
-    std::map<std::string, double> controls;            // user values, held from the start
-    std::vector<MidiAt> midi;                          // in frame order
-    std::map<std::string, std::vector<float>> inputs;  // by pin ("vca.input"), streaming throughout
-    // Controls set at a frame: an audio pin steps there, streaming for one sample; another pin
-    // gets the value there.
+// A note as a score writes it and as MIDI plays it: note on at `on`, note off (or, with
+// `allOff`, CC 123) at `off` unless it is held to the end.
+struct Note {
+    int64_t on;
+    int64_t off;  // -1: held
+    uint8_t key = 69;
+    uint8_t velocity = 127;
+    bool allOff = false;
+};
+
+struct Play {
+    std::map<std::string, double> controls;  // user values, held from the start
+    std::vector<Note> notes;
     struct Change {
         int64_t frame;
         std::string control;
         double user;
     };
     std::vector<Change> changes;
+    std::map<std::string, std::vector<float>> inputs;  // by pin ("vca.input")
     int64_t length = 0;
-    float rate = 48000.0f;
+    // At a frame where one note ends and the next begins, MIDI sends the next note on first.
+    bool onsFirst = false;
 };
 
-// The patch's outputs for `score`: the controls' values are the patch's own values from the start;
-// blocks are cut at every MIDI message's frame and the frame after it, so that each message is
-// at the first sample of a block and an audio pin a note sets streams over a block of one sample.
-std::vector<std::vector<float>> reference(const std::string& patchPath, const Score& score) {
-    patch::PathModuleSource modules({{moduleFolder(), true}, {buildDir(), true}});
-    patch::PatchFile file = patch::loadPatch(patchPath, modules);
-    auto specPin = [&file](const patch::PinRef& ref) -> host::PatchPin& {
-        for (host::PatchPin& pin : file.spec.modules[static_cast<size_t>(ref.module)].pins)
-            if (pin.id == ref.pin) return pin;
-        ADD_FAILURE() << "no pin " << file.pinName(ref);
-        std::abort();
-    };
-    for (const auto& [name, user] : score.controls) {
-        const patch::Control* control = file.control(name);
-        EXPECT_NE(control, nullptr) << name;
-        for (const patch::PinRef& ref : control->pins)
-            specPin(ref).initial = file.pin(ref).datatype == describe::Datatype::Bool
-                                       ? (user > 0.5 ? 1.0f : 0.0f)
-                                       : describe::pinValueFor(file.pin(ref), static_cast<float>(user));
-    }
-    constexpr int32_t MAX_BLOCK = 4096;
-    host::Patch engine(file.spec, score.rate, MAX_BLOCK);
-    std::vector<std::pair<patch::PinRef, const std::vector<float>*>> inputs;
-    for (const auto& [name, samples] : score.inputs)
-        for (const patch::PinRef& ref : file.inputs)
-            if (file.pinName(ref) == name) inputs.emplace_back(ref, &samples);
-    EXPECT_EQ(inputs.size(), score.inputs.size());
+std::string samples(int64_t frame) { return "\"" + std::to_string(frame) + "smp\""; }
 
-    std::set<int64_t> cuts;
-    for (const MidiAt& message : score.midi) cuts.insert({message.frame, message.frame + 1});
-    for (const Score::Change& change : score.changes) cuts.insert({change.frame, change.frame + 1});
-    std::vector<std::vector<float>> outputs(file.spec.outputs.size());
-    int key = -1, sounding = -1;
-    double bend = 0.0;
-    std::set<std::pair<int32_t, int32_t>> streaming;  // audio pins set in the block before
-    size_t next = 0;
-    for (int64_t start = 0; start < score.length;) {
-        int64_t end = std::min<int64_t>(start + MAX_BLOCK, score.length);
-        if (auto cut = cuts.upper_bound(start); cut != cuts.end()) end = std::min(end, *cut);
-        std::vector<host::PatchEvent> events;
-        std::set<std::pair<int32_t, int32_t>> setNow;
-        auto set = [&](const patch::PinRef& ref, double user, host::EventRank rank) {
-            const float value = describe::pinValueFor(file.pin(ref), user);
-            if (float* buffer = engine.input(ref.module, ref.pin)) {
-                std::fill(buffer, buffer + MAX_BLOCK, value);
-                if (!streaming.contains({ref.module, ref.pin}) && !setNow.contains({ref.module, ref.pin}))
-                    events.push_back(
-                        {ref.module, 0, EV_STREAM_BEGIN, ref.pin, 0.0f, host::EventRank::Stream});
-                setNow.insert({ref.module, ref.pin});
-            } else {
-                events.push_back({ref.module, 0, EV_PIN_VALUE, ref.pin, value, rank});
-            }
-        };
-        for (const Score::Change& change : score.changes)
-            if (change.frame == start)
-                for (const patch::PinRef& ref : file.control(change.control)->pins)
-                    set(ref, static_cast<float>(change.user), host::EventRank::Change);
-        auto setPitch = [&] {
-            for (const patch::PinRef& ref : file.notes.pitch)
-                set(ref, 440.0 * std::pow(2.0, (key - 69 + bend * file.notes.bendRange) / 12.0),
-                    host::EventRank::Note);
-        };
-        auto gates = [&](float value) {
-            for (const patch::PinRef& ref : file.notes.gate)
-                events.push_back({ref.module, 0, EV_PIN_VALUE, ref.pin, value, host::EventRank::Note});
-        };
-        for (; next < score.midi.size() && score.midi[next].frame == start; ++next) {
-            const MidiAt& m = score.midi[next];
-            const int status = m.status & 0xF0, channelKey = (m.status & 0x0F) * 128 + m.data1;
-            if (status == 0x90 && m.data2 > 0) {
-                key = m.data1;
-                sounding = channelKey;
-                setPitch();
-                for (const patch::PinRef& ref : file.notes.velocity)
-                    set(ref, m.data2 / 127.0, host::EventRank::Note);
-                for (const patch::PinRef& ref : file.notes.trigger)
-                    events.push_back({ref.module, 0, EV_PIN_VALUE, ref.pin, 1.0f, host::EventRank::Note});
-                gates(1.0f);
-            } else if (((status == 0x80 || status == 0x90) && channelKey == sounding) ||
-                       (status == 0xB0 && (m.data1 == 123 || m.data1 == 120) && sounding >= 0)) {
-                sounding = -1;
-                gates(0.0f);
-            } else if (status == 0xE0) {
-                bend = ((m.data2 << 7 | m.data1) - 8192) / 8192.0;
-                if (key >= 0) setPitch();
-            }
-        }
-        for (const auto& [module, pin] : streaming)
-            if (!setNow.contains({module, pin}))
-                events.push_back({module, 0, EV_STREAM_END, pin, 0.0f, host::EventRank::Stream});
-        streaming = setNow;
-        for (const auto& [ref, samples] : inputs) {
-            if (start == 0)
-                events.push_back({ref.module, 0, EV_STREAM_BEGIN, ref.pin, 0.0f, host::EventRank::Stream});
-            std::copy(samples->begin() + start, samples->begin() + end, engine.input(ref.module, ref.pin));
-        }
-        std::stable_sort(
-            events.begin(), events.end(),
-            [](const host::PatchEvent& a, const host::PatchEvent& b) { return a.rank < b.rank; });
-        engine.runBlock(static_cast<int32_t>(end - start), events);
-        for (size_t o = 0; o < outputs.size(); ++o)
-            outputs[o].insert(outputs[o].end(), engine.output(o), engine.output(o) + (end - start));
-        start = end;
+// `kvx render PATCH --score S` of `play`, at 48 kHz in blocks of 64: the patch's first output.
+std::vector<float> rendered(const ScratchFolder& folder, const std::string& patchPath, const Play& play) {
+    std::string score = "{\"length\": " + samples(play.length) + ", \"parameters\": {";
+    for (const auto& [name, user] : play.controls)
+        score += (score.ends_with("{") ? "\"" : ", \"") + name + "\": " + std::to_string(user);
+    score += "}, \"notes\": [";
+    for (const Note& note : play.notes)
+        score += (score.ends_with("[") ? "" : ", ") + std::string("{\"on\": ") + samples(note.on) +
+                 (note.off >= 0 ? ", \"off\": " + samples(note.off) : "") +
+                 ", \"key\": " + std::to_string(note.key) +
+                 ", \"velocity\": " + std::to_string(note.velocity) + "}";
+    score += "], \"events\": [";
+    for (const Play::Change& change : play.changes)
+        score += (score.ends_with("[") ? "" : ", ") + std::string("{\"at\": ") + samples(change.frame) +
+                 ", \"pin\": \"" + change.control + "\", \"value\": " + std::to_string(change.user) + "}";
+    score += "], \"inputs\": {";
+    for (const auto& [pin, signal] : play.inputs) {
+        EXPECT_TRUE(writeWav(folder.path(pin + ".wav"), signal, 48000));
+        score += (score.ends_with("{") ? "\"" : ", \"") + pin + "\": \"" + pin + ".wav\"";
     }
-    return outputs;
+    score += "}}";
+    writeFile(folder.path("score.json"), score);
+    const ToolRun run = runKvx({"render", patchPath, "--score", folder.path("score.json"), "--rate", "48000",
+                                "--format", "float", "--out", folder.path("render.wav")},
+                               toolEnvironment());
+    EXPECT_EQ(run.status, 0) << run.err << score;
+    return readWav(folder.path("render.wav")).samples;
+}
+
+// The notes of `play` as MIDI messages in frame order.
+std::vector<MidiAt> midiOf(const Play& play) {
+    struct Timed {
+        int64_t frame;
+        int order;
+        MidiAt message;
+    };
+    std::vector<Timed> timed;
+    for (const Note& note : play.notes) {
+        timed.push_back({note.on, play.onsFirst ? 0 : 1, {note.on, 0x90, note.key, note.velocity}});
+        if (note.off >= 0)
+            timed.push_back(
+                {note.off, play.onsFirst ? 1 : 0,
+                 note.allOff ? MidiAt{note.off, 0xB0, 123, 0} : MidiAt{note.off, 0x80, note.key, 0}});
+    }
+    std::stable_sort(timed.begin(), timed.end(), [](const Timed& a, const Timed& b) {
+        return a.frame != b.frame ? a.frame < b.frame : a.order < b.order;
+    });
+    std::vector<MidiAt> midi;
+    for (const Timed& item : timed) midi.push_back(item.message);
+    return midi;
 }
 
 const std::vector<std::pair<std::string, std::function<int32_t(int64_t)>>>& schedules() {
@@ -255,24 +208,28 @@ struct ExampleCase {
     const char* name;
     std::map<std::string, double> controls;  // also set on the control ports
     bool ours = false;                       // tests/lv2/patches/, not examples/patches/
+    bool onsFirst = false;
 };
 
 class ExamplePatches : public ::testing::TestWithParam<ExampleCase> {};
 
-TEST_P(ExamplePatches, GiveTheHostLibrarysSamplesAtEveryBlockSchedule) {
+TEST_P(ExamplePatches, GiveKvxRenderOfTheSameNotesAtEveryBlockSchedule) {
     const ExampleCase& example = GetParam();
     ScratchFolder folder;
     const std::string patchPath = example.ours ? testPatch(example.name) : examplePatch(example.name);
     const std::string bundle = writeBundle(folder, patchPath);
-    // Retriggers, a note off of a key no longer sounding, a bend during a note and at a note's
-    // frame, events at one frame in both orders (off then on; on then bend), all notes off.
-    Score score;
-    score.length = 40000;
-    score.controls = example.controls;
-    score.midi = {noteOn(700, 57),      bendTo(5000, 4096),   noteOn(9000, 64, 40),   noteOff(9500, 57),
-                  bendTo(12000, -8192), noteOff(20000, 64),   noteOn(20000, 69, 127), bendTo(20000, 0),
-                  noteOn(30001, 81, 1), {33333, 0xB0, 123, 0}};
-    const std::vector<float> expected = reference(patchPath, score).at(0);
+    // Keys and velocities at their bounds; a note starting while one sounds (whose off then
+    // changes nothing), a note ending where the next begins (MIDI in both orders across the
+    // rows), notes off by CC 123, a note at frame 0 and one held to the end.
+    Play play;
+    play.length = 40000;
+    play.controls = example.controls;
+    play.onsFirst = example.onsFirst;
+    play.notes = {{0, 300, 69, 127},        {700, 9500, 57, 100},       {9000, 20000, 64, 40},
+                  {20000, 26000, 127, 127}, {26000, 30000, 0, 1, true}, {30001, 33333, 81, 1, true},
+                  {36000, -1, 60, 64}};
+    const std::vector<float> expected = rendered(folder, patchPath, play);
+    ASSERT_EQ(expected.size(), static_cast<size_t>(play.length));
     ASSERT_GT(*std::max_element(expected.begin(), expected.end()), 0.05f);
 
     const Lv2World world({bundle});
@@ -283,38 +240,39 @@ TEST_P(ExamplePatches, GiveTheHostLibrarysSamplesAtEveryBlockSchedule) {
             ASSERT_NE(host.instance(), nullptr) << host.messages();
             for (const auto& [control, value] : example.controls)
                 host.setControl(control, static_cast<float>(value));
-            EXPECT_EQ(firstDifference(host.run(score.length, schedule, score.midi).at("out"), expected), "");
+            EXPECT_EQ(firstDifference(host.run(play.length, schedule, midiOf(play)).at("out"), expected), "");
         }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lv2Patch, ExamplePatches,
     ::testing::Values(ExampleCase{"envelope-vca-osc", {{"release", 0.25}, {"level", -3.0}}},
-                      ExampleCase{"envelope-frequency", {{"depth", -12.0}}}, ExampleCase{"feedback-loop", {}},
-                      // Without a sync at the note, a pitch a frame off
-                      // shows in the phase.
-                      ExampleCase{"sine-velocity", {}, true}),
+                      ExampleCase{"envelope-frequency", {{"depth", -12.0}}, false, true},
+                      ExampleCase{"feedback-loop", {}},
+                      // Without a sync at the note, a pitch a frame off shows in the phase.
+                      ExampleCase{"sine-velocity", {}, true}, ExampleCase{"sine-velocity", {}, true, true}),
     [](const ::testing::TestParamInfo<ExampleCase>& info) {
         std::string name = info.param.name;
         std::replace(name.begin(), name.end(), '-', '_');
-        return name;
+        return name + (info.param.onsFirst ? "_ons_first" : "");
     });
 
 TEST(Lv2Patch, AControlChangedBetweenRunsReachesItsPinsAtTheRunsFirstFrame) {
     // The release (an audio pin: a one-sample step) and the level (a float pin: a value) change
-    // during a held note and again during its release, at frames where a run starts.
+    // where one note ends and the next begins, and again during the release, at frames where a
+    // run starts; kvx render gets the same changes as score events.
     ScratchFolder folder;
     const std::string patchPath = examplePatch("envelope-vca-osc");
     const std::string bundle = writeBundle(folder, patchPath);
-    Score score;
-    score.length = 30000;
-    score.controls = {{"release", 0.3}, {"level", -6.0}};
-    score.midi = {noteOn(100, 60), noteOff(12800, 60)};
-    score.changes = {{6400, "level", -20.0}, {6400, "release", 0.05}, {16000, "release", 1.0}};
-    const std::vector<float> expected = reference(patchPath, score).at(0);
-    Score unchanged = score;
+    Play play;
+    play.length = 30000;
+    play.controls = {{"release", 0.3}, {"level", -6.0}};
+    play.notes = {{100, 6400, 60, 90}, {6400, 12800, 64, 90}};
+    play.changes = {{6400, "level", -20.0}, {6400, "release", 0.05}, {16000, "release", 1.0}};
+    const std::vector<float> expected = rendered(folder, patchPath, play);
+    Play unchanged = play;
     unchanged.changes.clear();
-    ASSERT_NE(firstDifference(reference(patchPath, unchanged).at(0), expected), "");
+    ASSERT_NE(firstDifference(rendered(folder, patchPath, unchanged), expected), "");
 
     const Lv2World world({bundle});
     for (int32_t block : {1, 64}) {
@@ -323,8 +281,8 @@ TEST(Lv2Patch, AControlChangedBetweenRunsReachesItsPinsAtTheRunsFirstFrame) {
         ASSERT_NE(host.instance(), nullptr) << host.messages();
         host.setControl("release", 0.3f);
         host.setControl("level", -6.0f);
-        const auto outputs = host.run(score.length, fixedBlocks(block), score.midi, {}, [&](int64_t start) {
-            for (const Score::Change& change : score.changes)
+        const auto outputs = host.run(play.length, fixedBlocks(block), midiOf(play), {}, [&](int64_t start) {
+            for (const Play::Change& change : play.changes)
                 if (change.frame == start) host.setControl(change.control, static_cast<float>(change.user));
         });
         EXPECT_EQ(firstDifference(outputs.at("out"), expected), "");
@@ -335,16 +293,16 @@ TEST(Lv2Patch, TheEffectPluginFeedsThePatchsFreeAudioInput) {
     ScratchFolder folder;
     const std::string patchPath = testPatch("envelope-on-input");
     const std::string bundle = writeBundle(folder, patchPath);
-    Score score;
-    score.length = 30000;
-    score.controls = {{"release", 0.05}, {"level", -6.0}};
-    score.midi = {noteOn(500, 60), noteOff(12000, 60), noteOn(20000, 60)};
+    Play play;
+    play.length = 30000;
+    play.controls = {{"release", 0.05}, {"level", -6.0}};
+    play.notes = {{500, 12000, 60, 127}, {20000, -1, 60, 127}};
     std::mt19937 generator(7);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-    std::vector<float> input(static_cast<size_t>(score.length));
+    std::vector<float> input(static_cast<size_t>(play.length));
     for (float& sample : input) sample = noise(generator);
-    score.inputs = {{"vca.input", input}};
-    const std::vector<float> expected = reference(patchPath, score).at(0);
+    play.inputs = {{"vca.input", input}};
+    const std::vector<float> expected = rendered(folder, patchPath, play);
     ASSERT_GT(*std::max_element(expected.begin(), expected.end()), 0.1f);
 
     const Lv2World world({bundle});
@@ -355,7 +313,7 @@ TEST(Lv2Patch, TheEffectPluginFeedsThePatchsFreeAudioInput) {
         ASSERT_NE(host.instance(), nullptr) << host.messages();
         host.setControl("release", 0.05f);
         host.setControl("level", -6.0f);
-        const auto outputs = host.run(score.length, schedule, score.midi, {{"vca_input", input}});
+        const auto outputs = host.run(play.length, schedule, midiOf(play), {{"vca_input", input}});
         EXPECT_EQ(firstDifference(outputs.at("out"), expected), "");
     }
 }

@@ -165,6 +165,30 @@ TEST(PatchRender, APatchOfOneModuleEqualsKvxRenderOfThatModule) {
     }
 }
 
+TEST(PatchRender, TheLatestNoteSoundsAndTheEndOfANoteItReplacedChangesNothing) {
+    ScratchFolder folder;
+    const std::string patch = examplePatch("envelope-vca-osc");
+    // The second note starts while the first is held: the first's end at 100 is no end at all,
+    // as if the first had ended where the second began.
+    const std::vector<float> overlapping = rendered(folder, patch,
+                                                    {"--note", "0:100smp", "--note", "50smp:200smp:60:90",
+                                                     "--length", "300smp", "--csv", folder.path("gate.csv")});
+    const std::vector<float> backToBack =
+        rendered(folder, patch, {"--note", "0:50smp", "--note", "50smp:200smp:60:90", "--length", "300smp"});
+    EXPECT_EQ(overlapping, backToBack);
+    EXPECT_NE(overlapping,
+              rendered(folder, patch, {"--note", "0:100smp", "--note", "50smp:200smp", "--length", "300smp"}))
+        << "the key reaches the oscillator";
+    const std::string csv = readFile(folder.path("gate.csv"));
+    auto gateAt = [&csv](int sample) {  // the row's last column
+        const size_t row = csv.find("\n" + std::to_string(sample) + ",");
+        return row == std::string::npos ? '?' : csv[csv.find('\n', row + 1) - 1];
+    };
+    EXPECT_EQ(gateAt(100), '1');
+    EXPECT_EQ(gateAt(199), '1');
+    EXPECT_EQ(gateAt(200), '0');
+}
+
 TEST(PatchRender, WrongSettingsAreRefusedNamingTheControl) {
     const std::string patch = examplePatch("envelope-vca-osc");
     struct Row {
@@ -178,13 +202,26 @@ TEST(PatchRender, WrongSettingsAreRefusedNamingTheControl) {
         {{"--set", "release=11s"}, "control 'release': expected a value from 0.001 s to 10 s, got 11 s"},
         {{"--set", "attack=5ms"}, "has no input \"attack\" (its inputs: release, level, notes)"},
         {{"--set", "notes=on"}, "the notes are played with --note"},
+        // A note's MIDI key 0 to 127 and velocity 1 to 127.
+        {{"--note", "0:1s:128"}, "--note 0:1s:128: the key: expected a whole number from 0 to 127"},
+        {{"--note", "0:1s:-1"}, "--note 0:1s:-1: the key: expected a whole number from 0 to 127"},
+        {{"--note", "0::60:0"}, "--note 0::60:0: the velocity: expected a whole number from 1 to 127"},
+        {{"--note", "0:1s:60:128"}, "the velocity: expected a whole number from 1 to 127"},
+        {{"--note", "0:1s:60:64:1"}, "--note 0:1s:60:64:1: expected ON:OFF"},
+        {{"--score", "@key.json"}, "key.json: notes[0].key: expected a whole number from 0 to 127, got 60.5"},
+        {{"--score", "@velocity.json"},
+         "velocity.json: notes[0].velocity: expected a whole number from 1 to 127, got 0"},
         {{"--reset", "0.5s"}, "has no reset input"},
         {{"--id", "KV VCA"}, "a patch names its modules itself"},
         {{"--subtype", "1"}, "a patch names its modules itself"},
     };
+    ScratchFolder folder;
+    writeFile(folder.path("key.json"), R"({"notes": [{"on": 0, "key": 60.5}]})");
+    writeFile(folder.path("velocity.json"), R"({"notes": [{"on": 0, "key": 60, "velocity": 0}]})");
     for (const Row& row : rows) {
         std::vector<std::string> args = {"render", patch, "--out", "/dev/null"};
         args.insert(args.end(), row.args.begin(), row.args.end());
+        if (args.back().starts_with("@")) args.back() = folder.path(args.back().substr(1));
         const ToolRun run = kvx(args);
         SCOPED_TRACE(row.args[1]);
         EXPECT_EQ(run.status, 1);
@@ -196,6 +233,11 @@ TEST(PatchRender, WrongSettingsAreRefusedNamingTheControl) {
         const ToolRun run =
             kvx({"render", patch, "--out", "/dev/null", "--length", "100smp", "--set", setting});
         EXPECT_EQ(run.status, 0) << setting << ": " << run.err;
+    }
+    for (const char* note : {"0:50smp:0:1", "0::127:127", "0:50smp:69"}) {
+        const ToolRun run =
+            kvx({"render", patch, "--out", "/dev/null", "--length", "100smp", "--note", note});
+        EXPECT_EQ(run.status, 0) << note << ": " << run.err;
     }
 }
 

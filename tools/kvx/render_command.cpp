@@ -67,8 +67,10 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
         command->add_option("--" + std::string(render::ENVELOPE_FLAGS[i]), options->envelopeFlags[i],
                             envelopeFlagHelp(render::ENVELOPE_FLAGS[i]));
     command
-        ->add_option("--note", options->notes,
-                     "ON:OFF gate times (repeatable), units s, ms or smp: trigger and gate on, then gate off")
+        ->add_option(
+            "--note", options->notes,
+            "ON:OFF gate times (repeatable), units s, ms or smp: trigger and gate on, then gate off; "
+            "a patch's note may add :KEY (0-127, default 69) and :VELOCITY (1-127, default 127)")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     command->add_option("--reset", options->resets, "Reset time (repeatable)")
