@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "describe/description_reader.h"
+#include "describe/library_agreement.h"
 #include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
@@ -99,6 +100,9 @@ int run(RenderOptions options, std::ostream& out) {
             ") only \"" + module.description.id + "\" can be rendered");
     }
     host::PluginInstance& instance = *created;
+    const std::string refused =
+        describe::refusal(describe::checkAgainstLibrary(library, module.description), module.source);
+    if (!refused.empty()) throw RenderError(refused);
 
     if (defaultOutputs) std::filesystem::create_directories("out");
     PendingFiles pending;

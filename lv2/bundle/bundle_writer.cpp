@@ -5,12 +5,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "describe/description_reader.h"
+#include "describe/library_agreement.h"
 #include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
 #include "lv2/bundle/turtle.h"
 #include "lv2/layout/bundle_index.h"
-#include "describe/description_reader.h"
 
 namespace kvx::lv2 {
 
@@ -48,14 +49,22 @@ void prepareFolder(const fs::path& folder) {
 
 // Every described module must be creatable: a bundle that cannot play is refused here, not
 // discovered by a host.
-void checkModulesCreatable(const std::string& library, const describe::Description& description) {
+// Every described module can be created, and its pins are what the description says (the line
+// kvx render and kvx validate refuse the description with, otherwise).
+void checkModulesAgree(const std::string& library, const describe::Description& description) {
+    std::string refused;
     try {
         const host::PluginLibrary loaded(library);
-        for (const describe::ModuleDescription& module : description.modules)
-            host::PluginInstance instance(loaded, host::toUtf16(module.id), module.subtype);
+        for (const describe::ModuleDescription& module : description.modules) {
+            { host::PluginInstance instance(loaded, host::toUtf16(module.id), module.subtype); }
+            if (refused.empty())
+                refused =
+                    describe::refusal(describe::checkAgainstLibrary(loaded, module), description.source);
+        }
     } catch (const host::HostError& error) {
         throw BundleError(std::string(error.what()) + " (described in " + description.source + ")");
     }
+    if (!refused.empty()) throw BundleError(refused);
 }
 
 }  // namespace
@@ -67,7 +76,7 @@ std::vector<WrittenPlugin> writeBundle(const BundleSource& source, const std::st
     } catch (const describe::DescriptionError& error) {
         throw BundleError(error.what());
     }
-    checkModulesCreatable(source.library, description);
+    checkModulesAgree(source.library, description);
 
     std::vector<PluginEntry> entries;
     for (const describe::ModuleDescription& module : description.modules)

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // kvx validate's description check on the example VCA: its own description agrees; descriptions
 // that contradict the library (a wrong direction, a pin it refuses, a pin it has left out, another
-// module) fail with the first contradiction as evidence; a malformed one fails with its JSON path;
+// module) fail with the first contradiction as evidence; a malformed one stops kvx validate at once;
 // without one the check is skipped and the rest of the report stands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -91,9 +92,6 @@ TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
          "pin 9 (level): described, but bindPinBuffer refuses it"},
         {"a pin left out", description("KV VCA", 2, ""), "pin 2: bindPinBuffer accepts it, but"},
         {"another module", description("KV AMP"), "does not describe \"KV VCA\" subtype 0"},
-        {"malformed",
-         R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": "zero", "symbol": "vca", "name": "VCA", "pins": []}]})",
-         ".json: $.modules[0].subtype: expected a whole number"},
     };
     ScratchFolder folder;
     for (const Case& c : cases) {
@@ -103,6 +101,25 @@ TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
         EXPECT_EQ(verdict.status, "FAIL") << verdict.detail;
         EXPECT_NE(verdict.detail.find(c.evidence), std::string::npos) << verdict.detail;
         EXPECT_EQ(verdict.exitStatus, 1);
+    }
+}
+
+// A malformed description stops kvx validate before any check, with its JSON-path line alone,
+// whether or not an id is given (without one kvx would otherwise fall back to the envelope's).
+TEST(ValidateDescription, AMalformedOneStopsAtOnceWithItsPath) {
+    ScratchFolder folder;
+    writeFile(folder.path("d.json"),
+              R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": "zero", "symbol": "vca", "name": "VCA", "pins": []}]})");
+    for (const bool withId : {true, false}) {
+        SCOPED_TRACE(withId ? "with --id" : "without --id");
+        std::vector<std::string> args{"validate", vcaPath(), "--describe", folder.path("d.json"), "--seeds", "1"};
+        if (withId) args.insert(args.end(), {"--id", "KV VCA"});
+        const ToolRun run = runKvx(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("kvx: " + folder.path("d.json") + ": $.modules[0].subtype: expected a whole number", 0), 0u)
+            << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
 }
 

@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "describe/description_reader.h"
+#include "describe/user_value.h"
+#include "host/accepted_pins.h"
 #include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
-#include "describe/description_reader.h"
-#include "describe/user_value.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
@@ -22,9 +23,6 @@
 namespace kvx::cli {
 
 namespace {
-
-// Pin ids above this are not probed; the validator probes as far.
-constexpr int32_t PROBED_PIN_IDS = 1024;
 
 struct InfoOptions {
     std::string path;
@@ -34,13 +32,9 @@ struct InfoOptions {
     std::string describe;
 };
 
-// The ids bindPinBuffer accepts, 0 .. PROBED_PIN_IDS - 1: what the library itself tells a host.
+// The ids bindPinBuffer accepts: what the library itself tells a host.
 std::vector<int32_t> bindablePins(host::PluginInstance& instance) {
-    static float probe[8];
-    std::vector<int32_t> found;
-    for (int32_t pin = 0; pin < PROBED_PIN_IDS; ++pin)
-        if (instance.plugin()->bindPinBuffer(pin, probe) == 0) found.push_back(pin);
-    return found;
+    return host::acceptedPins(*instance.plugin());
 }
 
 std::string rangeText(const describe::PinDescription& pin) {
