@@ -61,8 +61,8 @@ PinAgreement comparePins(const ModuleDescription& module, const std::vector<host
             if (f.id == pin.id) finding = &f;
         if (finding == nullptr) continue;
         const Expected expected = expectedOf(pin);
-        const std::string described = pinLabel(pin) + ": described as " + datatypeName(pin.datatype) + " " +
-                                      (pin.isInput() ? "input" : "output");
+        const std::string described = pinLabel(pin) + ": described as " + (pin.isAudio() ? "an " : "a ") +
+                                      datatypeName(pin.datatype) + (pin.isInput() ? " input" : " output");
         if (finding->kind == host::PinFound::Unknown) {
             agreement.unsure.push_back(pinLabel(pin) + ": cannot tell whether it is " +
                                        datatypeName(pin.datatype) + " " + directionName(pin.direction) +

@@ -78,12 +78,12 @@ TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
          description(
              "KV VCA", 3,
              R"({"id": 3, "symbol": "output", "name": "O", "datatype": "audio", "direction": "in", "role": "signal"})"),
-         "pin 3 (output): described as an audio input, but it acts as an audio output"},
+         "pin 3 (output): described as an audio input, but the library's pin is an audio output"},
         {"input described as an output",
          description(
              "KV VCA", 1,
              R"({"id": 1, "symbol": "control", "name": "C", "datatype": "audio", "direction": "out", "role": "signal"})"),
-         "pin 1 (control): described as an audio output, but after graph start it neither reported"},
+         "pin 1 (control): described as an audio output, but the library's pin is an audio input"},
         {"a pin the library refuses",
          description(
              "KV VCA", 2,
@@ -108,16 +108,20 @@ TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
 // whether or not an id is given (without one kvx would otherwise fall back to the envelope's).
 TEST(ValidateDescription, AMalformedOneStopsAtOnceWithItsPath) {
     ScratchFolder folder;
-    writeFile(folder.path("d.json"),
-              R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": "zero", "symbol": "vca", "name": "VCA", "pins": []}]})");
+    writeFile(
+        folder.path("d.json"),
+        R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": "zero", "symbol": "vca", "name": "VCA", "pins": []}]})");
     for (const bool withId : {true, false}) {
         SCOPED_TRACE(withId ? "with --id" : "without --id");
-        std::vector<std::string> args{"validate", vcaPath(), "--describe", folder.path("d.json"), "--seeds", "1"};
+        std::vector<std::string> args{"validate", vcaPath(), "--describe", folder.path("d.json"),
+                                      "--seeds",  "1"};
         if (withId) args.insert(args.end(), {"--id", "KV VCA"});
         const ToolRun run = runKvx(args);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err.rfind("kvx: " + folder.path("d.json") + ": $.modules[0].subtype: expected a whole number", 0), 0u)
+        EXPECT_EQ(run.err.rfind(
+                      "kvx: " + folder.path("d.json") + ": $.modules[0].subtype: expected a whole number", 0),
+                  0u)
             << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }

@@ -47,11 +47,19 @@ Outcome describedPins(const Context& context) {
                     std::to_string(context.subtype));
 
     const Subject subject(context);
+    for (const describe::PinDescription& pin : module->pins)
+        if (!contains(subject.shape.pins, pin.id))
+            return fail(pinName(pin) + ": described, but bindPinBuffer refuses it");
+    // What running the module shows of each pin against the described datatype and direction:
+    // the same line kvx render, kvx lv2 and the bridge refuse the description with.
+    const host::PluginLibrary library(context.path);
+    const describe::PinAgreement agreement = describe::checkAgainstLibrary(library, *module);
+    const std::string refused = describe::refusal(agreement, description.source);
+    if (!refused.empty()) return fail(refused);
+
     const ModuleShape& shape = subject.shape;
     int audioOutputs = 0;
     for (const describe::PinDescription& pin : module->pins) {
-        if (!contains(shape.pins, pin.id))
-            return fail(pinName(pin) + ": described, but bindPinBuffer refuses it");
         const bool describedAudioOutput = pin.isAudio() && !pin.isInput();
         const bool actsAsAudioOutput = contains(shape.outputs, pin.id);
         if (describedAudioOutput && !actsAsAudioOutput)
@@ -68,12 +76,6 @@ Outcome describedPins(const Context& context) {
         if (module->pinById(pin) == nullptr)
             return fail("pin " + std::to_string(pin) + ": bindPinBuffer accepts it, but " +
                         context.description + " does not describe it");
-    // What running the module shows of each pin against the described datatype and direction:
-    // the same line kvx render, kvx lv2 and the bridge refuse the description with.
-    const host::PluginLibrary library(context.path);
-    const describe::PinAgreement agreement = describe::checkAgainstLibrary(library, *module);
-    const std::string refused = describe::refusal(agreement, description.source);
-    if (!refused.empty()) return fail(refused);
     std::string note = std::to_string(module->pins.size()) + " pins, " + std::to_string(audioOutputs) +
                        " audio output" + (audioOutputs == 1 ? "" : "s") + ", as " + context.description +
                        " says";
