@@ -26,6 +26,12 @@ std::string pinLabel(const PinDescription& pin) {
     return "pin " + std::to_string(pin.id) + " (" + pin.symbol + ")";
 }
 
+// "an audio input", "a bool output".
+std::string kindText(const PinDescription& pin) {
+    return std::string(pin.isAudio() ? "an " : "a ") + datatypeName(pin.datatype) +
+           (pin.isInput() ? " input" : " output");
+}
+
 std::string foundText(const host::FoundPin& found) {
     std::string text = host::pinFoundName(found.kind);
     if ((found.kind == host::PinFound::ControlIn || found.kind == host::PinFound::ControlOut) &&
@@ -61,12 +67,10 @@ PinAgreement comparePins(const ModuleDescription& module, const std::vector<host
             if (f.id == pin.id) finding = &f;
         if (finding == nullptr) continue;
         const Expected expected = expectedOf(pin);
-        const std::string described = pinLabel(pin) + ": described as " + (pin.isAudio() ? "an " : "a ") +
-                                      datatypeName(pin.datatype) + (pin.isInput() ? " input" : " output");
+        const std::string described = pinLabel(pin) + ": described as " + kindText(pin);
         if (finding->kind == host::PinFound::Unknown) {
-            agreement.unsure.push_back(pinLabel(pin) + ": cannot tell whether it is " +
-                                       datatypeName(pin.datatype) + " " + directionName(pin.direction) +
-                                       ": " + finding->unsure);
+            agreement.unsure.push_back(pinLabel(pin) + ": cannot tell whether it is " + kindText(pin) + ": " +
+                                       finding->unsure);
             continue;
         }
         if (finding->kind != expected.kind ||

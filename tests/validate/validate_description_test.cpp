@@ -104,6 +104,25 @@ TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
     }
 }
 
+// A description under which the module does nothing a probe can see (its control input at rest
+// at 0 silences the VCA): the pins whose effect never shows are named as unsettled, and the
+// check passes on what it could settle.
+TEST(ValidateDescription, APinTheProbesCannotSettleIsNamed) {
+    ScratchFolder folder;
+    std::string text = readFile(vcaPath() + ".json");
+    const std::string from = R"("default": 1, "minimum": 0, "maximum": 1)";
+    ASSERT_NE(text.find(from), std::string::npos);
+    text.replace(text.find(from), from.size(), R"("default": 0, "minimum": 0, "maximum": 1)");
+    writeFile(folder.path("d.json"), text);
+    const Verdict verdict = validate({"--describe", folder.path("d.json")});
+    EXPECT_EQ(verdict.status, "PASS") << verdict.detail;
+    for (const char* unsettled :
+         {"pin 0 (input): cannot tell whether it is an audio input: neither its buffer",
+          "pin 2 (level): cannot tell whether it is a float input: neither"})
+        EXPECT_NE(verdict.detail.find(unsettled), std::string::npos) << verdict.detail;
+    EXPECT_EQ(verdict.detail.find("pin 1 (control): cannot tell"), std::string::npos) << verdict.detail;
+}
+
 // A malformed description stops kvx validate before any check, with its JSON-path line alone,
 // whether or not an id is given (without one kvx would otherwise fall back to the envelope's).
 TEST(ValidateDescription, AMalformedOneStopsAtOnceWithItsPath) {
