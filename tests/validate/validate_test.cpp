@@ -107,6 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"broken_allocates", "realtime.no_heap", "heap"},
         BrokenCase{"broken_locks", "realtime.no_locks", "lock calls"},
         BrokenCase{"broken_denormal_output", "realtime.no_denormals", "subnormal"},
+        BrokenCase{"broken_subnormal_after_tiny_input", "realtime.no_denormals", "tiny values: output pin 9"},
         BrokenCase{"broken_crashes", "hostile.unknown_types", "signal"},
         BrokenCase{"broken_sleeps_before_countdown", "processing.owed_samples_written", "left unwritten"},
         BrokenCase{"broken_sleeps_before_wrapped_countdown", "processing.owed_samples_written",
