@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -104,6 +105,7 @@ int run(RenderOptions options, std::ostream& out) {
     const PlotFormat plotFormat = options.plot.empty() ? PlotFormat::Png : plotFormatFor(options.plot);
 
     const Score score = buildScore(options, module);
+    for (const std::string& warning : score.warnings) std::cerr << "kvx render: warning: " << warning << "\n";
     const AudioInputs files = readAudioInputs(score);
     const RenderPlan plan = resolvePlan(score, sampleRate(options, score, files), module, files);
 
