@@ -110,9 +110,12 @@ std::vector<WrittenPlugin> writeBundle(const BundleSource& source, const std::st
     writeText(folder / "manifest.ttl", manifestTurtle(entries, BRIDGE_BINARY_NAME, dataFile));
 
     std::vector<WrittenPlugin> written;
-    for (const PluginEntry& entry : entries)
-        written.push_back(
-            WrittenPlugin{entry.uri, entry.module->name + " (" + flavourName(entry.layout.flavour) + ")"});
+    for (const PluginEntry& entry : entries) {
+        written.push_back(WrittenPlugin{
+            entry.uri, entry.module->name + " (" + flavourName(entry.layout.flavour) + ")", {}});
+        for (const describe::PinDescription* pin : pinsLeftOut(*entry.module, entry.layout))
+            written.back().leftOut.push_back(pin->symbol);
+    }
     return written;
 }
 

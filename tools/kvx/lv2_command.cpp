@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "lv2/bundle/bundle_writer.h"
 #include "describe/description_reader.h"
+#include "lv2/bundle/bundle_writer.h"
 #include "tools/kvx/commands.h"
 #include "tools/kvx/module_arguments.h"
 #include "tools/kvx/tool_paths.h"
@@ -72,8 +72,12 @@ void addLv2Command(CLI::App& app, int& exitStatus) {
             const auto plugins = lv2::writeBundle(source, chosen.out);
             if (!chosen.quiet) {
                 std::cout << "wrote " << chosen.out << " (" << plugins.size() << " plug-ins)\n";
-                for (const lv2::WrittenPlugin& plugin : plugins)
-                    std::cout << "  " << plugin.uri << "  " << plugin.name << "\n";
+                for (const lv2::WrittenPlugin& plugin : plugins) {
+                    std::cout << "  " << plugin.uri << "  " << plugin.name;
+                    for (size_t i = 0; i < plugin.leftOut.size(); ++i)
+                        std::cout << (i == 0 ? "; leaves out " : ", ") << plugin.leftOut[i];
+                    std::cout << "\n";
+                }
             }
         } catch (const std::exception& error) {
             std::cerr << "kvx lv2: " << error.what() << "\n";
