@@ -213,7 +213,9 @@ TEST(VoicePool, PinsTheLayoutLeavesOutStillGetBuffers) {
             block == 0 ? first : std::span<const host::VoiceEvents>{};
         named.runBlock(MAX_BLOCK, events);
         unnamed.runBlock(MAX_BLOCK, events);
-        if (block == 0) EXPECT_GT(named.output(1)[20], 0.1f);  // the note plays
+        if (block == 0) {
+            EXPECT_GT(named.output(1)[20], 0.1f);  // the note plays
+        }
         for (int32_t voice = 0; voice < 2; ++voice)
             EXPECT_EQ(std::memcmp(named.output(voice), unnamed.output(voice), MAX_BLOCK * sizeof(float)), 0)
                 << "block " << block << ", voice " << voice;
