@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "host/accepted_pins.h"
 #include "host/host_error.h"
 #include "host/patch_checks.h"
 #include "host/patch_parts.h"
@@ -16,9 +17,6 @@ namespace kvx::host {
 
 namespace {
 
-// Pin ids tried for a spare buffer: a pin the patch does not name may still be one the module
-// reads or writes through a null pointer if nothing is bound.
-constexpr int32_t PROBED_PINS = 1024;
 // Stream reports a loop module makes in one one-sample call, at most, before they merge.
 constexpr int32_t LOOP_CALL_REPORTS = 16;
 
@@ -158,6 +156,7 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
             throw HostError(prefix + name + ": " + error.what());
         }
 
+        const std::vector<int32_t> accepted = acceptedPins(*module.plugin);
         std::vector<int32_t> bound;
         auto bind = [&](int32_t pin, float* buffer) {
             const int32_t result = module.plugin->bindPinBuffer(pin, buffer);
@@ -177,13 +176,11 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
             else
                 bind(input.pin, input.source);
         }
+        // A spare buffer to every other pin the library accepts.
         const size_t spareSamples = module.perSample ? 1 : block;
-        float* spare = nullptr;
-        for (int32_t pin = 0; pin < PROBED_PINS; ++pin) {
-            if (std::find(bound.begin(), bound.end(), pin) != bound.end()) continue;
-            if (spare == nullptr) spare = p.buffer(spareSamples, 0.0f);
-            if (module.plugin->bindPinBuffer(pin, spare) == RESULT_OK) spare = nullptr;  // its own from now
-        }
+        for (int32_t pin : accepted)
+            if (std::find(bound.begin(), bound.end(), pin) == bound.end())
+                module.plugin->bindPinBuffer(pin, p.buffer(spareSamples, 0.0f));
         module.plugin->openModule();
     }
     p.merge.reserve(mostEvents);

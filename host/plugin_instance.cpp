@@ -20,8 +20,16 @@ IMpPlugin2* createPlugin(const PluginLibrary& library, std::u16string_view id, i
     else
         result = library.factory2()->createInstance(moduleId.c_str(), subtype, &created);
     if (result != RESULT_OK || created == nullptr) {
+        // The factory cannot pass a constructor's message across the binary interface; its
+        // result still tells an unknown id from a creator that failed.
+        const std::string why =
+            result == RESULT_UNSUPPORTED ? "no module is registered under that id and subtype"
+            : result == RESULT_FAIL
+                ? "the module's creator failed (its constructor threw, or it ran out of memory)"
+            : result == RESULT_OK ? "the factory returned no instance"
+                                  : "the factory refused";
         throw HostError("'" + library.path() + "' cannot create module \"" + toUtf8(id) + "\" subtype " +
-                        std::to_string(subtype) + " (result " + std::to_string(result) + ")");
+                        std::to_string(subtype) + ": " + why + " (result " + std::to_string(result) + ")");
     }
     auto* unknown = static_cast<IMpUnknown*>(created);
     void* view = nullptr;

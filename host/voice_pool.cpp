@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/accepted_pins.h"
 #include "host/host_error.h"
 #include "interfaces/result_codes.h"
 
@@ -49,8 +50,16 @@ VoicePool::VoicePool(const PluginLibrary& library, std::u16string_view id, int32
             voice.sampleRate = sampleRate;
             voice.output = outputs + stride * index(v);
             voice.plugin = createPlugin(library, id, subtype, voice.asUnknown());
+            const std::vector<int32_t> accepted = acceptedPins(*voice.plugin);
             for (int32_t pin : inputPins) bind(voice, pin, input(v, pin));
             bind(voice, layout.outputPin, voice.output);
+            for (int32_t pin : accepted) {
+                if (pin == layout.outputPin ||
+                    std::find(inputPins.begin(), inputPins.end(), pin) != inputPins.end())
+                    continue;
+                spareBuffers.push_back(std::make_unique<float[]>(index(maxBlock)));
+                bind(voice, pin, spareBuffers.back().get());
+            }
             voice.plugin->openModule();
             awake.push_back(v);  // until a voice asks to sleep
         }

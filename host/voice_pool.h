@@ -41,8 +41,8 @@ class VoicePool {
 public:
     // Creates `voices` instances of module (id, subtype), each attached to a host of its own
     // that reports `sampleRate`, with its buffers bound and openModule called. The buffers hold
-    // 0.0. Throws HostError when the factory refuses, a buffer cannot be bound, or the layout
-    // is unusable.
+    // 0.0; every other pin the module accepts gets a buffer of its own too. Throws HostError when the factory
+    // refuses, a buffer cannot be bound, or the layout is unusable.
     VoicePool(const PluginLibrary& library, std::u16string_view id, int32_t subtype, int32_t voices,
               const VoiceLayout& layout, float sampleRate = 48000.0f);
     ~VoicePool();
@@ -106,6 +106,9 @@ private:
     std::unique_ptr<VoiceHost[]> hosts;  // one cache line per voice
     std::unique_ptr<float[]> outputArena;
     std::unique_ptr<float[]> inputArena;
+    // A buffer of maxBlock for each pin the module accepts beyond the layout's, per voice: no
+    // description leaves a pin the module reads or writes without one.
+    std::vector<std::unique_ptr<float[]>> spareBuffers;
     float* outputs = nullptr;  // voice v's output at outputs + v * stride
     float* inputs = nullptr;   // voice v's i-th input at inputs + (v * inputPins.size() + i) * stride
     // The voices the next block visits, ascending: the awake ones and those that fell asleep

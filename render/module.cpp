@@ -45,7 +45,11 @@ RenderModule renderModule(const describe::ModuleDescription& module, std::string
 }
 
 RenderModule moduleForRender(const std::string& library, const std::string& describePath,
-                             const std::string& id, int32_t subtype) {
+                             const std::string& id, int32_t subtype, const ModuleVetting& vet) {
+    auto view = [&vet](const describe::ModuleDescription& module, const std::string& source) {
+        if (vet) vet(module, source);
+        return renderModule(module, source);
+    };
     const std::string path = describe::chooseDescriptionFile(library, describePath);
     if (path.empty()) {
         const describe::ModuleDescription& builtIn = builtInModule();
@@ -55,7 +59,7 @@ RenderModule moduleForRender(const std::string& library, const std::string& desc
                 std::filesystem::path(describe::descriptionPathFor(library)).filename().string() +
                 " beside it, or --describe FILE), and without one only \"" + builtIn.id +
                 "\" can be rendered");
-        return renderModule(builtIn, "built in");
+        return view(builtIn, "built in");
     }
     describe::Description description;
     try {
@@ -67,12 +71,12 @@ RenderModule moduleForRender(const std::string& library, const std::string& desc
         if (description.modules.size() > 1)
             throw RenderError(path + " describes " + std::to_string(description.modules.size()) +
                               " modules: choose one with --id (and --subtype)");
-        return renderModule(description.modules.front(), path);
+        return view(description.modules.front(), path);
     }
     const describe::ModuleDescription* module = description.find(id, subtype);
     if (module == nullptr)
         throw RenderError(path + " does not describe \"" + id + "\" subtype " + std::to_string(subtype));
-    return renderModule(*module, path);
+    return view(*module, path);
 }
 
 }  // namespace kvx::render

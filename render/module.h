@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +41,12 @@ RenderModule renderModule(const describe::ModuleDescription& module, std::string
 // The module to render from `library`: module (id, subtype) of the description `describePath`,
 // or else of the description beside the library (NAME.kvx.json); an empty id picks the
 // description's only module. Without a description only the module whose description is built in
-// can be rendered (builtInModule). Throws RenderError (a malformed description's message included).
+// can be rendered (builtInModule). `vet`, when given, sees the chosen module and where its
+// description came from before the render's view of it is made (kvx render holds it against the
+// library there, so that a description that contradicts it is refused for that first). Throws
+// RenderError (a malformed description's message included).
+using ModuleVetting = std::function<void(const describe::ModuleDescription&, const std::string& source)>;
 RenderModule moduleForRender(const std::string& library, const std::string& describePath,
-                             const std::string& id, int32_t subtype);
+                             const std::string& id, int32_t subtype, const ModuleVetting& vet = {});
 
 }  // namespace kvx::render

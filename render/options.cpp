@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "describe/user_value.h"
 #include "render/error.h"
 #include "render/units.h"
 
@@ -81,6 +82,30 @@ size_t namedInput(const RenderModule& module, const std::string& name, const std
     return index;
 }
 
+// A --set value outside the pin's described range is clamped to it, as the LV2 bridge clamps
+// what a host sends; returns the warning to print, or "" when the value is in range (or its
+// range cannot be told before the sample rate is known: a duration in samples).
+std::string clampToRange(ParameterSpec& given, const describe::PinDescription& pin, const std::string& flag) {
+    if (pin.datatype == describe::Datatype::Bool || !pin.minimum || !pin.maximum) return "";
+    double user = given.raw;
+    if (given.unit == ValueUnit::Pin) {
+        user = describe::userValueFor(pin, given.raw);
+    } else if (given.unit == ValueUnit::Time) {
+        if (given.duration.unit == TimeUnit::Samples) return "";
+        const double seconds = toSeconds(given.duration, 0.0);
+        user = pin.unit == describe::Unit::Milliseconds ? seconds * 1000.0 : seconds;
+    }
+    if (std::isnan(user) || (user >= *pin.minimum && user <= *pin.maximum)) return "";
+    const bool below = user < *pin.minimum;
+    const double bound = below ? *pin.minimum : *pin.maximum;
+    given = ParameterSpec{};
+    given.unit = ValueUnit::Described;
+    given.raw = bound;
+    return flag + ": " + describe::formatUserValue(pin, user) + " is " + (below ? "below" : "above") +
+           " the described " + (below ? "minimum" : "maximum") + "; " +
+           describe::formatUserValue(pin, bound) + " is sent, as the LV2 bridge would send it";
+}
+
 }  // namespace
 
 Score buildScore(const RenderOptions& options, const RenderModule& module) {
@@ -102,7 +127,10 @@ Score buildScore(const RenderOptions& options, const RenderModule& module) {
         if (std::find(setInputs.begin(), setInputs.end(), index) != setInputs.end())
             throw RenderError(flag + ": \"" + module.inputName(index) + "\" is set twice");
         setInputs.push_back(index);
-        score.parameters[index] = parseParameter(value, module.inputs[index], flag);
+        ParameterSpec given = parseParameter(value, module.inputs[index], flag);
+        const std::string clamped = clampToRange(given, module.inputs[index], flag);
+        if (!clamped.empty()) score.warnings.push_back(clamped);
+        score.parameters[index] = given;
         score.automation[index].clear();
         score.files[index].reset();
     }

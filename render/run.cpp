@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "describe/description_reader.h"
+#include "describe/library_agreement.h"
 #include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
@@ -72,8 +74,27 @@ std::pair<std::string, std::string> figureTitles(const RenderModule& module, con
 int run(RenderOptions options, std::ostream& out) {
     const BlockSizing sizing = blockSizing(options);
     const SampleFormat format = parseSampleFormat(options.format);
+    // The library is loaded and the module created first: a description that contradicts the
+    // library is refused before anything else is read from it.
+    std::optional<host::PluginLibrary> library;
+    std::optional<host::PluginInstance> created;
+    auto vet = [&](const describe::ModuleDescription& described, const std::string& source) {
+        library.emplace(options.plugin);
+        try {
+            created.emplace(*library, host::toUtf16(described.id), described.subtype);
+        } catch (const host::HostError& error) {
+            if (source != "built in") throw;
+            throw RenderError(
+                std::string(error.what()) + "; without a description (" +
+                std::filesystem::path(describe::descriptionPathFor(options.plugin)).filename().string() +
+                ") only \"" + described.id + "\" can be rendered");
+        }
+        const std::string refused =
+            describe::refusal(describe::checkAgainstLibrary(*library, described), source);
+        if (!refused.empty()) throw RenderError(refused);
+    };
     const RenderModule module =
-        moduleForRender(options.plugin, options.describe, options.id, options.subtype);
+        moduleForRender(options.plugin, options.describe, options.id, options.subtype, vet);
     const bool defaultOutputs = options.out.empty() && options.csv.empty() && options.plot.empty();
     if (defaultOutputs) {
         const std::string stem = "out/" + module.description.symbol;
@@ -84,6 +105,7 @@ int run(RenderOptions options, std::ostream& out) {
     const PlotFormat plotFormat = options.plot.empty() ? PlotFormat::Png : plotFormatFor(options.plot);
 
     const Score score = buildScore(options, module);
+    for (const std::string& warning : score.warnings) std::cerr << "kvx render: warning: " << warning << "\n";
     for (const ScoreNote& note : score.notes)
         if (note.key || note.velocity)
             throw RenderError((note.field.starts_with("--") ? "" : score.source + ": ") + note.field +
@@ -91,17 +113,6 @@ int run(RenderOptions options, std::ostream& out) {
     const AudioInputs files = readAudioInputs(score);
     const RenderPlan plan = resolvePlan(score, sampleRate(options, score, files), module, files);
 
-    host::PluginLibrary library(options.plugin);
-    std::optional<host::PluginInstance> created;
-    try {
-        created.emplace(library, host::toUtf16(module.description.id), module.description.subtype);
-    } catch (const host::HostError& error) {
-        if (module.source != "built in") throw;
-        throw RenderError(
-            std::string(error.what()) + "; without a description (" +
-            std::filesystem::path(describe::descriptionPathFor(options.plugin)).filename().string() +
-            ") only \"" + module.description.id + "\" can be rendered");
-    }
     host::PluginInstance& instance = *created;
 
     if (defaultOutputs) std::filesystem::create_directories("out");

@@ -78,6 +78,8 @@ struct Score {
     std::vector<ScoreNote> notes;
     std::vector<ScoreReset> resets;
     std::vector<ScoreEvent> events;
+    // Lines the render warns with before it runs (a --set value clamped to the described range).
+    std::vector<std::string> warnings;
 };
 
 // A score for `module` with nothing set.

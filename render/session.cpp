@@ -9,6 +9,7 @@
 #include <random>
 #include <utility>
 
+#include "host/accepted_pins.h"
 #include "host/event_list.h"
 #include "host/host_error.h"
 #include "interfaces/host_event.h"
@@ -46,10 +47,14 @@ SessionResult runSession(host::PluginInstance& instance, const RenderModule& mod
     host.reserveTrace(1 << 16);
 
     const size_t capacity = static_cast<size_t>(sizing.largest());
+    const std::vector<int32_t> accepted = host::acceptedPins(*instance.plugin());
     for (const describe::PinDescription& pin : module.description.pins)
         if (pin.isAudio() && instance.bindBuffer(pin.id, capacity) != RESULT_OK)
             throw host::HostError("the module refused a buffer for pin " + std::to_string(pin.id) + " (" +
                                   pin.symbol + ")");
+    // Every other pin the library accepts gets a buffer too, whatever the description says.
+    for (int32_t pin : accepted)
+        if (instance.buffer(pin) == nullptr) instance.bindBuffer(pin, capacity);
     instance.plugin()->openModule();
 
     const int32_t firstOutput = module.outputs.front().id;

@@ -12,13 +12,16 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <span>
 
+#include "describe/description_reader.h"
+#include "describe/library_agreement.h"
+#include "describe/user_value.h"
 #include "host/host_error.h"
 #include "interfaces/result_codes.h"
 #include "lv2/layout/bundle_index.h"
-#include "describe/description_reader.h"
-#include "describe/user_value.h"
 
 namespace kvx::lv2 {
 
@@ -51,6 +54,24 @@ int32_t reserveFor(size_t parameters) { return 3 + static_cast<int32_t>(paramete
 int32_t pinWithRole(const describe::ModuleDescription& module, Role role) {
     const PinDescription* pin = module.inputWithRole(role);
     return pin == nullptr ? -1 : pin->id;
+}
+
+// The line a description that contradicts its library is refused with ("" when it agrees),
+// found once per library, module and described pins in a process: hosts instantiate often, and
+// the probes run the module for a while. Instantiation is not real-time, so a lock is fine here.
+std::string refusalFor(const host::PluginLibrary& library, const describe::ModuleDescription& module,
+                       const std::string& source) {
+    std::string key =
+        library.path() + '\n' + source + '\n' + module.id + '\n' + std::to_string(module.subtype);
+    for (const PinDescription& pin : module.pins)
+        key += ' ' + std::to_string(pin.id) + ':' + describe::datatypeName(pin.datatype) + ':' +
+               describe::directionName(pin.direction) + ':' + describe::roleName(pin.role);
+    static std::mutex guard;
+    static std::map<std::string, std::string> known;
+    const std::lock_guard<std::mutex> lock(guard);
+    const auto found = known.find(key);
+    if (found != known.end()) return found->second;
+    return known[key] = describe::refusal(describe::checkAgainstLibrary(library, module), source);
 }
 
 }  // namespace
@@ -127,6 +148,8 @@ Bridge::Bridge(const std::string& bundleFolder, const std::string& uri, double r
     controlBits.assign(parameters.size(), 0);
     sleepShortcut = midiPort >= 0 && signalIns.empty() && signalOuts.size() == 1 && !amp;
     library = std::make_unique<host::PluginLibrary>(bundle + index.library);
+    const std::string refused = refusalFor(*library, module, description.source);
+    if (!refused.empty()) throw BridgeError(refused);
     createModule();
 }
 

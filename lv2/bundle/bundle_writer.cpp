@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "describe/description_reader.h"
+#include "describe/library_agreement.h"
 #include "host/host_error.h"
 #include "host/patch.h"
 #include "host/plugin_instance.h"
@@ -55,14 +56,22 @@ void prepareFolder(const fs::path& folder) {
 
 // Every described module must be creatable: a bundle that cannot play is refused here, not
 // discovered by a host.
-void checkModulesCreatable(const std::string& library, const describe::Description& description) {
+// Every described module can be created, and its pins are what the description says (the line
+// kvx render and kvx validate refuse the description with, otherwise).
+void checkModulesAgree(const std::string& library, const describe::Description& description) {
+    std::string refused;
     try {
         const host::PluginLibrary loaded(library);
-        for (const describe::ModuleDescription& module : description.modules)
-            host::PluginInstance instance(loaded, host::toUtf16(module.id), module.subtype);
+        for (const describe::ModuleDescription& module : description.modules) {
+            { host::PluginInstance instance(loaded, host::toUtf16(module.id), module.subtype); }
+            if (refused.empty())
+                refused =
+                    describe::refusal(describe::checkAgainstLibrary(loaded, module), description.source);
+        }
     } catch (const host::HostError& error) {
         throw BundleError(std::string(error.what()) + " (described in " + description.source + ")");
     }
+    if (!refused.empty()) throw BundleError(refused);
 }
 
 std::string readText(const fs::path& path) {
@@ -192,7 +201,7 @@ std::vector<WrittenPlugin> writeBundle(const BundleSource& source, const std::st
     } catch (const describe::DescriptionError& error) {
         throw BundleError(error.what());
     }
-    checkModulesCreatable(source.library, description);
+    checkModulesAgree(source.library, description);
 
     std::vector<PluginEntry> entries;
     for (const describe::ModuleDescription& module : description.modules)
@@ -226,9 +235,12 @@ std::vector<WrittenPlugin> writeBundle(const BundleSource& source, const std::st
     writeText(folder / "manifest.ttl", manifestTurtle(entries, BRIDGE_BINARY_NAME, dataFile));
 
     std::vector<WrittenPlugin> written;
-    for (const PluginEntry& entry : entries)
-        written.push_back(
-            WrittenPlugin{entry.uri, entry.module->name + " (" + flavourName(entry.layout.flavour) + ")"});
+    for (const PluginEntry& entry : entries) {
+        written.push_back(WrittenPlugin{
+            entry.uri, entry.module->name + " (" + flavourName(entry.layout.flavour) + ")", {}});
+        for (const describe::PinDescription* pin : pinsLeftOut(*entry.module, entry.layout))
+            written.back().leftOut.push_back(pin->symbol);
+    }
     return written;
 }
 

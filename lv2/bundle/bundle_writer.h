@@ -25,7 +25,8 @@ public:
 
 struct WrittenPlugin {
     std::string uri;
-    std::string name;  // doap:name
+    std::string name;                  // doap:name
+    std::vector<std::string> leftOut;  // symbols of the module's pins no port of it plays
 };
 
 // File names inside every bundle.

@@ -108,6 +108,20 @@ PluginLayout layoutFor(const ModuleDescription& module, Flavour flavour) {
     return builder.done();
 }
 
+std::vector<const PinDescription*> pinsLeftOut(const ModuleDescription& module, const PluginLayout& layout) {
+    const bool notes = layout.find(PortRole::MidiIn) != nullptr || layout.find(PortRole::GateIn) != nullptr;
+    const bool reset = layout.find(PortRole::ResetIn) != nullptr;
+    std::vector<const PinDescription*> left;
+    for (const PinDescription& pin : module.pins) {
+        bool played = false;
+        for (const Port& port : layout.ports) played |= port.pin == pin.id;
+        if (pin.isInput() && (pin.role == Role::Gate || pin.role == Role::Trigger)) played |= notes;
+        if (pin.isInput() && pin.role == Role::Reset) played |= reset;
+        if (!played) left.push_back(&pin);
+    }
+    return left;
+}
+
 std::string pluginUri(std::string_view uriBase, const ModuleDescription& module, Flavour flavour) {
     return std::string(uriBase) + module.symbol + "/" + flavourName(flavour);
 }

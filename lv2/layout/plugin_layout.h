@@ -82,6 +82,11 @@ std::vector<Flavour> flavoursFor(const describe::ModuleDescription& module);
 // module or two ports would share a symbol.
 PluginLayout layoutFor(const describe::ModuleDescription& module, Flavour flavour);
 
+// The module's pins that no port of `layout` plays (a reset in a flavour without a reset port),
+// in id order: what a host of that plug-in cannot reach.
+std::vector<const describe::PinDescription*> pinsLeftOut(const describe::ModuleDescription& module,
+                                                         const PluginLayout& layout);
+
 // "<uriBase><module symbol>/<flavour>", e.g. https://kvx.example.org/modules/adsr/midi.
 std::string pluginUri(std::string_view uriBase, const describe::ModuleDescription& module, Flavour flavour);
 

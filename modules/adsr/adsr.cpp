@@ -54,7 +54,7 @@ void Adsr::goIdle() noexcept {
 }
 
 void Adsr::startSegment(double time, double curve, double target) noexcept {
-    target = finiteOrZero(target);
+    target = usableLevel(target);
     endValue = target;
     output.declareStreaming(true, -1);
     const float sampleRate = usableSampleRate(hostSampleRate());
@@ -66,7 +66,7 @@ void Adsr::startSegment(double time, double curve, double target) noexcept {
 }
 
 void Adsr::hold(double value) noexcept {
-    value = finiteOrZero(value);
+    value = usableLevel(value);
     endValue = value;
     output.declareStreaming(false, -1);
     threshold = value - 1.0;

@@ -37,6 +37,14 @@ inline double secondsToTimeValue(double seconds) noexcept { return (std::log10(s
 // A parameter that is not finite is used as 0.0.
 inline double finiteOrZero(double value) noexcept { return std::isfinite(value) ? value : 0.0; }
 
+// A level the output may take: finite, and 0 for a level whose float would be subnormal (a
+// sustain of 1e-40 would otherwise be held as a subnormal output).
+inline double usableLevel(double value) noexcept {
+    return std::isfinite(value) && std::fabs(value) >= static_cast<double>(std::numeric_limits<float>::min())
+               ? value
+               : 0.0;
+}
+
 inline double usableCurve(double curve) noexcept {
     curve = finiteOrZero(curve);
     return curve < -MAX_CURVE ? -MAX_CURVE : (curve > MAX_CURVE ? MAX_CURVE : curve);

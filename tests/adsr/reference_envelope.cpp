@@ -15,6 +15,10 @@ constexpr double INF = std::numeric_limits<double>::infinity();
 // Input guards: non-finite parameters count as 0.0, curves are limited to [-50, 50], and a
 // sample rate that is not finite or is negative counts as 0.0.
 double usable(double value) { return std::isfinite(value) ? value : 0.0; }
+// A level a segment ends at or holds: as a float it must not be subnormal, so such a level is 0.
+double usableLevel(double level) {
+    return std::fabs(usable(level)) < std::numeric_limits<float>::min() ? 0.0 : usable(level);
+}
 double usableCurve(double curve) { return std::clamp(usable(curve), -50.0, 50.0); }
 float usableRate(float rate) { return std::isfinite(rate) && rate >= 0.0f ? rate : 0.0f; }
 
@@ -130,7 +134,7 @@ void ReferenceEnvelope::advance() {
 }
 
 void ReferenceEnvelope::startSegment(double time, double curve, double target) {
-    target = usable(target);
+    target = usableLevel(target);
     endValue = target;
     streamReports.push_back(StreamReport{now, true});
     const SegmentPlan plan = referencePlan(current, target, usable(time), usableCurve(curve), rate);
@@ -141,7 +145,7 @@ void ReferenceEnvelope::startSegment(double time, double curve, double target) {
 }
 
 void ReferenceEnvelope::hold(double value) {
-    value = usable(value);
+    value = usableLevel(value);
     endValue = value;
     streamReports.push_back(StreamReport{now, false});
     threshold = value - 1.0;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <ostream>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "host/plugin_library.h"
 #include "host/sleeping_runner.h"
 #include "host/voice_pool.h"
+#include "interfaces/host_event.h"
 #include "modules/adsr/adsr_pins.h"
 #include "tests/support/test_paths.h"
 
@@ -188,6 +190,37 @@ TEST(VoicePool, AModuleRefusingABufferFailsTheConstruction) {
     layout.inputPins.push_back(adsr::PIN_COUNT);
     EXPECT_THROW(host::VoicePool(library, adsr::MODULE_ID, adsr::MODULE_SUBTYPE, 4, layout), host::HostError);
     EXPECT_THROW(host::VoicePool(library, u"NO SUCH", 0, 4, adsrLayout()), host::HostError);
+}
+
+// A layout that leaves out the envelope's audio inputs (a description calling them controls
+// gives one): the pool binds a buffer of its own, holding 0.0 like the layout's, to every pin the
+// module accepts, so the voices play exactly as with every input named and at 0.0, instead of
+// reading through a null pointer.
+TEST(VoicePool, PinsTheLayoutLeavesOutStillGetBuffers) {
+    host::PluginLibrary library(adsrLibraryPath());
+    host::VoiceLayout bare = adsrLayout();
+    bare.inputPins.clear();
+    host::VoicePool named(library, adsr::MODULE_ID, adsr::MODULE_SUBTYPE, 2, adsrLayout());
+    host::VoicePool unnamed(library, adsr::MODULE_ID, adsr::MODULE_SUBTYPE, 2, bare);
+    host::EventList note;
+    note.add(0, EV_GRAPH_BEGIN);
+    note.addBool(0, adsr::PIN_GATE, true);
+    note.addBool(0, adsr::PIN_TRIGGER, true);
+    note.addBool(40, adsr::PIN_GATE, false);
+    for (int32_t block = 0; block < 8; ++block) {
+        const host::VoiceEvents first[] = {{1, note.head()}};
+        const std::span<const host::VoiceEvents> events =
+            block == 0 ? first : std::span<const host::VoiceEvents>{};
+        named.runBlock(MAX_BLOCK, events);
+        unnamed.runBlock(MAX_BLOCK, events);
+        if (block == 0) {
+            EXPECT_GT(named.output(1)[20], 0.1f);  // the note plays
+        }
+        for (int32_t voice = 0; voice < 2; ++voice)
+            EXPECT_EQ(std::memcmp(named.output(voice), unnamed.output(voice), MAX_BLOCK * sizeof(float)), 0)
+                << "block " << block << ", voice " << voice;
+    }
+    EXPECT_GT(named.stats().calls, 1);
 }
 
 }  // namespace

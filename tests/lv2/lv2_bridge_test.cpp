@@ -322,6 +322,16 @@ TEST(Lv2Bridge, BrokenBundlesFailInInstantiateWithAMessage) {
         {"id": 9)");
          },
          "write the bundle again"},
+        {"a pin's datatype contradicting the library, ports unchanged",
+         [](const std::string& b) {
+             replaceInFile(b + "/ADSR.kvx.json", R"("datatype": "float", "direction": "in",
+         "role": "reset", "unit": "none", "default": 0, "minimum": 0, "maximum": 1})",
+                           R"("datatype": "bool", "direction": "in",
+         "role": "reset", "default": false})");
+         },
+         "contradicts its library: pin 10 (reset): described as a bool input, but the library's pin is a "
+         "control "
+         "input taking a float"},
         {"no index", [](const std::string& b) { fs::remove(b + "/kvx-lv2.json"); }, ""},
     };
     for (const Breakage& breakage : breakages) {

@@ -104,6 +104,33 @@ TEST(KvxLv2, AModuleWithoutAGateBecomesAudioAndCvPlugins) {
     EXPECT_EQ(runKvx({"lv2", testModulePath("VCA"), "--out", folder.path("VCA.lv2"), "--quiet"}).status, 0);
 }
 
+// A flavour without a port for some pin says so as it is written: the envelope's reset has a port
+// in the cv flavour only, the oscillator's sync likewise; the VCA's flavours play every pin.
+TEST(KvxLv2, EachPluginNamesThePinsItLeavesOut) {
+    ScratchFolder folder;
+    struct Row {
+        std::string library;
+        std::vector<std::string> lines;
+    };
+    const std::string base = "  https://kvx.example.org/modules/";
+    for (const Row& row :
+         {Row{adsrLibraryPath(),
+              {base + "adsr/midi  ADSR envelope (midi); leaves out reset\n",
+               base + "adsr/amp  ADSR envelope (amp); leaves out reset\n",
+               base + "adsr/gate  ADSR envelope (gate); leaves out reset\n",
+               base + "adsr/cv  ADSR envelope (cv)\n"}},
+          Row{testModulePath("OSC"),
+              {base + "osc/audio  Oscillator (audio); leaves out sync\n",
+               base + "osc/cv  Oscillator (cv)\n"}},
+          Row{testModulePath("VCA"), {base + "vca/audio  VCA (audio)\n", base + "vca/cv  VCA (cv)\n"}}}) {
+        SCOPED_TRACE(row.library);
+        const ToolRun run = runKvx({"lv2", row.library, "--out", folder.path("b.lv2")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const std::string& line : row.lines) EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+        fs::remove_all(folder.path("b.lv2"));
+    }
+}
+
 TEST(KvxLv2, RefusesWhatCannotPlayOrWhereItWouldOverwriteSomethingElse) {
     ScratchFolder folder;
     // A library whose module is not the one its (built-in) description names.

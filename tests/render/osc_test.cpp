@@ -41,6 +41,26 @@ Rendered renderOsc(const ScratchFolder& folder, std::vector<std::string> args) {
     return rendered;
 }
 
+// A plain number as a JSON number, anything else (a value with its unit) as a string.
+std::string jsonValue(const std::string& value) {
+    char* end = nullptr;
+    std::strtod(value.c_str(), &end);
+    return !value.empty() && *end == '\0' ? value : "\"" + value + "\"";
+}
+
+// A score setting the inputs as written: --set would clamp a value past the described range to
+// its bound, and these tests send such values on purpose, as a careless host might.
+std::vector<std::string> scoreSetting(const ScratchFolder& folder,
+                                      const std::vector<std::pair<std::string, std::string>>& settings) {
+    static int count = 0;
+    const std::string path = folder.path("s" + std::to_string(++count) + ".json");
+    std::string parameters;
+    for (const auto& [name, value] : settings)
+        parameters += (parameters.empty() ? "" : ", ") + ("\"" + name + "\": " + jsonValue(value));
+    writeFile(path, "{\"parameters\": {" + parameters + "}}");
+    return {"--score", path};
+}
+
 long long sleptBlocks(const std::string& report) {
     const size_t at = report.find("slept through ");
     return at == std::string::npos ? -1 : std::atoll(report.c_str() + at + 14);
@@ -69,8 +89,9 @@ TEST(Osc, TheSineIsSinOfTwoPiFNOverTheRate) {
                            Row{"0", 16.0}, Row{"20kHz", deliveredHertz(20000.0)},
                            Row{"30kHz", RATE / 2}}) {  // past Nyquist: held there, not folded back
         SCOPED_TRACE(row.setting);
-        const Rendered r =
-            renderOsc(folder, {"--set", std::string("frequency=") + row.setting, "--length", "4800smp"});
+        std::vector<std::string> args = scoreSetting(folder, {{"frequency", row.setting}});
+        args.insert(args.end(), {"--length", "4800smp"});
+        const Rendered r = renderOsc(folder, args);
         ASSERT_EQ(r.samples.size(), 4800u);
         for (size_t n = 0; n < r.samples.size(); ++n)
             ASSERT_NEAR(r.samples[n],
@@ -193,8 +214,10 @@ TEST(Osc, AtNoFrequencyTheOutputStandsStillAndTheModuleSleeps) {
                            Row{hertzText(RATE * 0x1p-41), 0, false},  // under 2^-40 cycle per sample
                            Row{hertzText(RATE * 0x1p-39), 0, true}, Row{"1Hz", 1, true}}) {
         SCOPED_TRACE(row.frequency + " waveform " + std::to_string(row.waveform));
-        const Rendered r = renderOsc(folder, {"--set", "frequency=" + row.frequency, "--set",
-                                              "waveform=" + std::to_string(row.waveform), "--length", "1s"});
+        std::vector<std::string> args =
+            scoreSetting(folder, {{"frequency", row.frequency}, {"waveform", std::to_string(row.waveform)}});
+        args.insert(args.end(), {"--length", "1s"});
+        const Rendered r = renderOsc(folder, args);
         ASSERT_EQ(r.samples.size(), 48000u);
         const bool constant =
             std::all_of(r.samples.begin(), r.samples.end(), [&](float s) { return s == r.samples[0]; });

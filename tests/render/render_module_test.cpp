@@ -220,5 +220,53 @@ TEST(RenderModule, MistakesGiveOneLine) {
     EXPECT_FALSE(std::filesystem::exists(folder.path("o.wav")));
 }
 
+// A --set value past the described range is clamped to the bound, as the LV2 bridge clamps what a
+// host sends: the output is the output at the bound, and one warning line says so. A value at
+// the bound is sent as it is, without a word.
+TEST(RenderModule, SettingsPastTheRangeAreClampedWithAWarning) {
+    struct Case {
+        std::string library;
+        std::string setting;
+        std::string atTheBound;  // what the output must equal
+        const char* warning;     // "" for none
+    };
+    const std::vector<Case> cases{
+        {vcaPath(), "level=20dB", "level=12dB",
+         "--set level=20dB: 20 dB is above the described maximum; 12 dB is sent, as the LV2 bridge would"},
+        {vcaPath(), "level=12.001dB", "level=12dB", "12.001 dB is above the described maximum"},
+        {vcaPath(), "level=12dB", "level=12dB", ""},
+        {vcaPath(), "level=-61dB", "level=-60dB", "-61 dB is below the described minimum; -60 dB is sent"},
+        {vcaPath(), "control=1.5", "control=1", "1.5 is above the described maximum; 1 is sent"},
+        {vcaPath(), "control=0", "control=0", ""},
+        // A plain number is the pin value: 1.5 is 1000 s through the envelope's mapping.
+        {adsrLibraryPath(), "attack=1.5", "attack=10s",
+         "1000 s is above the described maximum; 10 s is sent"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setting);
+        const std::vector<std::string> common{"--set", "input=0.5", "--length", "2000smp", "--csv", "-"};
+        std::vector<std::string> args{c.library, "--set", c.setting};
+        args.insert(args.end(), common.begin(), common.end());
+        std::vector<std::string> bound{c.library, "--set", c.atTheBound};
+        bound.insert(bound.end(), common.begin(), common.end());
+        if (c.library != vcaPath()) {  // the envelope has no input "input": play a note instead
+            args.erase(args.begin() + 3, args.begin() + 5);
+            bound.erase(bound.begin() + 3, bound.begin() + 5);
+        }
+        const ToolRun run = render(args);
+        const ToolRun expected = render(bound);
+        ASSERT_EQ(run.status, 0) << run.err;
+        ASSERT_EQ(expected.status, 0) << expected.err;
+        EXPECT_EQ(run.out, expected.out);
+        const size_t warned = run.err.find("kvx render: warning: ");
+        if (std::string(c.warning).empty()) {
+            EXPECT_EQ(warned, std::string::npos) << run.err;
+        } else {
+            EXPECT_NE(run.err.find(c.warning), std::string::npos) << run.err;
+            EXPECT_EQ(run.err.find("warning", warned + 20), std::string::npos) << "one warning: " << run.err;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kvx::test

@@ -24,14 +24,21 @@ run() {
 }
 lines() { wc -l <"$1"; }
 
-# An id and a description path that start with '-', a negative subtype: the report names them.
-run dashes "$kvx" validate "$library" --id=-x --subtype=-3 --describe=-no.json --seeds 1 --json
+# An id and a description path that start with '-', a negative subtype: they reach the helper
+# verbatim. A module the library cannot create is said once, naming what was asked for, before
+# any check runs.
+run dashes "$kvx" validate "$library" --id=-x --subtype=-3 --seeds 1 --json
 [ $code -eq 1 ] || bad "kvx validate --id=-x: exit $code (1 expected: no such module)"
-for field in '"module": "-x"' '"subtype": -3' '"description": "-no.json"' "\"library\": \"$library\""; do
-    grep -qF "$field" "$work/dashes.out" || bad "kvx validate --id=-x: the report lacks $field"
+[ "$(lines "$work/dashes.err")" -eq 1 ] && grep -qF 'cannot create module "-x" subtype -3: no module is registered' "$work/dashes.err" ||
+    bad "kvx validate --id=-x said: $(cat "$work/dashes.err")"
+[ ! -s "$work/dashes.out" ] || bad "kvx validate --id=-x printed a report"
+cp "$(dirname "$library")/ADSR.kvx.json" "$work/-d.json"
+(cd "$work" && "$kvx" validate "$library" --describe=-d.json --seeds 1 --json >"$work/described.out" 2>&1)
+for field in '"module": "KV ADSR4"' '"description": "-d.json"' "\"library\": \"$library\""; do
+    grep -qF "$field" "$work/described.out" || bad "kvx validate --describe=-d.json: the report lacks $field"
 done
 run empty "$kvx" validate "$library" --id "" --seeds 1 --json
-grep -qF '"module": ""' "$work/empty.out" || bad "kvx validate --id '': the report lacks \"module\": \"\""
+grep -qF 'cannot create module "" subtype 0' "$work/empty.err" || bad "kvx validate --id '' said: $(cat "$work/empty.err")"
 
 # kvx alone in a folder, with no helper beside it nor installed relative to it.
 mkdir "$work/alone"
@@ -63,9 +70,9 @@ refuse "with an empty --seeds" --seeds= -- "$library" "KV ADSR4"
 
 run help "$helper" --help
 [ $code -eq 0 ] && grep -q "internal" "$work/help.out" || bad "helper --help: exit $code, does not call its command line internal"
-# The largest subtype still reaches the helper's report.
+# The largest subtype still reaches the helper, which says it cannot create it.
 run edge "$helper" --subtype=2147483647 --seeds=1 --json -- "$library" "KV ADSR4"
-grep -qF '"subtype": 2147483647' "$work/edge.out" || bad "helper --subtype=2147483647: not in the report"
+grep -qF 'subtype 2147483647: no module' "$work/edge.err" || bad "helper --subtype=2147483647 said: $(cat "$work/edge.err")"
 
 [ $status -ne 0 ] || echo "kvx validate and its helper: arguments, missing helper and refusals as expected"
 exit $status

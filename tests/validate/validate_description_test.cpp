@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // kvx validate's description check on the example VCA: its own description agrees; descriptions
 // that contradict the library (a wrong direction, a pin it refuses, a pin it has left out, another
-// module) fail with the first contradiction as evidence; a malformed one fails with its JSON path;
+// module) fail with the first contradiction as evidence; a malformed one stops kvx validate at once;
 // without one the check is skipped and the rest of the report stands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -81,12 +82,12 @@ TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
          description(
              "KV VCA", 3,
              R"({"id": 3, "symbol": "output", "name": "O", "datatype": "audio", "direction": "in", "role": "signal"})"),
-         "pin 3 (output): described as an audio input, but it acts as an audio output"},
+         "pin 3 (output): described as an audio input, but the library's pin is an audio output"},
         {"input described as an output",
          description(
              "KV VCA", 1,
              R"({"id": 1, "symbol": "control", "name": "C", "datatype": "audio", "direction": "out", "role": "signal"})"),
-         "pin 1 (control): described as an audio output, but after graph start it neither reported"},
+         "pin 1 (control): described as an audio output, but the library's pin is an audio input"},
         {"a pin the library refuses",
          description(
              "KV VCA", 2,
@@ -96,9 +97,6 @@ TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
         {"a pin left out", description("KV VCA", 2, ""), "pin 2: bindPinBuffer accepts it, but"},
         {"the last pin left out", description("KV VCA", 5, ""), "pin 5: bindPinBuffer accepts it, but"},
         {"another module", description("KV AMP"), "does not describe \"KV VCA\" subtype 0"},
-        {"malformed",
-         R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": "zero", "symbol": "vca", "name": "VCA", "pins": []}]})",
-         ".json: $.modules[0].subtype: expected a whole number"},
     };
     ScratchFolder folder;
     for (const Case& c : cases) {
@@ -108,6 +106,48 @@ TEST(ValidateDescription, TheFirstContradictionIsTheEvidence) {
         EXPECT_EQ(verdict.status, "FAIL") << verdict.detail;
         EXPECT_NE(verdict.detail.find(c.evidence), std::string::npos) << verdict.detail;
         EXPECT_EQ(verdict.exitStatus, 1);
+    }
+}
+
+// A description under which the module does nothing a probe can see (its control input at rest
+// at 0 silences the VCA): the pins whose effect never shows are named as unsettled, and the
+// check passes on what it could settle.
+TEST(ValidateDescription, APinTheProbesCannotSettleIsNamed) {
+    ScratchFolder folder;
+    std::string text = readFile(vcaPath() + ".json");
+    const std::string from = R"("default": 1, "minimum": 0, "maximum": 1)";
+    ASSERT_NE(text.find(from), std::string::npos);
+    text.replace(text.find(from), from.size(), R"("default": 0, "minimum": 0, "maximum": 1)");
+    writeFile(folder.path("d.json"), text);
+    const Verdict verdict = validate({"--describe", folder.path("d.json")});
+    EXPECT_EQ(verdict.status, "PASS") << verdict.detail;
+    for (const char* unsettled :
+         {"pin 0 (input): cannot tell whether it is an audio input: neither its buffer",
+          "pin 2 (level): cannot tell whether it is a float input: neither"})
+        EXPECT_NE(verdict.detail.find(unsettled), std::string::npos) << verdict.detail;
+    EXPECT_EQ(verdict.detail.find("pin 1 (control): cannot tell"), std::string::npos) << verdict.detail;
+}
+
+// A malformed description stops kvx validate before any check, with its JSON-path line alone,
+// whether or not an id is given (without one kvx would otherwise fall back to the envelope's).
+TEST(ValidateDescription, AMalformedOneStopsAtOnceWithItsPath) {
+    ScratchFolder folder;
+    writeFile(
+        folder.path("d.json"),
+        R"({"format": 1, "modules": [{"id": "KV VCA", "subtype": "zero", "symbol": "vca", "name": "VCA", "pins": []}]})");
+    for (const bool withId : {true, false}) {
+        SCOPED_TRACE(withId ? "with --id" : "without --id");
+        std::vector<std::string> args{"validate", vcaPath(), "--describe", folder.path("d.json"),
+                                      "--seeds",  "1"};
+        if (withId) args.insert(args.end(), {"--id", "KV VCA"});
+        const ToolRun run = runKvx(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind(
+                      "kvx: " + folder.path("d.json") + ": $.modules[0].subtype: expected a whole number", 0),
+                  0u)
+            << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
 }
 

@@ -7,9 +7,14 @@
 #include <chrono>
 #include <cstdint>
 #include <iostream>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "describe/description_reader.h"
+#include "host/host_error.h"
+#include "host/plugin_instance.h"
 #include "host/plugin_library.h"
 #include "validate/checks/groups.h"
 #include "validate/isolation.h"
@@ -36,6 +41,29 @@ int validate(const Arguments& arguments) {
     context.seeds = arguments.seeds < 1 ? 1 : arguments.seeds;
     context.seed = arguments.seed;
     context.description = arguments.describe;
+
+    // What every check would fail on alike is said once, before any check runs: a description
+    // that cannot be read, a module the library cannot create (tried in a child process, as every
+    // check is, so that this process never loads the library).
+    if (!arguments.describe.empty()) kvx::describe::loadDescription(arguments.describe);
+    const kvx::validate::Group creation{
+        "creation", {{"module", "the library creates the module", [](const kvx::validate::Context& c) {
+                          std::optional<kvx::host::PluginLibrary> library;
+                          try {
+                              library.emplace(c.path);
+                          } catch (const kvx::host::HostError&) {
+                              return kvx::validate::pass();  // the loading checks report it, one by one
+                          }
+                          try {
+                              kvx::host::PluginInstance instance(*library, c.id, c.subtype);
+                          } catch (const kvx::host::HostError& error) {
+                              return kvx::validate::fail(error.what());
+                          }
+                          return kvx::validate::pass();
+                      }}}};
+    const auto created = kvx::validate::runGroupIsolated(creation, context, arguments.timeout);
+    if (created.front().outcome.status == kvx::validate::Status::Fail)
+        throw std::runtime_error(created.front().outcome.detail);
 
     kvx::validate::Report report;
     report.library = arguments.library;

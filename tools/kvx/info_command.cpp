@@ -12,6 +12,7 @@
 
 #include "describe/description_reader.h"
 #include "describe/user_value.h"
+#include "host/accepted_pins.h"
 #include "host/host_error.h"
 #include "host/plugin_instance.h"
 #include "host/plugin_library.h"
@@ -25,9 +26,6 @@ namespace kvx::cli {
 
 namespace {
 
-// Pin ids above this are not probed; the validator probes as far.
-constexpr int32_t PROBED_PIN_IDS = 1024;
-
 struct InfoOptions {
     std::string path;
     std::string id;  // empty: the description's only module, else "KV ADSR4"
@@ -36,13 +34,9 @@ struct InfoOptions {
     std::string describe;
 };
 
-// The ids bindPinBuffer accepts, 0 .. PROBED_PIN_IDS - 1: what the library itself tells a host.
+// The ids bindPinBuffer accepts: what the library itself tells a host.
 std::vector<int32_t> bindablePins(host::PluginInstance& instance) {
-    static float probe[8];
-    std::vector<int32_t> found;
-    for (int32_t pin = 0; pin < PROBED_PIN_IDS; ++pin)
-        if (instance.plugin()->bindPinBuffer(pin, probe) == 0) found.push_back(pin);
-    return found;
+    return host::acceptedPins(*instance.plugin());
 }
 
 std::string rangeText(const describe::PinDescription& pin) {

@@ -103,8 +103,12 @@ void addLv2Command(CLI::App& app, int& exitStatus) {
             }
             if (!chosen.quiet) {
                 std::cout << "wrote " << chosen.out << " (" << plugins.size() << " plug-ins)\n";
-                for (const lv2::WrittenPlugin& plugin : plugins)
-                    std::cout << "  " << plugin.uri << "  " << plugin.name << "\n";
+                for (const lv2::WrittenPlugin& plugin : plugins) {
+                    std::cout << "  " << plugin.uri << "  " << plugin.name;
+                    for (size_t i = 0; i < plugin.leftOut.size(); ++i)
+                        std::cout << (i == 0 ? "; leaves out " : ", ") << plugin.leftOut[i];
+                    std::cout << "\n";
+                }
             }
         } catch (const std::exception& error) {
             std::cerr << "kvx lv2: " << error.what() << "\n";

@@ -97,16 +97,20 @@ void addValidateCommand(CLI::App& app, int& exitStatus) {
         ValidateOptions chosen = *options;
         const bool named = resolveModuleArguments(chosen.path, chosen.id, chosen.subtype, idGiven);
         chosen.describe = describe::chooseDescriptionFile(chosen.path, chosen.describe);
-        if (!idGiven && !named && !chosen.describe.empty()) {
-            // The description's module, when it describes one (a malformed description is the
-            // description check's failure; the envelope's id stands meanwhile).
+        if (!chosen.describe.empty()) {
+            // A malformed description stops here with its one line: checking the module against
+            // it, or some other module in its place, would only bury the cause.
+            describe::Description description;
             try {
-                const describe::Description description = describe::loadDescription(chosen.describe);
-                if (description.modules.size() == 1) {
-                    chosen.id = description.modules.front().id;
-                    chosen.subtype = description.modules.front().subtype;
-                }
-            } catch (const describe::DescriptionError&) {
+                description = describe::loadDescription(chosen.describe);
+            } catch (const describe::DescriptionError& error) {
+                std::cerr << "kvx: " << error.what() << "\n";
+                exitStatus = 1;
+                return;
+            }
+            if (!idGiven && !named && description.modules.size() == 1) {
+                chosen.id = description.modules.front().id;
+                chosen.subtype = description.modules.front().subtype;
             }
         }
         exitStatus = runHelper(chosen);

@@ -3,11 +3,14 @@
 // what a host observes of the module. Every described pin must be bindable; what the contract
 // lets a host see of datatype and direction must agree (an audio output reports its streaming
 // state or has its buffer written after graph start, and no other pin does); and nothing the
-// module accepts may be left undescribed. Datatypes of inputs and of control outputs cannot be
-// observed this way: a host believes the description for them.
+// module accepts may be left undescribed. Then the module is run to tell audio inputs from
+// control inputs and bool controls from float ones (describe/library_agreement.h); a pin those
+// probes cannot settle is named in the pass note.
 #include <algorithm>
 
 #include "describe/description_reader.h"
+#include "describe/library_agreement.h"
+#include "host/plugin_library.h"
 #include "validate/checks/support.h"
 
 namespace kvx::validate {
@@ -44,11 +47,19 @@ Outcome describedPins(const Context& context) {
                     std::to_string(context.subtype));
 
     const Subject subject(context);
+    for (const describe::PinDescription& pin : module->pins)
+        if (!contains(subject.shape.pins, pin.id))
+            return fail(pinName(pin) + ": described, but bindPinBuffer refuses it");
+    // What running the module shows of each pin against the described datatype and direction:
+    // the same line kvx render, kvx lv2 and the bridge refuse the description with.
+    const host::PluginLibrary library(context.path);
+    const describe::PinAgreement agreement = describe::checkAgainstLibrary(library, *module);
+    const std::string refused = describe::refusal(agreement, description.source);
+    if (!refused.empty()) return fail(refused);
+
     const ModuleShape& shape = subject.shape;
     int audioOutputs = 0;
     for (const describe::PinDescription& pin : module->pins) {
-        if (!contains(shape.pins, pin.id))
-            return fail(pinName(pin) + ": described, but bindPinBuffer refuses it");
         const bool describedAudioOutput = pin.isAudio() && !pin.isInput();
         const bool actsAsAudioOutput = contains(shape.outputs, pin.id);
         if (describedAudioOutput && !actsAsAudioOutput)
@@ -65,15 +76,20 @@ Outcome describedPins(const Context& context) {
         if (module->pinById(pin) == nullptr)
             return fail("pin " + std::to_string(pin) + ": bindPinBuffer accepts it, but " +
                         context.description + " does not describe it");
-    return pass(std::to_string(module->pins.size()) + " pins, " + std::to_string(audioOutputs) +
-                " audio output" + (audioOutputs == 1 ? "" : "s") + ", as " + context.description + " says");
+    std::string note = std::to_string(module->pins.size()) + " pins, " + std::to_string(audioOutputs) +
+                       " audio output" + (audioOutputs == 1 ? "" : "s") + ", as " + context.description +
+                       " says";
+    for (const std::string& unsure : agreement.unsure) note += "; " + unsure;
+    return pass(note);
 }
 
 }  // namespace
 
 Group descriptionChecks() {
     return {"description",
-            {{"pins", "every described pin is bindable with its direction; nothing undescribed is bindable",
+            {{"pins",
+              "every described pin is bindable with the datatype and direction the module acts on; nothing "
+              "undescribed is bindable",
               describedPins}}};
 }
 

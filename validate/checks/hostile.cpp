@@ -160,26 +160,7 @@ Outcome valueSizes(const Context& context) {
 Outcome withValues(const Context& context, const std::vector<float>& values, bool requireFinite) {
     Subject subject(context);
     return overSessions(context, [&](uint64_t seed, std::mt19937_64& random) -> std::string {
-        Session session = randomSessionFor(subject.shape, seed, random);
-        auto pick = [&] {
-            return values[std::uniform_int_distribution<size_t>(0, values.size() - 1)(random)];
-        };
-        for (SessionEvent& e : session.events)
-            if (e.type == event::PIN_VALUE && std::uniform_int_distribution<int>(0, 2)(random) == 0) {
-                const float value = pick();
-                std::memcpy(e.inlineValue, &value, 4);
-            }
-        // A stretch of each input signal takes the values too, announced as streaming.
-        for (auto& [pin, signal] : session.inputs) {
-            const int64_t from = std::uniform_int_distribution<int64_t>(0, session.length - 2)(random);
-            const int64_t to = std::min<int64_t>(
-                session.length, from + 1 + std::uniform_int_distribution<int64_t>(0, 3000)(random));
-            for (int64_t t = from; t < to; ++t) signal[static_cast<size_t>(t)] = pick();
-            session.events.push_back(SessionEvent{from, event::STREAM_BEGIN, pin});
-            if (to < session.length) session.events.push_back(SessionEvent{to, event::STREAM_END, pin});
-        }
-        std::stable_sort(session.events.begin(), session.events.end(),
-                         [](const SessionEvent& a, const SessionEvent& b) { return a.time < b.time; });
+        const Session session = sessionWithValues(subject.shape, seed, random, values);
         const Rendering r = render(subject.library, context, subject.shape, session,
                                    randomPartition(session.length, random, 2048), HostPolicy{});
         return requireFinite ? strayOrNonFinite(r) : strayWrites(r);
@@ -194,7 +175,9 @@ Outcome nonFiniteValues(const Context& context) {
 
 Outcome hugeValues(const Context& context) {
     const float max = std::numeric_limits<float>::max();
-    return withValues(context, {max, -max, 1e30f, -1e30f, 1e10f, -1e10f, 1e-40f, -1e-40f, -0.0f}, true);
+    std::vector<float> values{max, -max, 1e30f, -1e30f, 1e10f, -1e10f};
+    values.insert(values.end(), tinyValues().begin(), tinyValues().end());
+    return withValues(context, values, true);
 }
 
 Outcome refusedServices(const Context& context) {

@@ -255,7 +255,7 @@ Outcome bindRange(const Context& context) {
                         ", IMpPlugin gave " + std::to_string(one) + ", expected -1");
     }
     const ModuleShape shape = discoverShape(library, context);
-    return pass("pins " + describeIds(pins) + "; audio outputs " + describeIds(shape.outputs));
+    return pass("pin ids " + describeIds(pins) + "; audio output pin ids: " + describeIds(shape.outputs));
 }
 
 Outcome viewSlots(const Context& context) {

@@ -165,7 +165,7 @@ Outcome owedSamplesWritten(const Context& context) {
         return "";
     });
     if (outcome.status == Status::Pass)
-        outcome.detail += "; audio inputs " + describeIds(subject.shape.audioInputs);
+        outcome.detail += "; audio input pin ids: " + describeIds(subject.shape.audioInputs);
     return outcome;
 }
 

@@ -3,6 +3,7 @@
 #include "validate/checks/support.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <set>
 
@@ -65,6 +66,33 @@ std::vector<int32_t> eventEdgePartition(const Session& session) {
 
 std::string reproduce(uint64_t seed) {
     return "; reproduce with --seed " + std::to_string(seed) + " --seeds 1";
+}
+
+Session sessionWithValues(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random,
+                          const std::vector<float>& values) {
+    Session session = randomSessionFor(shape, seed, random);
+    auto pick = [&] { return values[std::uniform_int_distribution<size_t>(0, values.size() - 1)(random)]; };
+    for (SessionEvent& e : session.events)
+        if (e.type == event::PIN_VALUE && std::uniform_int_distribution<int>(0, 2)(random) == 0) {
+            const float value = pick();
+            std::memcpy(e.inlineValue, &value, 4);
+        }
+    for (auto& [pin, signal] : session.inputs) {
+        const int64_t from = std::uniform_int_distribution<int64_t>(0, session.length - 2)(random);
+        const int64_t to = std::min<int64_t>(
+            session.length, from + 1 + std::uniform_int_distribution<int64_t>(0, 3000)(random));
+        for (int64_t t = from; t < to; ++t) signal[static_cast<size_t>(t)] = pick();
+        session.events.push_back(SessionEvent{from, event::STREAM_BEGIN, pin});
+        if (to < session.length) session.events.push_back(SessionEvent{to, event::STREAM_END, pin});
+    }
+    std::stable_sort(session.events.begin(), session.events.end(),
+                     [](const SessionEvent& a, const SessionEvent& b) { return a.time < b.time; });
+    return session;
+}
+
+const std::vector<float>& tinyValues() {
+    static const std::vector<float> values{1e-40f, -1e-40f, 1e-36f, -1e-36f, -0.0f};
+    return values;
 }
 
 std::string describeIds(const std::vector<int32_t>& ids) {

@@ -43,6 +43,15 @@ int32_t randomCountdown(std::mt19937_64& random);
 // A random session with a random swept rate and a length of 4000 to 40000 samples.
 Session randomSessionFor(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random, bool wild = false);
 
+// A random session whose value events (one in three) and a stretch of each input signal
+// (announced as streaming) carry values picked from `values`.
+Session sessionWithValues(const ModuleShape& shape, uint64_t seed, std::mt19937_64& random,
+                          const std::vector<float>& values);
+
+// The tiny values hostile.huge_values sends and realtime.no_denormals listens to the output of:
+// subnormal ones, the smallest normal ones, -0.0.
+const std::vector<float>& tinyValues();
+
 // Blocks cut at every event time and one sample after it: each event lands on the first sample
 // of a block, and right before a boundary.
 std::vector<int32_t> eventEdgePartition(const Session& session);
