@@ -7,6 +7,7 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 #include <limits>
 #include <random>
 #include <utility>
@@ -387,6 +388,7 @@ int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream&
     const PlotFormat plotFormat = options.plot.empty() ? PlotFormat::Png : plotFormatFor(options.plot);
 
     Score score = buildScore(options, module);
+    for (const std::string& warning : score.warnings) std::cerr << "kvx render: warning: " << warning << "\n";
     const size_t gate = module.roleIndex(describe::Role::Gate);
     // Without a score, a patch that plays notes plays one, a second long.
     if (options.score.empty() && options.notes.empty() && gate != RenderModule::NONE) {

@@ -190,7 +190,7 @@ std::vector<WrittenPlugin> writePatchBundle(const PatchBundleSource& source, con
     std::vector<WrittenPlugin> written;
     for (const PatchPluginEntry& entry : entries)
         written.push_back(
-            WrittenPlugin{entry.uri, patch.name + " (" + flavourName(entry.layout.flavour) + ")"});
+            WrittenPlugin{entry.uri, patch.name + " (" + flavourName(entry.layout.flavour) + ")", {}});
     return written;
 }
 
