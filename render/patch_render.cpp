@@ -180,8 +180,6 @@ void extend(std::vector<StreamSpan>& spans, int64_t begin, int64_t end) {
         spans.push_back(StreamSpan{begin, end});
 }
 
-std::string shownPath(const std::string& path) { return path == "-" ? "standard output" : path; }
-
 void printPatchSummary(std::ostream& out, const patch::PatchFile& patch, const RenderPlan& plan,
                        const PatchSessionResult& result, const BlockSizing& sizing) {
     char line[256];
@@ -464,14 +462,7 @@ int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream&
     pending.commit();
 
     printPatchSummary(out, patch, plan, result, sizing);
-    const std::string channels =
-        result.outputs.size() == 1 ? "mono" : std::to_string(result.outputs.size()) + " channels";
-    if (!options.out.empty())
-        out << "wrote          " << shownPath(options.out) << " (" << formatName(format) << " WAV, "
-            << channels << ", " << plan.rate << " Hz)\n";
-    if (!options.csv.empty())
-        out << "wrote          " << shownPath(options.csv) << " (" << csvHeader(table) << ")\n";
-    if (!options.plot.empty()) out << "wrote          " << options.plot << "\n";
+    printWrittenFiles(out, options, format, result.outputs.size(), plan.rate, table);
     return 0;
 }
 

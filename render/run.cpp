@@ -49,8 +49,6 @@ std::vector<size_t> shownInputs(const RenderModule& module) {
     return shown;
 }
 
-std::string shownPath(const std::string& path) { return path == "-" ? "standard output" : path; }
-
 std::string scoreName(const Score& score) {
     return score.source == "default score" ? std::string("default score")
                                            : std::filesystem::path(score.source).filename().string();
@@ -177,14 +175,7 @@ int run(RenderOptions options, std::ostream& out) {
     pending.commit();
 
     printSummary(out, plan, result, labels ? &*labels : nullptr, sizing);
-    const std::string channels =
-        result.outputs.size() == 1 ? "mono" : std::to_string(result.outputs.size()) + " channels";
-    if (!options.out.empty())
-        out << "wrote          " << shownPath(options.out) << " (" << formatName(format) << " WAV, "
-            << channels << ", " << plan.rate << " Hz)\n";
-    if (!options.csv.empty())
-        out << "wrote          " << shownPath(options.csv) << " (" << csvHeader(table) << ")\n";
-    if (!options.plot.empty()) out << "wrote          " << options.plot << "\n";
+    printWrittenFiles(out, options, format, result.outputs.size(), plan.rate, table);
     return 0;
 }
 

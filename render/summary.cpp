@@ -64,4 +64,19 @@ void printSummary(std::ostream& out, const RenderPlan& plan, const SessionResult
         speed >= 1.0 || speed == 0.0 ? speed : 1.0 / speed, speed >= 1.0 ? "faster" : "slower");
 }
 
+namespace {
+std::string shownPath(const std::string& path) { return path == "-" ? "standard output" : path; }
+}  // namespace
+
+void printWrittenFiles(std::ostream& out, const RenderOptions& options, SampleFormat format, size_t channels,
+                       double rate, const CsvTable& table) {
+    const std::string layout = channels == 1 ? "mono" : std::to_string(channels) + " channels";
+    if (!options.out.empty())
+        out << "wrote          " << shownPath(options.out) << " (" << formatName(format) << " WAV, " << layout
+            << ", " << rate << " Hz)\n";
+    if (!options.csv.empty())
+        out << "wrote          " << shownPath(options.csv) << " (" << csvHeader(table) << ")\n";
+    if (!options.plot.empty()) out << "wrote          " << options.plot << "\n";
+}
+
 }  // namespace kvx::render

@@ -7,9 +7,12 @@
 #include <ostream>
 #include <string>
 
+#include "render/csv.h"
+#include "render/options.h"
 #include "render/plan.h"
 #include "render/segments.h"
 #include "render/session.h"
+#include "render/wav.h"
 
 namespace kvx::render {
 
@@ -25,5 +28,10 @@ std::string describeBlocks(const BlockSizing& sizing);
 // The segment lines only with `labels` (a profile's).
 void printSummary(std::ostream& out, const RenderPlan& plan, const SessionResult& result,
                   const SegmentLabels* labels, const BlockSizing& sizing);
+
+// The "wrote" lines for the files `options` names: the WAV (its sample format, `channels`
+// outputs, `rate`), the CSV (its columns) and the figure.
+void printWrittenFiles(std::ostream& out, const RenderOptions& options, SampleFormat format, size_t channels,
+                       double rate, const CsvTable& table);
 
 }  // namespace kvx::render
