@@ -29,6 +29,8 @@ struct Mutation {
     bool consistent;   // the other fields made to fit the lie, so that the reader takes it
     std::string name;  // for the test's name
 };
+// GoogleTest would print the struct's bytes, padding included.
+void PrintTo(const Mutation& mutation, std::ostream* out) { *out << mutation.name; }
 
 // Makes the pin's other fields fit its (changed) datatype and direction as the format wants
 // them, so that only the lie itself is left to find.

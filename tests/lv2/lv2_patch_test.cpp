@@ -210,6 +210,10 @@ struct ExampleCase {
     bool ours = false;                       // tests/lv2/patches/, not examples/patches/
     bool onsFirst = false;
 };
+// GoogleTest would print the struct's bytes, padding included.
+void PrintTo(const ExampleCase& example, std::ostream* out) {
+    *out << example.name << (example.onsFirst ? ", note ons first" : "");
+}
 
 class ExamplePatches : public ::testing::TestWithParam<ExampleCase> {};
 
