@@ -20,6 +20,7 @@
 
 #include "patch/patch_reader.h"
 #include "tests/lv2/lilv_host.h"
+#include "tests/support/sample_difference.h"
 #include "tests/support/test_paths.h"
 #include "tests/support/tool_runner.h"
 
@@ -50,19 +51,6 @@ std::string writeBundle(const ScratchFolder& folder, const std::string& patchPat
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
     return bundle;
-}
-
-std::string firstDifference(const std::vector<float>& got, const std::vector<float>& expected) {
-    if (got.size() != expected.size())
-        return "lengths differ: " + std::to_string(got.size()) + " and " + std::to_string(expected.size());
-    for (size_t i = 0; i < got.size(); ++i)
-        if (std::memcmp(&got[i], &expected[i], sizeof(float)) != 0) {
-            char text[160];
-            std::snprintf(text, sizeof text, "sample %zu: %.9g, expected %.9g", i,
-                          static_cast<double>(got[i]), static_cast<double>(expected[i]));
-            return text;
-        }
-    return "";
 }
 
 // --- the reference: kvx render of the patch with the same notes --------------------------
