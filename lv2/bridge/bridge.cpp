@@ -21,6 +21,7 @@
 #include "describe/user_value.h"
 #include "host/host_error.h"
 #include "interfaces/result_codes.h"
+#include "lv2/bridge/bundle_entry.h"
 #include "lv2/layout/bundle_index.h"
 
 namespace kvx::lv2 {
@@ -30,12 +31,6 @@ namespace {
 using describe::Datatype;
 using describe::PinDescription;
 using describe::Role;
-
-std::string joined(const std::vector<std::string>& words) {
-    std::string text;
-    for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
-    return text;
-}
 
 // The held value over a run: four floats a store where the target has SSE (a plain loop is not
 // vectorised at -O2), the rest one by one.
@@ -79,13 +74,10 @@ std::string refusalFor(const host::PluginLibrary& library, const describe::Modul
 Bridge::Bridge(const std::string& bundleFolder, const std::string& uri, double rate,
                const HostFeatures& features)
     : sampleRate(static_cast<float>(rate)) {
-    if (!std::isfinite(rate) || rate < MIN_SAMPLE_RATE || rate > MAX_SAMPLE_RATE)
-        throw BridgeError("cannot run at a sample rate of " + std::to_string(rate) + " Hz (1 Hz to " +
-                          std::to_string(static_cast<int64_t>(MAX_SAMPLE_RATE)) + " Hz)");
-    const std::string bundle = bundleFolder.ends_with('/') ? bundleFolder : bundleFolder + "/";
-    const BundleIndex index = readBundleIndex(bundle);
-    const IndexedPlugin* entry = index.find(uri);
-    if (entry == nullptr) throw BridgeError(bundle + BUNDLE_INDEX_FILE + " does not list this plug-in");
+    const BundleEntry opened = openBundleEntry(bundleFolder, uri, rate);
+    const std::string& bundle = opened.folder;
+    const BundleIndex& index = opened.index;
+    const IndexedPlugin* entry = &opened.plugin;
 
     const describe::Description description = describe::loadDescription(bundle + index.description);
     const describe::ModuleDescription* described = nullptr;
@@ -95,10 +87,7 @@ Bridge::Bridge(const std::string& bundleFolder, const std::string& uri, double r
         throw BridgeError(description.source + " does not describe the module '" + entry->module + "'");
     module = *described;
     layout = layoutFor(module, entry->flavour);
-    if (layout.symbols() != entry->ports)
-        throw BridgeError(description.source + " gives the ports [" + joined(layout.symbols()) +
-                          "], the bundle's Turtle declares [" + joined(entry->ports) +
-                          "]: write the bundle again with kvx lv2");
+    requireDeclaredPorts(description.source, layout.symbols(), *entry);
 
     if (layout.find(PortRole::MidiIn) != nullptr) {
         if (features.map == nullptr) throw BridgeError("the host offers no urid:map, needed to read MIDI");

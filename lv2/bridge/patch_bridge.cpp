@@ -11,39 +11,24 @@
 #include <cmath>
 
 #include "lv2/bridge/bridge.h"
+#include "lv2/bridge/bundle_entry.h"
 #include "lv2/layout/bundle_index.h"
 #include "lv2/layout/patch_layout.h"
 #include "patch/patch_reader.h"
 
 namespace kvx::lv2 {
 
-namespace {
-
-std::string joined(const std::vector<std::string>& words) {
-    std::string text;
-    for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
-    return text;
-}
-
-}  // namespace
-
 PatchBridge::PatchBridge(const std::string& bundleFolder, const std::string& uri, double rate,
                          const HostFeatures& features)
     : sampleRate(static_cast<float>(rate)) {
-    if (!std::isfinite(rate) || rate < MIN_SAMPLE_RATE || rate > MAX_SAMPLE_RATE)
-        throw BridgeError("cannot run at a sample rate of " + std::to_string(rate) + " Hz (1 Hz to " +
-                          std::to_string(static_cast<int64_t>(MAX_SAMPLE_RATE)) + " Hz)");
-    const std::string bundle = bundleFolder.ends_with('/') ? bundleFolder : bundleFolder + "/";
-    const BundleIndex index = readBundleIndex(bundle);
-    const IndexedPlugin* entry = index.find(uri);
-    if (entry == nullptr) throw BridgeError(bundle + BUNDLE_INDEX_FILE + " does not list this plug-in");
+    const BundleEntry opened = openBundleEntry(bundleFolder, uri, rate);
+    const std::string& bundle = opened.folder;
+    const BundleIndex& index = opened.index;
+    const IndexedPlugin* entry = &opened.plugin;
     patch::PathModuleSource modules({});  // the bundle's patch names its libraries by file
     file = patch::loadPatch(bundle + index.patch, modules);
     layout = patchLayoutFor(file, entry->flavour);
-    if (layout.symbols() != entry->ports)
-        throw BridgeError(file.spec.source + " gives the ports [" + joined(layout.symbols()) +
-                          "], the bundle's Turtle declares [" + joined(entry->ports) +
-                          "]: write the bundle again with kvx lv2");
+    requireDeclaredPorts(file.spec.source, layout.symbols(), *entry);
     if (features.map == nullptr) throw BridgeError("the host offers no urid:map, needed to read MIDI");
     midiEvent = features.map->map(features.map->handle, LV2_MIDI__MidiEvent);
     maxSlice = features.maxBlockLength > 0 ? std::min(features.maxBlockLength, MAX_SLICE) : DEFAULT_SLICE;
