@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "describe/user_value.h"
 #include "patch/module_source.h"
+#include "patch/patch_instrument.h"
 #include "patch/patch_reader.h"
 #include "tests/support/test_paths.h"
 
@@ -24,29 +24,9 @@ patch::PatchFile examplePatch(float waveform) {
     return file;
 }
 
-host::InstrumentNotes instrumentNotes(const patch::PatchFile& patch) {
-    host::InstrumentNotes notes;
-    const auto pin = [](const patch::PinRef& ref) { return host::NotePin{ref.module, ref.pin}; };
-    const auto valuePin = [&patch](const patch::PinRef& ref) {
-        const describe::PinDescription described = patch.pin(ref);
-        return host::NoteValuePin{ref.module, ref.pin, [described](double value) {
-                                      return describe::pinValueFor(described, value);
-                                  }};
-    };
-    for (const patch::PinRef& ref : patch.notes.gate) notes.gate.push_back(pin(ref));
-    for (const patch::PinRef& ref : patch.notes.trigger)
-        (patch.pin(ref).role == describe::Role::Reset ? notes.freeTrigger : notes.trigger)
-            .push_back(pin(ref));
-    for (const patch::PinRef& ref : patch.notes.pitch) notes.pitch.push_back(valuePin(ref));
-    for (const patch::PinRef& ref : patch.notes.velocity) notes.velocity.push_back(valuePin(ref));
-    notes.bendRange = patch.notes.bendRange;
-    return notes;
-}
-
 std::unique_ptr<host::Instrument> exampleInstrument(int32_t voices, float waveform) {
     const patch::PatchFile file = examplePatch(waveform);
-    return std::make_unique<host::Instrument>(file.spec, instrumentNotes(file), voices, 48000.0f,
-                                              INSTRUMENT_MAX_BLOCK);
+    return patch::makeInstrument(file, 48000.0f, INSTRUMENT_MAX_BLOCK, voices);
 }
 
 Played noteOn(int64_t sample, uint8_t key, float velocity) {

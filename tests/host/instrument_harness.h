@@ -18,9 +18,6 @@ inline constexpr int32_t INSTRUMENT_MAX_BLOCK = 4096;
 
 // The example patch, its oscillator set to `waveform` (0 sine, 1 saw).
 patch::PatchFile examplePatch(float waveform = 1.0f);
-// The patch's notes for host::Instrument: triggers whose pin is a reset (the oscillator's sync)
-// act on free voices only; pitch and velocity through the pins' own mappings.
-host::InstrumentNotes instrumentNotes(const patch::PatchFile& patch);
 std::unique_ptr<host::Instrument> exampleInstrument(int32_t voices, float waveform = 1.0f);
 
 // A note event at an absolute sample.

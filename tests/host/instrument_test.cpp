@@ -13,6 +13,7 @@
 
 #include "host/host_error.h"
 #include "host/midi_note_event.h"
+#include "patch/patch_instrument.h"
 #include "tests/host/instrument_harness.h"
 #include "tests/host/patch_harness.h"
 
@@ -311,13 +312,13 @@ TEST(Instrument, RefusesWhatItCannotPlayBeforeRunningAnything) {
 
     // Note pins the patch cannot take: a gate on an audio input, a pitch on a connected one.
     const patch::PatchFile file = examplePatch();
-    host::InstrumentNotes gateOnAudio = instrumentNotes(file);
+    host::InstrumentNotes gateOnAudio = patch::instrumentNotes(file);
     gateOnAudio.gate.push_back({0, 0});  // osc.frequency
     EXPECT_THROW(host::Instrument(file.spec, gateOnAudio, 2, 48000.0f, 64), host::HostError);
-    host::InstrumentNotes pitchOnFed = instrumentNotes(file);
+    host::InstrumentNotes pitchOnFed = patch::instrumentNotes(file);
     pitchOnFed.pitch.push_back({2, 1, {}});  // vca.control, which the envelope feeds
     EXPECT_THROW(host::Instrument(file.spec, pitchOnFed, 2, 48000.0f, 64), host::HostError);
-    EXPECT_THROW(host::Instrument(file.spec, instrumentNotes(file), 0, 48000.0f, 64), host::HostError);
+    EXPECT_THROW(host::Instrument(file.spec, patch::instrumentNotes(file), 0, 48000.0f, 64), host::HostError);
 }
 
 TEST(MidiNoteEvent, ChannelMessagesBecomeNoteEvents) {
