@@ -296,8 +296,8 @@ std::string presetManifestTurtle(const std::vector<PatchPluginEntry>& plugins, c
     out << "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n";
     for (const PatchPluginEntry& plugin : plugins)
         for (size_t p = 0; p < patch.presets.size(); ++p)
-            out << "\n<" << presetUri(plugin.uri, p) << ">\n\ta pset:Preset ;\n\tlv2:appliesTo <" << plugin.uri
-                << "> ;\n\trdfs:seeAlso <" << presetsFile << "> .\n";
+            out << "\n<" << presetUri(plugin.uri, p) << ">\n\ta pset:Preset ;\n\tlv2:appliesTo <"
+                << plugin.uri << "> ;\n\trdfs:seeAlso <" << presetsFile << "> .\n";
     return out.str();
 }
 
@@ -309,8 +309,8 @@ std::string presetsTurtle(const std::vector<PatchPluginEntry>& plugins, const pa
     for (const PatchPluginEntry& plugin : plugins)
         for (size_t p = 0; p < patch.presets.size(); ++p) {
             const patch::Preset& preset = patch.presets[p];
-            out << "\n<" << presetUri(plugin.uri, p) << ">\n\ta pset:Preset ;\n\tlv2:appliesTo <" << plugin.uri
-                << "> ;\n\trdfs:label " << quoted(preset.name);
+            out << "\n<" << presetUri(plugin.uri, p) << ">\n\ta pset:Preset ;\n\tlv2:appliesTo <"
+                << plugin.uri << "> ;\n\trdfs:label " << quoted(preset.name);
             // A control port takes the control's user value (its unit, its range).
             for (size_t v = 0; v < preset.values.size(); ++v)
                 for (const Port& port : plugin.layout.ports)

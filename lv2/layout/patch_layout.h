@@ -2,8 +2,9 @@
 // The LV2 plug-ins one patch becomes: a midi plug-in (notes as the patch maps them, its controls,
 // its outputs; one voice, the latest note sounding) or, for a patch of more than one voice, an
 // instrument plug-in with the same ports that plays the patch's voices; and, when the patch has
-// audio inputs, an effect plug-in (one voice) that feeds them from audio ports too. A patch's ports name what the patch names: Port::pin is an index into the patch's
-// inputs (SignalIn), outputs (SignalOut) or controls (Parameter).
+// audio inputs, an effect plug-in (one voice) that feeds them from audio ports too. A patch's
+// ports name what the patch names: Port::pin is an index into the patch's inputs (SignalIn),
+// outputs (SignalOut) or controls (Parameter).
 #pragma once
 
 #include <string>

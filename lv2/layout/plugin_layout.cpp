@@ -47,9 +47,8 @@ const char* flavourName(Flavour flavour) {
 }
 
 std::optional<Flavour> flavourNamed(std::string_view name) {
-    for (Flavour flavour :
-         {Flavour::Midi, Flavour::Amp, Flavour::Gate, Flavour::Cv, Flavour::Audio, Flavour::Effect,
-          Flavour::Instrument})
+    for (Flavour flavour : {Flavour::Midi, Flavour::Amp, Flavour::Gate, Flavour::Cv, Flavour::Audio,
+                            Flavour::Effect, Flavour::Instrument})
         if (name == flavourName(flavour)) return flavour;
     return std::nullopt;
 }
@@ -82,7 +81,8 @@ PluginLayout layoutFor(const ModuleDescription& module, Flavour flavour) {
         throw LayoutError("\"" + module.id + "\" has no gate input for the " + flavourName(flavour) +
                           " plug-in");
     if (flavour == Flavour::Effect || flavour == Flavour::Instrument)
-        throw LayoutError(std::string("the ") + flavourName(flavour) + " plug-in is a patch's, not a module's");
+        throw LayoutError(std::string("the ") + flavourName(flavour) +
+                          " plug-in is a patch's, not a module's");
     if (flavour == Flavour::Audio && gate != nullptr)
         throw LayoutError("\"" + module.id + "\" has a gate input: it plays as midi, amp, gate or cv");
 

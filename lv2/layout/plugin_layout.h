@@ -18,12 +18,12 @@ namespace kvx::lv2 {
 
 // How a host plays the module.
 enum class Flavour {
-    Midi,    // MIDI notes drive trigger and gate; the output on an audio port (for DAWs)
-    Amp,     // Midi plus a stereo input multiplied by the output (a MIDI-gated amplitude shaper)
-    Gate,    // an audio-rate gate input (above 0.5 is on); the output on an audio port
-    Cv,      // gate and reset as CV inputs, signals and output on CV ports (for modular hosts)
-    Audio,   // a module without a gate: its signal inputs and outputs on audio ports
-    Effect,  // a patch with audio inputs: Midi plus those inputs on audio ports
+    Midi,        // MIDI notes drive trigger and gate; the output on an audio port (for DAWs)
+    Amp,         // Midi plus a stereo input multiplied by the output (a MIDI-gated amplitude shaper)
+    Gate,        // an audio-rate gate input (above 0.5 is on); the output on an audio port
+    Cv,          // gate and reset as CV inputs, signals and output on CV ports (for modular hosts)
+    Audio,       // a module without a gate: its signal inputs and outputs on audio ports
+    Effect,      // a patch with audio inputs: Midi plus those inputs on audio ports
     Instrument,  // a patch with voices: the midi plug-in's ports, played polyphonically
 };
 
