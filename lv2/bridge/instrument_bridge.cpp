@@ -38,11 +38,14 @@ InstrumentBridge::InstrumentBridge(const std::string& bundleFolder, const std::s
         if (port.role == PortRole::MidiIn) midiPort = port.index;
         if (port.role == PortRole::SignalOut) outputs.push_back(OutputPort{port.index, which});
         if (port.role != PortRole::Parameter) continue;
-        controls.push_back(ControlPort{port.index, which});
+        // A port first connected after the first run sends its value unless it is the patch's.
+        const describe::PinDescription& range = file.controls[which].range;
+        const auto held = static_cast<float>(range.defaultValue.value_or(range.minimum.value_or(0.0)));
+        controls.push_back(ControlPort{port.index, which, std::bit_cast<uint32_t>(held)});
         controlPins += static_cast<int32_t>(file.controls[which].pins.size());
     }
-    reserve = controlPins + 1;  // a reset and every control at frame 0 of a run
-    if (2 * reserve > EVENT_CAPACITY)
+    // A reset and every control at frame 0 of a run leave half a block's list for MIDI at least.
+    if (2 * (controlPins + 1) > EVENT_CAPACITY)
         throw BridgeError(file.spec.source + " drives too many pins from its controls for the bridge");
     host::InstrumentLimits limits;
     limits.eventsPerBlock = EVENT_CAPACITY;

@@ -71,7 +71,6 @@ private:
     std::vector<OutputPort> outputs;
     std::array<host::NoteEvent, EVENT_CAPACITY> events{};
     int32_t count = 0;
-    int32_t reserve = 0;  // room the first block's controls and a reset take
 
     const LV2_Atom_Event* nextMidi = nullptr;
     bool started = false;
