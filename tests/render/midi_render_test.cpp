@@ -3,7 +3,7 @@
 // (format 0 and 1, a tempo change, a chord at tick 0 past the voices, the pedal case, a bend,
 // velocity 0, events at one tick in both orders) against host::Instrument driven directly with
 // the events at sample positions worked out by hand from the ticks and tempi; the same bits at
-// every --block; the default length; and what --midi refuses, in one line.
+// every --block; the demo on the example instrument; the default length; and what --midi refuses, in one line.
 #include <gtest/gtest.h>
 #include <smf.h>
 
@@ -153,6 +153,18 @@ TEST(MidiRender, LastsToTheFilesEndPlusTheLongestRelease) {
     const std::vector<float> empty = readWav(folder.path("empty.wav")).samples;
     EXPECT_EQ(empty.size(), 14400u);
     EXPECT_TRUE(std::all_of(empty.begin(), empty.end(), [](float v) { return v == 0.0f; }));
+}
+
+TEST(MidiRender, TheDemoPlaysOnTheExampleInstrumentAlikeAtEveryBlockSize) {
+    ScratchFolder folder;
+    const std::string patch = std::string(KVX_EXAMPLE_PATCHES) + "/instrument.kvxpatch.json";
+    const ToolRun run = render(patch, KVX_DEMO_MIDI, folder.path("a.wav"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("voices         16"), std::string::npos) << run.out;
+    const std::vector<float> demo = readWav(folder.path("a.wav")).samples;
+    EXPECT_GT(*std::max_element(demo.begin(), demo.end()), 0.3f);
+    ASSERT_EQ(render(patch, KVX_DEMO_MIDI, folder.path("b.wav"), {"--block", "random", "--seed", "5"}).status, 0);
+    EXPECT_TRUE(readWav(folder.path("b.wav")).samples == demo);
 }
 
 TEST(MidiRender, RefusesWhatItCannotPlayInOneLine) {
