@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # The front door. `make demo` renders the default envelope; `make test` runs every test; `make help`
 # lists the targets, one line each from the `## ` comment after each target's prerequisites.
-.PHONY: all help deps build demo test test-sanitize test-clang bench test-tsan test-valgrind fuzz package lv2-alone planted-faults clean
+.PHONY: all help deps build demo demo-instrument test test-sanitize test-clang bench test-tsan test-valgrind fuzz package lv2-alone planted-faults clean
 
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -22,6 +22,12 @@ build: deps ## Configure and build the default (Release) tree in build/
 demo: build ## Render the default envelope to out/adsr.wav, .csv and .png
 	@mkdir -p out
 	@./build/kvx render build/ADSR.kvx --out out/adsr.wav --csv out/adsr.csv --plot out/adsr.png
+
+# The example modules the instrument patch uses are built with the tests, in build/tests/modules.
+demo-instrument: build ## Play examples/midi/demo.mid on the 16-voice example instrument to out/demo.wav and .png
+	@mkdir -p out
+	@KVX_PATH=build/tests/modules ./build/kvx render examples/patches/instrument.kvxpatch.json \
+		--midi examples/midi/demo.mid --out out/demo.wav --plot out/demo.png
 
 # The workflow's build step runs as many compile jobs as `make build` does.
 test: deps ## Configure, build and run every test (the README's full command)

@@ -29,6 +29,7 @@ struct RenderOptions {
     std::vector<std::string> settings;                             // --set NAME=VALUE
     std::vector<std::string> inputs;                               // --input NAME=FILE
     std::vector<std::string> notes, resets;                        // "ON:OFF" and times; replace the score's
+    std::string midi;                                              // a patch plays this MIDI file
 };
 
 inline constexpr int32_t MAX_RATE = 768000;  // Hz

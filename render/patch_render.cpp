@@ -18,6 +18,7 @@
 #include "render/audio_input.h"
 #include "render/csv.h"
 #include "render/error.h"
+#include "render/instrument_render.h"
 #include "render/patch_loading.h"
 #include "render/patch_plot.h"
 #include "render/pending_files.h"
@@ -363,6 +364,7 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
 }
 
 int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream& out) {
+    if (!options.midi.empty()) return runInstrument(std::move(options), patch, out);
     if (!options.id.empty() || options.subtype != 0 || !options.describe.empty())
         throw RenderError(
             "--id, --subtype and --describe choose a library's module; a patch names its modules itself");

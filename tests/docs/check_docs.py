@@ -32,6 +32,7 @@ SKIPPED = {
 # tree under test has been through already.
 INSTEAD = {
     "make demo": "make -o build -o deps demo",
+    "make demo-instrument": "make -o build -o deps demo-instrument",
 }
 # What must be named above rather than run: installs system-wide, rebuilds, or takes long.
 UNSAFE_WORDS = {"sudo", "apt", "apt-get", "dpkg", "scripts/setup-deps", "cpack", "ctest"}

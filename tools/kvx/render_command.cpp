@@ -76,6 +76,9 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
     command->add_option("--reset", options->resets, "Reset time (repeatable)")
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command->add_option("--midi", options->midi,
+                        "Play a Standard MIDI File through a patch's voices (length: the file's end plus the "
+                        "longest release)");
     command->add_option("--length", options->length, "Render length (default: the score's)");
     command->add_option("--rate", options->rate, "Sample rate in Hz (default 48000, or the input files')");
     command->add_option("--block", options->block, "Block size, or 'random' for 1..512")
@@ -92,6 +95,9 @@ void addRenderCommand(CLI::App& app, int& exitStatus) {
                 exitStatus = render::runPatch(chosen, patch, report);
                 return;
             }
+            if (!chosen.midi.empty())
+                throw render::RenderError(
+                    "--midi plays a patch (NAME.kvxpatch.json) with voices, not a module");
             resolveModuleArguments(chosen.plugin, chosen.id, chosen.subtype, !chosen.id.empty());
             exitStatus = render::run(chosen, report);
         } catch (const patch::PatchError& error) {
