@@ -3,11 +3,12 @@
 // an lv2:InstrumentPlugin whose manifest names only files the bundle holds; its presets listed and
 // applied by lilv with the patch file's values; a score of chords, steals, the pedal case and
 // pitch bend gives the same bits in runs of 1, 64, 1000, 4096 and random sizes as host::Instrument
-// played the same events directly; controls past their bounds or NaN clamp as the ports declare;
-// deactivate and activate mid-note leave silence.
+// played the same events directly and as kvx render --midi of the score as a MIDI file; controls past their
+// bounds or NaN clamp as the ports declare; deactivate and activate mid-note leave silence.
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
 #include <lv2/presets/presets.h>
+#include <smf.h>
 
 #include <algorithm>
 #include <cmath>
@@ -106,6 +107,23 @@ float peak(const std::vector<float>& samples, int64_t from, int64_t to) {
     return most;
 }
 
+// The score as a Standard MIDI File written with libsmf: 480 ticks a quarter at the default
+// 120 bpm, 50 frames a tick at 48 kHz (every frame of the score is a multiple of 50).
+void writeMidi(const std::string& path, const std::vector<MidiAt>& midi) {
+    smf_t* smf = smf_new();
+    ASSERT_EQ(smf_set_ppqn(smf, 480), 0);
+    smf_track_t* track = smf_track_new();
+    smf_add_track(smf, track);
+    for (const MidiAt& message : midi) {
+        ASSERT_EQ(message.frame % 50, 0);
+        smf_event_t* event = smf_event_new_from_bytes(message.status, message.data1, message.data2);
+        ASSERT_NE(event, nullptr);
+        smf_track_add_event_pulses(track, event, static_cast<int>(message.frame / 50));
+    }
+    ASSERT_EQ(smf_save(smf, path.c_str()), 0);
+    smf_delete(smf);
+}
+
 bool silent(const std::vector<float>& samples, int64_t from, int64_t to) {
     return std::all_of(samples.begin() + from, samples.begin() + to, [](float s) { return s == 0.0f; });
 }
@@ -177,7 +195,7 @@ TEST(Lv2Instrument, LilvListsAndAppliesEveryPreset) {
     EXPECT_EQ(applied, expected);
 }
 
-TEST(Lv2Instrument, EveryRunScheduleGivesTheBitsOfTheInstrumentPlayedDirectly) {
+TEST(Lv2Instrument, EveryRunScheduleGivesTheBitsOfTheInstrumentAndOfKvxRenderMidi) {
     const Bundle bundle;
     const Lv2World world({bundle.path});
     const std::vector<MidiAt> midi = score();
@@ -202,6 +220,14 @@ TEST(Lv2Instrument, EveryRunScheduleGivesTheBitsOfTheInstrumentPlayedDirectly) {
         const std::vector<float> played = host.run(LENGTH, schedule.blocks, midi).at("out");
         EXPECT_EQ(firstDifference(played, expected), "");
     }
+    // kvx render --midi of the same score as a MIDI file: the same bits.
+    const std::string midiFile = bundle.folder.path("score.mid");
+    writeMidi(midiFile, midi);
+    const ToolRun run = runKvx({"render", patchPath(), "--midi", midiFile, "--length",
+                                std::to_string(LENGTH) + "smp", "--out", bundle.folder.path("score.wav")},
+                               {"KVX_PATH=" + moduleFolder() + ":" + buildDir()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(firstDifference(readWav(bundle.folder.path("score.wav")).samples, expected), "");
 }
 
 TEST(Lv2Instrument, ControlsClampToTheirPortsRangeAndNanIsTheDefault) {
