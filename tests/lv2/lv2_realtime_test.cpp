@@ -89,7 +89,8 @@ TEST(Lv2Realtime, PatchRunsAllocateAndLockNothing) {
     const std::vector<std::pair<std::string, std::string>> patches{
         {source + "/examples/patches/envelope-vca-osc.kvxpatch.json", "envelope-vca-osc/midi"},
         {source + "/tests/lv2/patches/envelope-on-input.kvxpatch.json", "envelope-on-input/effect"},
-        {source + "/tests/lv2/patches/poly-vca-osc.kvxpatch.json", "poly-vca-osc/instrument"}};
+        {source + "/tests/lv2/patches/poly-vca-osc.kvxpatch.json", "poly-vca-osc/instrument"},
+        {source + "/examples/patches/instrument.kvxpatch.json", "instrument/instrument"}};
     std::vector<std::string> bundles;
     for (const auto& [patch, uri] : patches) {
         bundles.push_back(folder.path(uri.substr(0, uri.find('/')) + ".lv2"));
