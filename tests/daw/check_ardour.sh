@@ -6,8 +6,9 @@
 # the recording must be kvx render of the same notes times Ardour's -3 dB pan law (a mono output
 # panned to the centre of the track's two), sample for sample.
 # Usage: check_ardour.sh KVX SOURCE_DIR SCRATCH_DIR PLUGIN_URI BUFFER_FRAMES...
-# Exit status 77 (ctest's skip): no Ardour on this machine. Ardour's tool crashing on its way out
-# is retried once, and reported as a crash, not a mismatch.
+# Exit status 77 (ctest's skip): no Ardour on this machine. A run without a recording (Ardour's
+# tool crashing or hanging, a JACK client failing) is retried once and reported apart from a
+# mismatch; a crash on the way out after the recording is reported and not held against it.
 set -euo pipefail
 kvx=$1 source_dir=$2 scratch=$3
 uri=$4
@@ -50,8 +51,10 @@ for frames in "$@"; do
             ((status == 0)) || echo "buffer $frames: recorded, then Ardour's tool ended with status $status (crash on exit)"
             break
         fi
-        ((status == 124 || status >= 128)) || break   # refused or failed: no retry
-        echo "buffer $frames: Ardour's tool crashed or hung (status $status), attempt $attempt of 2"
+        # Ardour refusing the plug-in is final; a crash, a hang or a JACK client failing is retried.
+        grep -q '^play_instrument: .*\(does not load\|refuses\)' "$run/ardour.log" && break
+        echo "buffer $frames: no recording (Ardour's tool: status $status), attempt $attempt of 2"
+        grep '^record_track: ' "$run/ardour.log" | sed 's/^/  /' || true
     done
     echo "buffer $frames:"
     grep '^play_instrument: ' "$run/ardour.log" | sed 's/^/  /'

@@ -10,19 +10,26 @@ shift 2
 # Ardour names its ports without its JACK client's name.
 mapfile -t names <<<"$KVX_TRACK_AUDIO_OUT"
 outputs=()
-for name in "${names[@]}"; do outputs+=("$(jack_lsp | grep -m1 -x ".*:$name")"); done
-midi_in=$(jack_lsp | grep -m1 -x ".*:$KVX_TRACK_MIDI_IN")
+for name in "${names[@]}"; do outputs+=("$(jack_lsp | grep -m1 -x ".*:$name" || true)"); done
+midi_in=$(jack_lsp | grep -m1 -x ".*:$KVX_TRACK_MIDI_IN" || true)
+[[ -n $midi_in && ${#outputs[@]} -gt 0 && -n ${outputs[0]} ]] ||
+    { echo "record_track: the track's ports are not on the JACK server"; jack_lsp; exit 1; }
 pids=()
 trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done' EXIT
 
 sequencer=kvx-notes-$$
 jack_midiseq "$sequencer" "$@" >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do jack_lsp 2>/dev/null | grep -qx "$sequencer:out" && break; sleep 0.1; done
+wait_for_port() {
+    for _ in $(seq 100); do jack_lsp 2>/dev/null | grep -q "$1" && return 0; sleep 0.1; done
+    echo "record_track: no port $1 after 10 s"
+    exit 1
+}
+wait_for_port "^$sequencer:out\$"
 # The recorder first, so that the first note the track hears is recorded whole.
-jack_rec -f "$out" -d "$seconds" -b 32 "${outputs[@]}" >/dev/null 2>&1 &
+jack_rec -f "$out" -d "$seconds" -b 32 "${outputs[@]}" >"$out.log" 2>&1 &
 recorder=$!
 pids+=($recorder)
-for _ in $(seq 50); do jack_lsp 2>/dev/null | grep -q "^jackrec:" && break; sleep 0.1; done
-jack_connect "$sequencer:out" "$midi_in"
-wait "$recorder"
+wait_for_port "^jackrec:"
+jack_connect "$sequencer:out" "$midi_in" || { echo "record_track: cannot connect the notes to $midi_in"; exit 1; }
+wait "$recorder" || { echo "record_track: jack_rec failed:"; cat "$out.log"; exit 1; }
