@@ -83,6 +83,10 @@ void Lv2Plugin::note(uint32_t frame, bool on) {
     if (!midi.add(frame, on ? 0x90 : 0x80, 60, on ? 100 : 0)) fail("too many notes for one run");
 }
 
+void Lv2Plugin::midiMessage(uint32_t frame, uint8_t status, uint8_t key, uint8_t velocity) {
+    if (!midi.add(frame, status, key, velocity)) fail("too many MIDI events for one run");
+}
+
 void Lv2Plugin::run(uint32_t frames) {
     lilv_instance_run(instance, frames);
     if (hasMidi) midi.clear();

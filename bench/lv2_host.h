@@ -34,6 +34,8 @@ public:
     const float* audio(const std::string& symbol);
     // A note on (or off) at `frame` of the next run; the run clears them.
     void note(uint32_t frame, bool on);
+    // A three-byte MIDI message at `frame` of the next run.
+    void midiMessage(uint32_t frame, uint8_t status, uint8_t key, uint8_t velocity);
     void run(uint32_t frames);
 
 private:
