@@ -75,6 +75,11 @@ Lv2Plugin::~Lv2Plugin() {
     lilv_instance_free(instance);
 }
 
+bool Lv2Plugin::isInstrument() const {
+    const LilvNode* uri = lilv_plugin_class_get_uri(lilv_plugin_get_class(plugin));
+    return std::string(lilv_node_as_uri(uri)) == LV2_CORE__InstrumentPlugin;
+}
+
 void Lv2Plugin::setControl(const std::string& symbol, float value) { controls.at(ports.at(symbol)) = value; }
 
 const float* Lv2Plugin::audio(const std::string& symbol) { return buffers.at(ports.at(symbol)).data(); }

@@ -30,6 +30,8 @@ public:
     Lv2Plugin(const Lv2Plugin&) = delete;
     Lv2Plugin& operator=(const Lv2Plugin&) = delete;
 
+    // True for an lv2:InstrumentPlugin.
+    bool isInstrument() const;
     void setControl(const std::string& symbol, float value);
     const float* audio(const std::string& symbol);
     // A note on (or off) at `frame` of the next run; the run clears them.
