@@ -5,6 +5,7 @@
 #include "host/instrument.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -29,12 +30,20 @@ const PatchPin* findPin(const PatchSpec& spec, int32_t module, int32_t pin) {
 
 }  // namespace
 
-// A pitch or velocity pin: an audio input the instrument steps at a note's sample (streaming for
-// that one sample, as kvx render steps an input), or a float input it sends the value.
+// A pitch, velocity or control pin: an audio input the instrument steps at a note's (or the
+// control's) sample, streaming for that one sample as kvx render steps an input, or a bool or
+// float input it sends the value.
 struct Instrument::Target {
-    const NoteValuePin* pin = nullptr;
+    enum class Role : uint8_t {
+        Pitch,
+        Velocity,
+        Control
+    };
+    int32_t module = 0;
+    int32_t pin = 0;
+    const std::function<float(double)>* pinValue = nullptr;  // a note's number to the pin's value
     bool audio = false;
-    bool pitch = false;
+    Role role = Role::Pitch;
     float initial = 0.0f;
 };
 
@@ -50,6 +59,8 @@ struct Instrument::Voice {
     std::vector<float*> buffers;     // per target: the audio input's buffer (else null)
     std::vector<float> values;       // per target: its value at the start of this run
     std::vector<int64_t> streamEnd;  // per audio target: where its one-sample stream ends, or NONE
+    std::vector<float> pending;      // per control target: the latest value set while free
+    std::vector<uint8_t> due;        // per control target: `pending` waits for the voice to wake
     int64_t muteAt = NEVER;          // all sound off at this sample of this run
 
     void add(int64_t time, int64_t runStart, int32_t module, int32_t type, int32_t pin, float value,
@@ -68,23 +79,23 @@ struct Instrument::Voice {
                 if (first == targets.size() || end < streamEnd[first]) first = t;
             }
             if (first == targets.size()) return;
-            add(streamEnd[first], runStart, targets[first].pin->module, EV_STREAM_END,
-                targets[first].pin->pin, 0.0f, EventRank::Stream);
+            add(streamEnd[first], runStart, targets[first].module, EV_STREAM_END, targets[first].pin, 0.0f,
+                EventRank::Stream);
             streamEnd[first] = NONE;
         }
     }
     void set(const std::vector<Target>& targets, size_t t, int64_t time, int64_t runStart,
              double number) noexcept {
         const Target& target = targets[t];
-        const float value = target.pin->pinValue ? target.pin->pinValue(number) : static_cast<float>(number);
+        const float value = target.pinValue != nullptr && *target.pinValue ? (*target.pinValue)(number)
+                                                                           : static_cast<float>(number);
         endStreams(time, runStart, targets, t);
         if (!target.audio) {
-            add(time, runStart, target.pin->module, EV_PIN_VALUE, target.pin->pin, value, EventRank::Change);
+            add(time, runStart, target.module, EV_PIN_VALUE, target.pin, value, EventRank::Change);
             return;
         }
         if (streamEnd[t] == NONE)
-            add(time, runStart, target.pin->module, EV_STREAM_BEGIN, target.pin->pin, 0.0f,
-                EventRank::Stream);
+            add(time, runStart, target.module, EV_STREAM_BEGIN, target.pin, 0.0f, EventRank::Stream);
         streamEnd[t] = time + 1;
         steps.push_back(Step{t, time, value});
     }
@@ -122,9 +133,19 @@ Instrument::Instrument(const PatchSpec& spec, InstrumentNotes noteTargets, int32
                 throw HostError(prefix + "module " + std::to_string(pin.module) + " pin " +
                                 std::to_string(pin.pin) +
                                 ": a note's pitch and velocity drive audio or float inputs");
-            targets.push_back(
-                Target{&pin, found->kind == PatchPinKind::AudioIn, pins == &notes.pitch, found->initial});
+            targets.push_back(Target{pin.module, pin.pin, &pin.pinValue, found->kind == PatchPinKind::AudioIn,
+                                     pins == &notes.pitch ? Target::Role::Pitch : Target::Role::Velocity,
+                                     found->initial});
         }
+    for (const NotePin& pin : notes.controls) {
+        const PatchPin* found = findPin(spec, pin.module, pin.pin);
+        if (found == nullptr || (found->kind != PatchPinKind::AudioIn &&
+                                 found->kind != PatchPinKind::FloatIn && found->kind != PatchPinKind::BoolIn))
+            throw HostError(prefix + "module " + std::to_string(pin.module) + " pin " +
+                            std::to_string(pin.pin) + ": a control drives bool, float or audio inputs");
+        targets.push_back(Target{pin.module, pin.pin, nullptr, found->kind == PatchPinKind::AudioIn,
+                                 Target::Role::Control, found->initial});
+    }
 
     // The most pin events one note event gives a voice: a gate off and on, the triggers, and for
     // each target a value and the end of an earlier stream.
@@ -140,15 +161,17 @@ Instrument::Instrument(const PatchSpec& spec, InstrumentNotes noteTargets, int32
         for (const Target& target : targets) {
             float* buffer = nullptr;
             if (target.audio) {
-                buffer = voice->patch->input(target.pin->module, target.pin->pin);
+                buffer = voice->patch->input(target.module, target.pin);
                 if (buffer == nullptr)
-                    throw HostError(prefix + "module " + std::to_string(target.pin->module) + " pin " +
-                                    std::to_string(target.pin->pin) +
-                                    ": a note drives an input a connection feeds");
+                    throw HostError(prefix + "module " + std::to_string(target.module) + " pin " +
+                                    std::to_string(target.pin) +
+                                    ": a note or control drives an input a connection feeds");
             }
             voice->buffers.push_back(buffer);
             voice->values.push_back(target.initial);
             voice->streamEnd.push_back(NONE);
+            voice->pending.push_back(target.initial);
+            voice->due.push_back(0);
         }
         voices.push_back(std::move(voice));
     }
@@ -160,6 +183,17 @@ Instrument::~Instrument() = default;
 
 const float* Instrument::output(size_t index) const noexcept {
     return index < outputs ? mix[index] : nullptr;
+}
+
+bool Instrument::setStartValue(int32_t module, int32_t pin, float value) noexcept {
+    if (counters.blocks > 0) return false;
+    for (const auto& voice : voices)
+        if (!voice->patch->setStartValue(module, pin, value)) return false;
+    // An audio target's buffer is refilled from its value at every run.
+    for (size_t t = 0; t < targets.size(); ++t)
+        if (targets[t].module == module && targets[t].pin == pin)
+            for (const auto& voice : voices) voice->values[t] = voice->pending[t] = value;
+    return true;
 }
 
 const Patch& Instrument::voicePatch(int32_t index) const noexcept { return *voices[at(index)]->patch; }
@@ -184,6 +218,10 @@ void Instrument::checkEvents(int32_t sampleCount, std::span<const NoteEvent> eve
                             " of a block of " + std::to_string(sampleCount) + ", after one at " +
                             std::to_string(latest));
         if (event.key > 127) throw HostError("instrument: note " + std::to_string(event.key) + " (0 to 127)");
+        if (event.kind == NoteEventKind::Control &&
+            (event.control < 0 || at(event.control) >= notes.controls.size()))
+            throw HostError("instrument: control " + std::to_string(event.control) + " of " +
+                            std::to_string(notes.controls.size()));
         latest = event.timestamp;
     }
 }
@@ -253,6 +291,9 @@ void Instrument::handle(const NoteEvent& event, int64_t time) noexcept {
             pedalDown = false;
             bend = 0.0;
             return;
+        case NoteEventKind::Control:
+            setControl(event.control, event.value, time);
+            return;
     }
 }
 
@@ -265,8 +306,13 @@ void Instrument::noteOn(const NoteEvent& event, int64_t time) noexcept {
     if (gateOn) voice.send(notes.gate, time, subStart, targets, false);  // a retrigger
     voice.muteAt = NEVER;
     allocation.start(choice.voice, event.key);
-    for (size_t t = 0; t < targets.size(); ++t)
-        if (!targets[t].pitch) voice.set(targets, t, time, subStart, event.value);
+    for (size_t t = 0; t < targets.size(); ++t) {
+        if (targets[t].role == Target::Role::Velocity) voice.set(targets, t, time, subStart, event.value);
+        if (voice.due[t] != 0) {  // a control set while the voice was free
+            voice.set(targets, t, time, subStart, voice.pending[t]);
+            voice.due[t] = 0;
+        }
+    }
     setPitch(choice.voice, time);
     voice.send(notes.trigger, time, subStart, targets, true);
     if (choice.take == VoiceTake::Free) voice.send(notes.freeTrigger, time, subStart, targets, true);
@@ -277,7 +323,17 @@ void Instrument::setPitch(int32_t v, int64_t time) noexcept {
     const double hertz = noteHertz(allocation[v].key, bend * notes.bendRange);
     Voice& voice = *voices[at(v)];
     for (size_t t = 0; t < targets.size(); ++t)
-        if (targets[t].pitch) voice.set(targets, t, time, subStart, hertz);
+        if (targets[t].role == Target::Role::Pitch) voice.set(targets, t, time, subStart, hertz);
+}
+
+void Instrument::setControl(int32_t control, float value, int64_t time) noexcept {
+    const size_t t = targets.size() - notes.controls.size() + at(control);
+    for (int32_t v = 0; v < allocation.size(); ++v) {
+        Voice& voice = *voices[at(v)];
+        voice.pending[t] = value;
+        voice.due[t] = allocation[v].phase == VoicePhase::Free ? 1 : 0;
+        if (voice.due[t] == 0) voice.set(targets, t, time, subStart, value);
+    }
 }
 
 void Instrument::endNote(int32_t v, int64_t time) noexcept {

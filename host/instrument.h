@@ -56,6 +56,11 @@ public:
         runAll(sampleCount, events);
     }
 
+    // Before the first block: input `pin` of module `module` starts at `value` on every voice
+    // (host::Patch::setStartValue), a control's setting a host learns before it runs. false (and
+    // nothing changed) once a block has run or for a pin the patch does not drive.
+    bool setStartValue(int32_t module, int32_t pin, float value) noexcept;
+
     // Instrument output `index` (the patch's outputs) for the last block.
     const float* output(size_t index) const noexcept;
     size_t outputCount() const noexcept { return outputs; }
@@ -79,12 +84,13 @@ private:
     void muteAll(int64_t time) noexcept;
     void bendAll(int64_t time) noexcept;
     void setPitch(int32_t voice, int64_t time) noexcept;
+    void setControl(int32_t control, float value, int64_t time) noexcept;
     // Runs every voice that is not free from `subStart` to `end` and adds it to the outputs.
     void runVoices(int64_t end) noexcept;
     void runVoice(int32_t voice, int32_t count) noexcept;
 
     InstrumentNotes notes;
-    std::vector<Target> targets;  // the pitch pins, then the velocity pins
+    std::vector<Target> targets;  // the pitch pins, the velocity pins, then the controls
     std::vector<std::unique_ptr<Voice>> voices;
     VoiceAllocation allocation;
     std::unique_ptr<float[]> mixArena;

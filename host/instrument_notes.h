@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// InstrumentNotes: which inputs of a patch's voice a note drives. The caller (who knows the
+// InstrumentNotes: which inputs of a patch's voice a note drives, and which the player's control
+// changes set on every voice. The caller (who knows the
 // modules' descriptions) says how a note's pitch and velocity become pin values, so that the
 // host library needs no description of its own.
 #pragma once
@@ -36,6 +37,9 @@ struct InstrumentNotes {
     std::vector<NoteValuePin> pitch;     // the note's frequency, bend included
     std::vector<NoteValuePin> velocity;  // 0..1
     double bendRange = 2.0;              // semitones each way of a full pitch bend
+    // Bool, float or unfed audio inputs that NoteEventKind::Control events set on every voice
+    // (NoteEvent::control indexes this list); a free voice takes the latest value when it wakes.
+    std::vector<NotePin> controls;
 };
 
 // The frequency of note `key` bent by `semitones`: 12-tone equal temperament, A4 (69) = 440 Hz.

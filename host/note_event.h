@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // NoteEvent: what a player sends an instrument, at a sample of the coming block: notes, pitch
-// bend, the sustain pedal, the two "off" messages, and a reset that ends everything. MIDI bytes
+// bend, the sustain pedal, the two "off" messages, a reset that ends everything, and a change of
+// one of the instrument's controls. MIDI bytes
 // become NoteEvents through host/midi_note_event.h.
 #pragma once
 
@@ -15,7 +16,8 @@ enum class NoteEventKind : uint8_t {
     Sustain,      // value: not 0 while the pedal is down
     AllNotesOff,  // ends every note, sustained ones too
     AllSoundOff,  // ends every note and silences every voice from this sample
-    Reset         // all sound off, the pedal up and the bend centred: the instrument as new
+    Reset,        // all sound off, the pedal up and the bend centred: the instrument as new
+    Control       // control: index into InstrumentNotes::controls; value: the pin's value
 };
 
 struct NoteEvent {
@@ -23,6 +25,7 @@ struct NoteEvent {
     NoteEventKind kind = NoteEventKind::NoteOn;
     uint8_t key = 0;  // note number 0..127, 69 is A4
     float value = 0.0f;
+    int32_t control = 0;
 };
 
 }  // namespace kvx::host

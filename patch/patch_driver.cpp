@@ -71,12 +71,10 @@ void PatchDriver::bind(host::Patch& patch) noexcept {
     bend = 0.0;
 }
 
-namespace {
 float controlPinValue(const describe::PinDescription& pin, double user) {
     if (pin.datatype == describe::Datatype::Bool) return user > 0.5 ? 1.0f : 0.0f;
     return describe::pinValueFor(pin, user);
 }
-}  // namespace
 
 void PatchDriver::holdControl(size_t control, double user) noexcept {
     for (size_t index : controlPins[control]) {

@@ -24,6 +24,10 @@ namespace kvx::patch {
 inline constexpr int32_t DEFAULT_KEY = 69;        // A4, 440 Hz
 inline constexpr int32_t DEFAULT_VELOCITY = 127;  // 1 on a velocity pin
 
+// What a control's `user` value gives one of its pins: a bool pin true above 0.5, any other the
+// value through the pin's mapping. Allocates nothing.
+float controlPinValue(const describe::PinDescription& pin, double user);
+
 class PatchDriver {
 public:
     // Room for `eventCapacity` events a block; allocates. Throws PatchError (via the file's

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lv2/bridge/bridge.h"
+#include "lv2/bridge/instrument_bridge.h"
 #include "lv2/bridge/patch_bridge.h"
 #include "lv2/layout/bundle_index.h"
 
@@ -20,10 +21,11 @@ namespace kvx::lv2 {
 
 namespace {
 
-// A module's plug-in or a patch's, whichever the bundle holds.
+// A module's plug-in, a patch's or a patch's instrument, whichever the bundle holds.
 struct Instance {
     std::unique_ptr<Bridge> module;
     std::unique_ptr<PatchBridge> patch;
+    std::unique_ptr<InstrumentBridge> instrument;
 };
 
 LV2_Handle instantiate(const LV2_Descriptor* descriptor, double sampleRate, const char* bundlePath,
@@ -34,8 +36,12 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double sampleRate, cons
         const std::string bundle = bundlePath != nullptr ? bundlePath : "";
         auto* instance = new Instance;
         try {
-            if (readBundleIndex(bundle).patch.empty())
+            const BundleIndex index = readBundleIndex(bundle);
+            const IndexedPlugin* entry = index.find(uri);
+            if (index.patch.empty())
                 instance->module = std::make_unique<Bridge>(bundle, uri, sampleRate, host);
+            else if (entry != nullptr && entry->flavour == Flavour::Instrument)
+                instance->instrument = std::make_unique<InstrumentBridge>(bundle, uri, sampleRate, host);
             else
                 instance->patch = std::make_unique<PatchBridge>(bundle, uri, sampleRate, host);
         } catch (...) {
@@ -55,6 +61,8 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
     auto* instance = static_cast<Instance*>(handle);
     if (instance->module)
         instance->module->connect(port, data);
+    else if (instance->instrument)
+        instance->instrument->connect(port, data);
     else
         instance->patch->connect(port, data);
 }
@@ -64,6 +72,8 @@ void activate(LV2_Handle handle) {
     try {
         if (instance->module)
             instance->module->activate();
+        else if (instance->instrument)
+            instance->instrument->reset();
         else
             instance->patch->activate();
     } catch (const std::exception& error) {
@@ -76,11 +86,17 @@ void run(LV2_Handle handle, uint32_t frames) {
     auto* instance = static_cast<Instance*>(handle);
     if (instance->module)
         instance->module->run(frames);
+    else if (instance->instrument)
+        instance->instrument->run(frames);
     else
         instance->patch->run(frames);
 }
 
-void deactivate(LV2_Handle) {}
+// An instrument ends its notes (at the next run); the others start afresh at activate.
+void deactivate(LV2_Handle handle) {
+    auto* instance = static_cast<Instance*>(handle);
+    if (instance->instrument) instance->instrument->reset();
+}
 
 void cleanup(LV2_Handle instance) { delete static_cast<Instance*>(instance); }
 

@@ -184,7 +184,16 @@ std::vector<WrittenPlugin> writePatchBundle(const PatchBundleSource& source, con
     writeText(folder / index.patch, patchText);
     writeText(folder / dataFile, patchPluginTurtle(entries, patch, projectPublisher()));
     writeText(folder / BUNDLE_INDEX_FILE, indexText(index));
-    writeText(folder / "manifest.ttl", manifestTurtle(manifestEntries, BRIDGE_BINARY_NAME, dataFile));
+    std::string manifest = manifestTurtle(manifestEntries, BRIDGE_BINARY_NAME, dataFile);
+    if (!patch.presets.empty()) {
+        const std::string presetsFile = "presets.ttl";
+        writeText(folder / presetsFile, presetsTurtle(entries, patch));
+        manifest += presetManifestTurtle(entries, patch, presetsFile);
+    } else {
+        std::error_code ignored;  // a bundle written before, with presets since removed
+        fs::remove(folder / "presets.ttl", ignored);
+    }
+    writeText(folder / "manifest.ttl", manifest);
     checkPatchBundle(folder / index.patch);
 
     std::vector<WrittenPlugin> written;

@@ -71,6 +71,8 @@ const char* pluginClass(Flavour flavour) {
             return "lv2:Plugin , lv2:GeneratorPlugin";
         case Flavour::Amp:
             return "lv2:Plugin , lv2:AmplifierPlugin";
+        case Flavour::Instrument:
+            return "lv2:Plugin , lv2:InstrumentPlugin";
         case Flavour::Audio:
         case Flavour::Effect:
             break;
@@ -90,6 +92,8 @@ const char* flavourTitle(Flavour flavour) {
             return "CV";
         case Flavour::Effect:
             return "effect";
+        case Flavour::Instrument:
+            return "instrument";
         case Flavour::Audio:
             break;
     }
@@ -278,6 +282,44 @@ std::string patchPluginTurtle(const std::vector<PatchPluginEntry>& plugins, cons
         writePlugin(
             out, plugin.uri, plugin.layout, patch.name, "A patch of kvx modules", project, publisher,
             [&patch](const Port& port) { return &patch.controls[static_cast<size_t>(port.pin)].range; });
+    return out.str();
+}
+
+std::string presetUri(const std::string& pluginUri, size_t preset) {
+    return pluginUri + "/presets/" + std::to_string(preset + 1);
+}
+
+std::string presetManifestTurtle(const std::vector<PatchPluginEntry>& plugins, const patch::PatchFile& patch,
+                                 const std::string& presetsFile) {
+    std::ostringstream out;
+    if (patch.presets.empty()) return out.str();
+    out << "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n";
+    for (const PatchPluginEntry& plugin : plugins)
+        for (size_t p = 0; p < patch.presets.size(); ++p)
+            out << "\n<" << presetUri(plugin.uri, p) << ">\n\ta pset:Preset ;\n\tlv2:appliesTo <"
+                << plugin.uri << "> ;\n\trdfs:seeAlso <" << presetsFile << "> .\n";
+    return out.str();
+}
+
+std::string presetsTurtle(const std::vector<PatchPluginEntry>& plugins, const patch::PatchFile& patch) {
+    std::ostringstream out;
+    out << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+           "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+           "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
+    for (const PatchPluginEntry& plugin : plugins)
+        for (size_t p = 0; p < patch.presets.size(); ++p) {
+            const patch::Preset& preset = patch.presets[p];
+            out << "\n<" << presetUri(plugin.uri, p) << ">\n\ta pset:Preset ;\n\tlv2:appliesTo <"
+                << plugin.uri << "> ;\n\trdfs:label " << quoted(preset.name);
+            // A control port takes the control's user value (its unit, its range).
+            for (size_t v = 0; v < preset.values.size(); ++v)
+                for (const Port& port : plugin.layout.ports)
+                    if (port.role == PortRole::Parameter &&
+                        static_cast<size_t>(port.pin) == preset.values[v].control)
+                        out << " ;\n\tlv2:port [\n\t\tlv2:symbol " << quoted(port.symbol)
+                            << " ;\n\t\tpset:value " << turtleNumber(preset.values[v].user) << "\n\t]";
+            out << " .\n";
+        }
     return out.str();
 }
 

@@ -40,6 +40,14 @@ struct PatchPluginEntry {
 std::string patchPluginTurtle(const std::vector<PatchPluginEntry>& plugins, const patch::PatchFile& patch,
                               const Publisher& publisher);
 
+// The patch's presets for each of `plugins`: the manifest's part (each preset a pset:Preset with
+// lv2:appliesTo its plug-in and rdfs:seeAlso `presetsFile`) and that file, which gives the label
+// and the control ports' values in the ports' units. Empty texts for a patch without presets.
+std::string presetUri(const std::string& pluginUri, size_t preset);
+std::string presetManifestTurtle(const std::vector<PatchPluginEntry>& plugins, const patch::PatchFile& patch,
+                                 const std::string& presetsFile);
+std::string presetsTurtle(const std::vector<PatchPluginEntry>& plugins, const patch::PatchFile& patch);
+
 // A number as a Turtle literal that reads back as the same double ("0.1", "10.0", "1e-05").
 std::string turtleNumber(double value);
 

@@ -7,13 +7,15 @@
 namespace kvx::lv2 {
 
 std::vector<Flavour> patchFlavoursFor(const patch::PatchFile& patch) {
-    if (patch.inputs.empty()) return {Flavour::Midi};
-    return {Flavour::Midi, Flavour::Effect};
+    const Flavour played = patch.voices > 1 ? Flavour::Instrument : Flavour::Midi;
+    if (patch.inputs.empty()) return {played};
+    return {played, Flavour::Effect};
 }
 
 PluginLayout patchLayoutFor(const patch::PatchFile& patch, Flavour flavour) {
-    if (flavour != Flavour::Midi && flavour != Flavour::Effect)
-        throw LayoutError(std::string("a patch plays as midi or effect, not as ") + flavourName(flavour));
+    if (flavour != Flavour::Midi && flavour != Flavour::Effect && flavour != Flavour::Instrument)
+        throw LayoutError(std::string("a patch plays as midi, effect or instrument, not as ") +
+                          flavourName(flavour));
     if (flavour == Flavour::Effect && patch.inputs.empty())
         throw LayoutError("the patch has no audio input for the effect plug-in");
     LayoutBuilder builder(flavour);

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The LV2 plug-ins one patch becomes: a midi plug-in (notes as the patch maps them, its controls,
-// its outputs) and, when the patch has audio inputs, an effect plug-in that feeds them from audio
-// ports too. A patch's ports name what the patch names: Port::pin is an index into the patch's
-// inputs (SignalIn), outputs (SignalOut) or controls (Parameter).
+// its outputs; one voice, the latest note sounding) or, for a patch of more than one voice, an
+// instrument plug-in with the same ports that plays the patch's voices; and, when the patch has
+// audio inputs, an effect plug-in (one voice) that feeds them from audio ports too. A patch's
+// ports name what the patch names: Port::pin is an index into the patch's inputs (SignalIn),
+// outputs (SignalOut) or controls (Parameter).
 #pragma once
 
 #include <string>
@@ -14,10 +16,10 @@
 
 namespace kvx::lv2 {
 
-// midi, and effect when the patch has audio inputs.
+// midi (instrument for a patch of voices), and effect when the patch has audio inputs.
 std::vector<Flavour> patchFlavoursFor(const patch::PatchFile& patch);
 
-// The ports of `patch` as `flavour` (midi or effect). Throws LayoutError when the flavour does
+// The ports of `patch` as `flavour` (midi, instrument or effect). Throws LayoutError when the flavour does
 // not fit or two ports would share a symbol.
 PluginLayout patchLayoutFor(const patch::PatchFile& patch, Flavour flavour);
 

@@ -38,6 +38,8 @@ const char* flavourName(Flavour flavour) {
             return "cv";
         case Flavour::Effect:
             return "effect";
+        case Flavour::Instrument:
+            return "instrument";
         case Flavour::Audio:
             break;
     }
@@ -45,8 +47,8 @@ const char* flavourName(Flavour flavour) {
 }
 
 std::optional<Flavour> flavourNamed(std::string_view name) {
-    for (Flavour flavour :
-         {Flavour::Midi, Flavour::Amp, Flavour::Gate, Flavour::Cv, Flavour::Audio, Flavour::Effect})
+    for (Flavour flavour : {Flavour::Midi, Flavour::Amp, Flavour::Gate, Flavour::Cv, Flavour::Audio,
+                            Flavour::Effect, Flavour::Instrument})
         if (name == flavourName(flavour)) return flavour;
     return std::nullopt;
 }
@@ -78,7 +80,9 @@ PluginLayout layoutFor(const ModuleDescription& module, Flavour flavour) {
     if (needsGate && gate == nullptr)
         throw LayoutError("\"" + module.id + "\" has no gate input for the " + flavourName(flavour) +
                           " plug-in");
-    if (flavour == Flavour::Effect) throw LayoutError("the effect plug-in is a patch's, not a module's");
+    if (flavour == Flavour::Effect || flavour == Flavour::Instrument)
+        throw LayoutError(std::string("the ") + flavourName(flavour) +
+                          " plug-in is a patch's, not a module's");
     if (flavour == Flavour::Audio && gate != nullptr)
         throw LayoutError("\"" + module.id + "\" has a gate input: it plays as midi, amp, gate or cv");
 

@@ -18,15 +18,17 @@ namespace kvx::lv2 {
 
 // How a host plays the module.
 enum class Flavour {
-    Midi,    // MIDI notes drive trigger and gate; the output on an audio port (for DAWs)
-    Amp,     // Midi plus a stereo input multiplied by the output (a MIDI-gated amplitude shaper)
-    Gate,    // an audio-rate gate input (above 0.5 is on); the output on an audio port
-    Cv,      // gate and reset as CV inputs, signals and output on CV ports (for modular hosts)
-    Audio,   // a module without a gate: its signal inputs and outputs on audio ports
-    Effect,  // a patch with audio inputs: Midi plus those inputs on audio ports
+    Midi,        // MIDI notes drive trigger and gate; the output on an audio port (for DAWs)
+    Amp,         // Midi plus a stereo input multiplied by the output (a MIDI-gated amplitude shaper)
+    Gate,        // an audio-rate gate input (above 0.5 is on); the output on an audio port
+    Cv,          // gate and reset as CV inputs, signals and output on CV ports (for modular hosts)
+    Audio,       // a module without a gate: its signal inputs and outputs on audio ports
+    Effect,      // a patch with audio inputs: Midi plus those inputs on audio ports
+    Instrument,  // a patch with voices: the midi plug-in's ports, played polyphonically
 };
 
-const char* flavourName(Flavour flavour);  // "midi", "amp", "gate", "cv", "audio", "effect"
+// "midi", "amp", "gate", "cv", "audio", "effect", "instrument"
+const char* flavourName(Flavour flavour);
 std::optional<Flavour> flavourNamed(std::string_view name);
 
 // What a port carries, seen from the bridge.

@@ -301,6 +301,8 @@ TEST(Instrument, RefusesWhatItCannotPlayBeforeRunningAnything) {
         {"events out of order", 64, {at(10), at(9)}},
         {"key 128", 64, {at(0, 128)}},
         {"too many events", 64, std::vector<host::NoteEvent>(513, at(0))},
+        {"control 2 of 2", 64, {host::NoteEvent{0, NoteEventKind::Control, 0, 0.5f, 2}}},
+        {"control -1", 64, {host::NoteEvent{0, NoteEventKind::Control, 0, 0.5f, -1}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -319,6 +321,74 @@ TEST(Instrument, RefusesWhatItCannotPlayBeforeRunningAnything) {
     pitchOnFed.pitch.push_back({2, 1, {}});  // vca.control, which the envelope feeds
     EXPECT_THROW(host::Instrument(file.spec, pitchOnFed, 2, 48000.0f, 64), host::HostError);
     EXPECT_THROW(host::Instrument(file.spec, patch::instrumentNotes(file), 0, 48000.0f, 64), host::HostError);
+}
+
+// The example patch's controls through patch::controlEvents: the events of `name` set to `user`.
+std::vector<Played> controlSet(const patch::PatchFile& file, const char* name, int64_t sample, double user) {
+    const size_t index = static_cast<size_t>(file.control(name) - file.controls.data());
+    host::NoteEvent events[4];
+    std::vector<Played> played;
+    const size_t count = patch::controlEvents(file, index, user, 0, events);
+    for (size_t i = 0; i < count; ++i) played.push_back({sample, events[i]});
+    return played;
+}
+
+std::vector<Played> merged(std::vector<Played> score, const std::vector<Played>& more) {
+    score.insert(score.end(), more.begin(), more.end());
+    std::stable_sort(score.begin(), score.end(),
+                     [](const Played& a, const Played& b) { return a.sample < b.sample; });
+    return score;
+}
+
+int64_t firstDifference(const std::vector<float>& a, const std::vector<float>& b) {
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        if (a[i] != b[i]) return static_cast<int64_t>(i);
+    return -1;
+}
+
+TEST(Instrument, AControlReachesEveryVoiceAtItsSampleAndAFreeVoiceWhenItWakes) {
+    const patch::PatchFile file = examplePatch();
+    const std::vector<Played> chord = {noteOn(100, 60),   noteOn(100, 64),   noteOn(100, 67),
+                                       noteOff(9000, 60), noteOff(9000, 64), noteOff(9000, 67)};
+    const auto make = [&file] { return patch::makeInstrument(file, 48000.0f, INSTRUMENT_MAX_BLOCK, 4); };
+    std::vector<std::vector<float>> plainVoices, louderVoices;
+    auto plain = make();
+    play(*plain, chord, ones(30000), &plainVoices);
+    // The level from -6 dB to 0 dB at sample 4321, with the three notes held and one voice free.
+    const std::vector<Played> louder = merged(chord, controlSet(file, "level", 4321, 0.0));
+    auto changed = make();
+    const std::vector<float> expected = play(*changed, louder, ones(30000), &louderVoices);
+    for (size_t v = 0; v < 3; ++v) {
+        SCOPED_TRACE("voice " + std::to_string(v));
+        ASSERT_EQ(firstDifference(plainVoices[v], louderVoices[v]), 4321);
+        // 0 dB against -6 dB: the voice's output doubles, within the float rounding of the VCA.
+        EXPECT_NEAR(louderVoices[v][5000], plainVoices[v][5000] * std::pow(10.0, 6.0 / 20.0),
+                    1e-5 + 1e-5 * std::fabs(plainVoices[v][5000]));
+    }
+    EXPECT_EQ(changed->voice(3).phase, VoicePhase::Free);
+    EXPECT_EQ(changed->voicePatch(3).stats().calls, 0);  // a free voice is not called for a control
+    for (const int32_t size : {64, INSTRUMENT_MAX_BLOCK, 0}) {
+        SCOPED_TRACE("blocks of " + std::to_string(size));
+        auto instrument = make();
+        EXPECT_TRUE(play(*instrument, louder, blockSizes(30000, size)) == expected);
+    }
+
+    // Set while every voice is free, the level and the release reach a note that wakes a voice
+    // later exactly as if they had been the patch's own start values.
+    const std::vector<Played> note = {noteOn(2000, 62), noteOff(5000, 62)};
+    auto held = make();
+    ASSERT_TRUE(patch::holdControl(*held, file, 1, 0.0));   // "level", 0 dB
+    ASSERT_TRUE(patch::holdControl(*held, file, 0, 0.05));  // "release", 50 ms
+    const std::vector<float> fromTheStart = play(*held, note, ones(20000));
+    EXPECT_FALSE(patch::holdControl(*held, file, 0, 0.3));  // too late once a block has run
+    auto woken = make();
+    const std::vector<float> out =
+        play(*woken,
+             merged(note, merged(controlSet(file, "level", 10, 0.0), controlSet(file, "release", 10, 0.05))),
+             blockSizes(20000, 0));
+    EXPECT_TRUE(out == fromTheStart);
+    auto unchanged = make();
+    EXPECT_NE(firstDifference(play(*unchanged, note, ones(20000)), fromTheStart), -1);
 }
 
 TEST(MidiNoteEvent, ChannelMessagesBecomeNoteEvents) {

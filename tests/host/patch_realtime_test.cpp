@@ -2,7 +2,7 @@
 // host::Patch::runBlock and host::Instrument::runBlock allocate nothing, free nothing and take
 // no lock, counted by the conformance kit's interposer over thousands of blocks of every size:
 // notes, caller streams, chains falling asleep and waking, a loop running sample by sample; and
-// an instrument's notes, steals, pedal, bends and off messages.
+// an instrument's notes, steals, pedal, bends, off messages and control changes.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -89,6 +89,10 @@ TEST(InstrumentRealtime, RunBlockAllocatesNothingAndTakesNoLock) {
         if (b % 5 == 0) events.push_back({at, K::PitchBend, 0, static_cast<float>(b % 11) / 10.0f - 0.5f});
         if (b % 97 == 0) events.push_back({at, b % 194 == 0 ? K::AllSoundOff : K::Reset, 0, 0.0f});
         if (b % 89 == 0) events.push_back({at, K::AllNotesOff, 0, 0.0f});
+        // The patch's controls (release, level), now and then while every voice is free.
+        if (b % 7 == 0)
+            events.push_back(
+                {at, K::Control, 0, 0.5f + 0.01f * static_cast<float>(b % 50), static_cast<int32_t>(b % 2)});
     }
 
     conformance::startCounting();

@@ -4,7 +4,8 @@
 # The bundle (and a bundle written by KVX for each further module library or patch) checked by the LV2
 # ecosystem's own tools: lv2_validate finds 0 errors in the bundle's Turtle read together, and in
 # each plug-in data file alone (its exit status is not reliable, so its report is read; a
-# manifest alone lacks the names its data file gives), serdi parses every file, lv2ls lists every plug-in of the index
+# manifest alone lacks the names its data file gives, and presets.ttl the plug-ins its presets
+# apply to), serdi parses every file, lv2ls lists every plug-in of the index
 # from a temporary LV2_PATH, and lv2info describes each with its ports.
 set -euo pipefail
 kvx=$1
@@ -33,7 +34,7 @@ validate() {
 for folder in "$scratch"/*.lv2; do
     validate "$folder"/*.ttl
     for ttl in "$folder"/*.ttl; do
-        [[ $(basename "$ttl") == manifest.ttl ]] || validate "$ttl"
+        case $(basename "$ttl") in manifest.ttl | presets.ttl) ;; *) validate "$ttl" ;; esac
         serdi -i turtle "$ttl" >/dev/null || { echo "serdi cannot parse $ttl"; status=1; }
     done
     listed=$(LV2_PATH=$scratch lv2ls 2>/dev/null)

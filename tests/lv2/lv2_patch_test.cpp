@@ -464,16 +464,17 @@ TEST(KvxLv2Patch, RefusesABadPatchWithItsOneLineMessageAndWritesNothing) {
     }
 }
 
-TEST(KvxLv2Patch, SaysThatAPatchAskingForMoreVoicesPlaysOne) {
+TEST(KvxLv2Patch, APatchOfVoicesIsAnInstrumentPluginInPlaceOfTheMidiOne) {
     ScratchFolder folder;
-    writeFile(folder.path("poly.kvxpatch.json"), R"({"format": 1, "voices": 3,
+    writeFile(folder.path("poly.kvxpatch.json"), R"({"format": 1, "voices": 3, "name": "Three voices",
       "modules": [{"name": "env", "module": "adsr"}], "outputs": [{"name": "out", "from": "env.output"}],
       "notes": {"gate": "env.gate"}})");
     const ToolRun run = runKvx({"lv2", folder.path("poly.kvxpatch.json"), "--out", folder.path("poly.lv2")},
                                toolEnvironment());
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("asks for 3 voices; its plug-ins play one"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(patchUri("poly", "midi")), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(patchUri("poly", "instrument") + "  Three voices (instrument)"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find(patchUri("poly", "midi")), std::string::npos) << run.out;
 }
 
 TEST(KvxLv2Patch, TheBundleHoldsEveryLibraryItsDescriptionAndThePatchNamingThem) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // run() is real-time safe: over sessions with notes, gate edges, control changes, sleep, and
 // blocks longer than the bridge's slices, the heap and lock interposer counts no allocation and
-// no lock inside any lilv_instance_run; for a module's bundle and for a patch's.
+// no lock inside any lilv_instance_run; for a module's bundle, for a patch's and for a patch's
+// instrument.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -87,7 +88,8 @@ TEST(Lv2Realtime, PatchRunsAllocateAndLockNothing) {
     const std::string source = KVX_SOURCE_DIR;
     const std::vector<std::pair<std::string, std::string>> patches{
         {source + "/examples/patches/envelope-vca-osc.kvxpatch.json", "envelope-vca-osc/midi"},
-        {source + "/tests/lv2/patches/envelope-on-input.kvxpatch.json", "envelope-on-input/effect"}};
+        {source + "/tests/lv2/patches/envelope-on-input.kvxpatch.json", "envelope-on-input/effect"},
+        {source + "/tests/lv2/patches/poly-vca-osc.kvxpatch.json", "poly-vca-osc/instrument"}};
     std::vector<std::string> bundles;
     for (const auto& [patch, uri] : patches) {
         bundles.push_back(folder.path(uri.substr(0, uri.find('/')) + ".lv2"));
@@ -108,8 +110,11 @@ TEST(Lv2Realtime, PatchRunsAllocateAndLockNothing) {
             midi.push_back(MidiAt{on + 10, 0xE0, 0x00, static_cast<uint8_t>(on % 128)});
             midi.push_back(MidiAt{on + 3000, 0x80, static_cast<uint8_t>(40 + on % 50), 0});
         }
-        for (int i = 0; i < 300; ++i) midi.push_back(MidiAt{80000, 0x90, static_cast<uint8_t>(i % 128), 1});
+        // More messages at one frame than a block's event list holds; the pedal across the steals.
+        for (int i = 0; i < 700; ++i) midi.push_back(MidiAt{80000, 0x90, static_cast<uint8_t>(i % 128), 1});
+        midi.push_back(MidiAt{79000, 0xB0, 64, 127});
         midi.push_back(MidiAt{80001, 0xB0, 123, 0});
+        midi.push_back(MidiAt{80002, 0xB0, 64, 0});
         std::stable_sort(midi.begin(), midi.end(),
                          [](const MidiAt& a, const MidiAt& b) { return a.frame < b.frame; });
         Counted counted;
@@ -118,6 +123,11 @@ TEST(Lv2Realtime, PatchRunsAllocateAndLockNothing) {
             host.setControl("release", start % 2 == 0 ? 0.2f : 0.3f);
             host.setControl("level", start > 60000 ? -12.0f : -6.0f);
         });
+        expectNothingCounted(counted);
+        // activate after deactivate is the host's reset of an instrument: real-time too.
+        lilv_instance_deactivate(host.instance());
+        lilv_instance_activate(host.instance());
+        host.run(20000, randomBlocks(5), {{10, 0x90, 60, 100}});
         expectNothingCounted(counted);
     }
 }

@@ -63,9 +63,6 @@ std::vector<lv2::WrittenPlugin> writePatch(const Lv2Options& options) {
     source.patch = patch::parsePatch(source.patchText, options.plugin, modules);
     source.undescribedText = render::ENVELOPE_DESCRIPTION_JSON;
     source.bridgeBinary = lv2BridgePath();
-    if (source.patch.voices > 1 && !options.quiet)
-        std::cout << "note: " << options.plugin << " asks for " << source.patch.voices
-                  << " voices; its plug-ins play one\n";
     return lv2::writePatchBundle(source, options.out);
 }
 
@@ -78,7 +75,8 @@ void addLv2Command(CLI::App& app, int& exitStatus) {
         "lv2",
         "Write an LV2 bundle of a module library: one plug-in per module and flavour (midi, amp, "
         "gate, cv; audio for modules without a gate); or of a patch (NAME.kvxpatch.json): a midi "
-        "plug-in, and an effect plug-in when the patch has audio inputs");
+        "plug-in (an instrument of the patch's voices when it has more than one), an effect "
+        "plug-in when the patch has audio inputs, and the patch's presets");
     addModuleArguments(*command, {.plugin = &options->plugin, .describe = &options->describe});
     command->add_option("--out", options->out, "The bundle folder to write, e.g. ~/.lv2/ADSR.lv2")
         ->required();
