@@ -28,9 +28,9 @@
 
 namespace kvx::bench {
 
-// The bundle the LV2 row plays: `kvx lv2` of the example patch. Its midi flavour becomes the
-// polyphonic instrument once the LV2 instrument bridge is in; switching is this line.
-constexpr const char* INSTRUMENT_LV2_URI = "https://kvx.example.org/modules/patches/envelope-vca-osc/midi";
+// The bundle the LV2 rows play: `kvx lv2` of the example patch with 16 voices, an
+// lv2:InstrumentPlugin (its one-voice midi flavour was ".../envelope-vca-osc/midi").
+constexpr const char* INSTRUMENT_LV2_URI = "https://kvx.example.org/modules/patches/envelope-vca-osc/instrument";
 constexpr const char* INSTRUMENT_LV2_OUTPUT = "out";
 constexpr const char* FAUST_VOICE_LV2_URI = "https://faustlv2.bitbucket.io/faust_voice";
 constexpr int32_t RUN = 256;

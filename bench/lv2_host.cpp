@@ -76,8 +76,16 @@ Lv2Plugin::~Lv2Plugin() {
 }
 
 bool Lv2Plugin::isInstrument() const {
-    const LilvNode* uri = lilv_plugin_class_get_uri(lilv_plugin_get_class(plugin));
-    return std::string(lilv_node_as_uri(uri)) == LV2_CORE__InstrumentPlugin;
+    // Every rdf:type of the plug-in: lilv's one class may be lv2:Plugin beside the instrument's.
+    LilvWorld* world = sharedWorld();
+    LilvNode* type = lilv_new_uri(world, LILV_NS_RDF "type");
+    LilvNode* instrumentClass = lilv_new_uri(world, LV2_CORE__InstrumentPlugin);
+    LilvNodes* types = lilv_plugin_get_value(plugin, type);
+    const bool found = types != nullptr && lilv_nodes_contains(types, instrumentClass);
+    lilv_nodes_free(types);
+    lilv_node_free(instrumentClass);
+    lilv_node_free(type);
+    return found;
 }
 
 void Lv2Plugin::setControl(const std::string& symbol, float value) { controls.at(ports.at(symbol)) = value; }
