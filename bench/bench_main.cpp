@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/bench_instrument.h"
 #include "bench/bench_lv2.h"
 #include "bench/guards.h"
 
@@ -42,6 +43,22 @@ int main(int argc, char** argv) {
     for (const auto& [block, largest] : lv2.faustLargestDifference)
         benchmark::AddCustomContext("lv2_faust_largest_difference_" + std::to_string(block),
                                     std::to_string(largest));
+
+    // The voices replayed alone must add up to the instrument, or their row times other work.
+    const kvx::bench::InstrumentGuard instrument = kvx::bench::checkInstrumentReplay();
+    std::printf("instrument: %lld voice runs replayed alone (the instrument ran %lld), %lld steals, identical: %s "
+                "(largest difference %g)\n",
+                static_cast<long long>(instrument.replayedRuns), static_cast<long long>(instrument.instrumentVoiceRuns),
+                static_cast<long long>(instrument.steals), instrument.identical ? "yes" : "no",
+                instrument.largestDifference);
+    std::fflush(stdout);
+    if (!instrument.identical || instrument.steals == 0) {
+        std::fprintf(stderr, "guard failed: the voices replayed alone do not add up to the instrument's output, "
+                             "or the score steals no voice\n");
+        return 1;
+    }
+    benchmark::AddCustomContext("instrument_steals", std::to_string(instrument.steals));
+    benchmark::AddCustomContext("instrument_voice_runs", std::to_string(instrument.replayedRuns));
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

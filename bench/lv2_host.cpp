@@ -75,12 +75,29 @@ Lv2Plugin::~Lv2Plugin() {
     lilv_instance_free(instance);
 }
 
+bool Lv2Plugin::isInstrument() const {
+    // Every rdf:type of the plug-in: lilv's one class may be lv2:Plugin beside the instrument's.
+    LilvWorld* world = sharedWorld();
+    LilvNode* type = lilv_new_uri(world, LILV_NS_RDF "type");
+    LilvNode* instrumentClass = lilv_new_uri(world, LV2_CORE__InstrumentPlugin);
+    LilvNodes* types = lilv_plugin_get_value(plugin, type);
+    const bool found = types != nullptr && lilv_nodes_contains(types, instrumentClass);
+    lilv_nodes_free(types);
+    lilv_node_free(instrumentClass);
+    lilv_node_free(type);
+    return found;
+}
+
 void Lv2Plugin::setControl(const std::string& symbol, float value) { controls.at(ports.at(symbol)) = value; }
 
 const float* Lv2Plugin::audio(const std::string& symbol) { return buffers.at(ports.at(symbol)).data(); }
 
 void Lv2Plugin::note(uint32_t frame, bool on) {
     if (!midi.add(frame, on ? 0x90 : 0x80, 60, on ? 100 : 0)) fail("too many notes for one run");
+}
+
+void Lv2Plugin::midiMessage(uint32_t frame, uint8_t status, uint8_t key, uint8_t velocity) {
+    if (!midi.add(frame, status, key, velocity)) fail("too many MIDI events for one run");
 }
 
 void Lv2Plugin::run(uint32_t frames) {

@@ -30,10 +30,14 @@ public:
     Lv2Plugin(const Lv2Plugin&) = delete;
     Lv2Plugin& operator=(const Lv2Plugin&) = delete;
 
+    // True for an lv2:InstrumentPlugin.
+    bool isInstrument() const;
     void setControl(const std::string& symbol, float value);
     const float* audio(const std::string& symbol);
     // A note on (or off) at `frame` of the next run; the run clears them.
     void note(uint32_t frame, bool on);
+    // A three-byte MIDI message at `frame` of the next run.
+    void midiMessage(uint32_t frame, uint8_t status, uint8_t key, uint8_t velocity);
     void run(uint32_t frames);
 
 private:
