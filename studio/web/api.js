@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// The studio's API as the page calls it: same origin, the token from the page's own URL.
+
+const token = new URLSearchParams(location.search).get("token") ?? "";
+
+export class ApiError extends Error {}
+
+async function call(path, init = {}) {
+  const headers = {"X-Kvx-Token": token, ...(init.body ? {"Content-Type": "application/json"} : {})};
+  const response = await fetch(path, {...init, headers});
+  let body;
+  try {
+    body = await response.json();
+  } catch {
+    throw new ApiError(`${path}: HTTP ${response.status}, not JSON`);
+  }
+  if (!response.ok) throw new ApiError(body.error ?? `${path}: HTTP ${response.status}`);
+  return body;
+}
+
+export const getSubject = () => call("/api/subject");
+
+export const postRender = (request, signal) =>
+  call("/api/render", {method: "POST", body: JSON.stringify(request), signal});
+
+export const postPreset = (request) =>
+  call("/api/preset", {method: "POST", body: JSON.stringify(request)});
+
+// A track's samples arrive as base64 of little-endian float32; the bytes are kept as they are.
+export function decodeSamples(base64) {
+  const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+  const view = new DataView(bytes.buffer);
+  const samples = new Float32Array(bytes.length / 4);
+  for (let i = 0; i < samples.length; ++i) samples[i] = view.getFloat32(4 * i, true);
+  return samples;
+}
