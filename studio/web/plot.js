@@ -52,7 +52,7 @@ export class Plot {
     const width = Math.max(100, Math.round(canvas.clientWidth * scale));
     const height = Math.max(40, Math.round(canvas.clientHeight * scale));
     if (canvas.width !== width || canvas.height !== height) Object.assign(canvas, {width, height});
-    const g = canvas.getContext("2d");
+    const g = canvas.getContext("2d", {willReadFrequently: true});
     const r = this.render;
     const n = Math.max(1, r.length);
     const x = (sample) => (sample / n) * width;
@@ -111,7 +111,7 @@ export class Plot {
   drawPosition() {
     for (const view of this.views) {
       if (!view.picture) continue;
-      const g = view.canvas.getContext("2d");
+      const g = view.canvas.getContext("2d", {willReadFrequently: true});
       g.putImageData(view.picture, 0, 0);
       if (this.position === null || !this.render) continue;
       const at = (this.position / Math.max(1, this.render.length)) * view.canvas.width;
