@@ -3,6 +3,9 @@
 
 const token = new URLSearchParams(location.search).get("token") ?? "";
 
+// A file of the page fetched by the browser itself (a worklet): the token goes in the query.
+export const withToken = (name) => `${name}?token=${encodeURIComponent(token)}`;
+
 export class ApiError extends Error {}
 
 async function call(path, init = {}) {

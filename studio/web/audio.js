@@ -2,6 +2,8 @@
 // Playback through WebAudio: the rendered samples go out of an AudioWorklet unchanged. A module's
 // output in 0..1 (an envelope) sets the gain of a sine tone; any other output is played as sound.
 
+import {withToken} from "./api.js";
+
 export const TONE_HZ = 220;
 
 export class Player {
@@ -18,8 +20,8 @@ export class Player {
     if (this.context && this.context.sampleRate === rate) return;
     if (this.context) await this.context.close();
     this.context = new AudioContext({sampleRate: rate, latencyHint: "interactive"});
-    await Promise.all([this.context.audioWorklet.addModule("player-worklet.js"),
-                       this.context.audioWorklet.addModule("recorder-worklet.js")]);
+    await Promise.all([this.context.audioWorklet.addModule(withToken("player-worklet.js")),
+                       this.context.audioWorklet.addModule(withToken("recorder-worklet.js"))]);
   }
 
   // `asTone`: the samples are a gain applied to a TONE_HZ sine rather than a sound of their own.
