@@ -7,24 +7,32 @@ import {formatValue, fromPosition, isLogarithmic, parseValue, round, SLIDER_STEP
 export function controlEntries(subject) {
   if (subject.kind === "patch") {
     return (subject.patch?.controls ?? []).map((c) => ({
-      key: c.name, label: c.label ?? c.name, unit: c.unit ?? "none", datatype: c.datatype ?? "float",
+      key: c.name, label: c.title ?? c.name, unit: c.unit ?? "none", datatype: c.datatype ?? "float",
       minimum: c.minimum, maximum: c.maximum, mapping: c.mapping, scale: c.scale,
       choices: c.choices ?? c.values ?? c.enum,
       default: parseValue(c.default ?? c.minimum ?? 0, c.unit ?? "none"),
     }));
   }
+  // The settings go by the name kvx render's flags use (attack-curve); the envelope's default
+  // score gives the values it starts from.
   const pins = subject.description?.pins ?? [];
-  return pins.filter((p) => p.direction === "in" && p.role === "parameter").map((p) => ({
-    key: p.symbol, label: p.name, unit: p.unit ?? "none", datatype: p.datatype,
-    minimum: p.minimum, maximum: p.maximum, mapping: p.mapping, scale: p.scale,
-    choices: p.choices ?? p.enum ?? choicesFromName(p),
-    default: p.datatype === "bool" ? Boolean(p.default) : Number(p.default ?? p.minimum ?? 0),
-  }));
+  const start = subject.defaults?.score?.parameters ?? {};
+  return pins.filter((p) => p.direction === "in" && p.role === "parameter").map((p) => {
+    const key = p.name ?? p.symbol, unit = p.unit ?? "none";
+    const scored = typeof start[key] === "string" || unit === "none" ? parseValue(start[key] ?? NaN, unit) : NaN;
+    const fallback = Number(p.default ?? p.minimum ?? 0);
+    return {
+      key, label: p.title ?? p.name, unit, datatype: p.datatype,
+      minimum: p.minimum, maximum: p.maximum, mapping: p.mapping, scale: p.scale,
+      choices: p.choices ?? p.enum ?? choicesFromName(p.title ?? p.name),
+      default: p.datatype === "bool" ? Boolean(p.default) : (Number.isFinite(scored) ? scored : fallback),
+    };
+  });
 }
 
 // "Waveform (0 sine, 1 saw, 2 square)": a whole-number pin whose name lists what each number means.
-function choicesFromName(pin) {
-  const match = /\(([^)]*)\)\s*$/.exec(pin.name ?? "");
+function choicesFromName(title) {
+  const match = /\(([^)]*)\)\s*$/.exec(title ?? "");
   if (!match) return undefined;
   const items = match[1].split(",").map((s) => /^\s*(-?\d+)\s+(.+?)\s*$/.exec(s));
   if (items.length < 2 || items.some((m) => !m)) return undefined;

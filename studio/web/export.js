@@ -14,8 +14,8 @@ function offer(link, text, type, filename) {
 
 const slug = (text) => String(text).toLowerCase().replace(/[^a-z0-9]+/g, "-").replace(/^-|-$/g, "") || "preset";
 
-export function showExports(render, subjectName) {
-  offer(document.getElementById("export-score"), JSON.stringify(render.score ?? {}, null, 2) + "\n",
+export function showExports(render, score, subjectName) {
+  offer(document.getElementById("export-score"), JSON.stringify(score, null, 2) + "\n",
         "application/json", `${slug(subjectName)}-score.json`);
   document.getElementById("command").value = render.command ?? "";
 }

@@ -58,7 +58,8 @@ export class Plot {
     const x = (sample) => (sample / n) * width;
     g.clearRect(0, 0, width, height);
 
-    for (const [start, end] of r.sleep ?? []) band(g, x(start), x(end), height, css("--sleep"));
+    // A patch's tracks each have their module's sleep; a module's is the render's.
+    for (const [start, end] of track.sleep ?? r.sleep ?? []) band(g, x(start), x(end), height, css("--sleep"));
     for (const [start, end] of r.gate ?? []) band(g, x(start), x(end), height, css("--gate"));
 
     const samples = track.samples;
@@ -139,6 +140,6 @@ function triangle(g, x, up, height, size) {
 
 function describe(track, r) {
   const stages = (r.segments ?? []).map((s) => `${s.stage} ${((s.end - s.start) / r.rate * 1000).toFixed(1)} ms`).join(", ");
-  const asleep = (r.sleep ?? []).reduce((sum, [a, b]) => sum + (b - a), 0);
+  const asleep = (track.sleep ?? r.sleep ?? []).reduce((sum, [a, b]) => sum + (b - a), 0);
   return `${track.name}: ${(r.length / r.rate).toFixed(3)} s; ${stages || "no segments"}; asleep ${(asleep / r.rate).toFixed(3)} s`;
 }

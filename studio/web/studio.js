@@ -35,8 +35,9 @@ function settings() {
 }
 
 const isInstrument = () => Boolean(state.subject?.instrument);
-const noteForRequest = (n) => (isInstrument() ? {on: n.on, off: n.off, key: n.key ?? 60, velocity: n.velocity ?? 0.8}
-                                              : {on: n.on, off: n.off});
+// Keys and velocities (1..127, as --note ON:OFF:KEY:VELOCITY) only for a patch; a module has one gate.
+const noteForRequest = (n) => (state.subject.kind === "patch" ? {on: n.on, off: n.off, key: n.key ?? 60, velocity: n.velocity ?? 100}
+                                                              : {on: n.on, off: n.off});
 
 function request(notes = state.notes, length = state.length) {
   return {settings: settings(), notes: notes.map(noteForRequest), length, rate: state.rate};
@@ -48,7 +49,7 @@ async function fetchRender(body) {
   inFlight = abort;
   try {
     const answer = await postRender(body, abort.signal);
-    return {...answer, tracks: answer.tracks.map((t) => ({name: t.name, samples: decodeSamples(t.samples)}))};
+    return {...answer, tracks: answer.tracks.map((t) => ({...t, samples: decodeSamples(t.samples)}))};
   } finally {
     if (inFlight === abort) inFlight = null;
   }
@@ -83,8 +84,17 @@ function show(answer) {
   tracks.dataset.attackEnd = attack ? String(attack.end) : "";
   tracks.dataset.length = String(answer.length);
   document.body.dataset.renders = String(++renders);
-  $("summary").textContent = typeof answer.summary === "string" ? answer.summary : JSON.stringify(answer.summary, null, 2);
-  showExports(answer, state.subject.name ?? "kvx");
+  $("summary").textContent = answer.summary?.text ?? JSON.stringify(answer.summary, null, 2);
+  showExports(answer, answer.score ?? score(), state.subject.name ?? "kvx");
+}
+
+// The score of what was rendered, in kvx render's score format, when the server sends none back.
+function score() {
+  const parameters = Object.fromEntries(state.entries.map((e) => {
+    const text = settingText(e, state.values[e.key]);
+    return [e.key, e.datatype === "bool" ? Boolean(state.values[e.key]) : (e.unit === "none" ? Number(text) : text)];
+  }));
+  return {length: `${state.length}s`, parameters, notes: state.notes.map(noteForRequest)};
 }
 
 // A module's output in 0..1 is a control signal (an envelope): heard as the gain of a tone.
@@ -117,7 +127,7 @@ function togglePlay() {
 // For an instrument: a key renders a note of its own and plays it (render, then play).
 async function playKey(semitone) {
   const key = 12 * (state.octave + 1) + semitone;
-  const note = {on: 0, off: KEY_GATE_S, key, velocity: 0.8};
+  const note = {on: 0, off: KEY_GATE_S, key, velocity: 100};
   try {
     const answer = await fetchRender(request([note], KEY_GATE_S + KEY_TAIL_S));
     say(`Playing ${keyName(key)}`);
@@ -179,7 +189,7 @@ async function start() {
   const defaults = subject.defaults ?? {};
   state.length = Number(defaults.length ?? 2);
   state.rate = Number(defaults.rate ?? 48000);
-  state.notes = (defaults.notes ?? [{on: 0, off: Math.min(1, state.length / 2)}]).map((n) => ({key: 60, velocity: 0.8, ...n}));
+  state.notes = (defaults.notes ?? [{on: 0, off: Math.min(1, state.length / 2)}]).map((n) => ({key: 60, velocity: 100, ...n}));
 
   const title = subject.title ?? subject.name;
   $("subject-title").textContent = title;

@@ -130,7 +130,7 @@ export class Timeline {
     const last = this.notes.reduce((t, n) => Math.max(t, n.off), 0);
     const on = round3(last + 0.1 < this.length ? last + 0.1 : 0);
     const gate = round3(Math.min(0.5, Math.max(0.05, (this.length - on) / 2)));
-    this.notes.push({on, off: round3(on + gate), key: 60, velocity: 0.8});
+    this.notes.push({on, off: round3(on + gate), key: 60, velocity: 100});
     this.focused = this.notes.length - 1;
     this.refocus = true;
     this.changed();
