@@ -31,7 +31,9 @@ export const postPreset = (request) =>
 
 // A track's samples arrive as base64 of little-endian float32; the bytes are kept as they are.
 export function decodeSamples(base64) {
-  const bytes = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+  const text = atob(base64);
+  const bytes = new Uint8Array(text.length);
+  for (let i = 0; i < text.length; ++i) bytes[i] = text.charCodeAt(i);
   const view = new DataView(bytes.buffer);
   const samples = new Float32Array(bytes.length / 4);
   for (let i = 0; i < samples.length; ++i) samples[i] = view.getFloat32(4 * i, true);

@@ -107,6 +107,9 @@ async function envelopeChecks(browser) {
     check(await page.getAttribute("#control-attack ~ input[type=text]", "aria-invalid") === "true", "an attack past 10 s is marked invalid");
     await page.waitForTimeout(100);
     check((await renders(page)) === n, "an invalid entry does not render");
+    await page.fill("#control-attack ~ input[type=text]", "250ms");
+    await page.press("#control-attack ~ input[type=text]", "Enter");
+    await nextRender(page, n);
 
     // Play: the PCM that leaves the player node equals kvx render's WAV of the exported command.
     const recorded = page.evaluate(() => window.kvxStudio.recordNextPlay().then((s) => Array.from(s)));
