@@ -50,7 +50,7 @@ async function open(browser, url, viewport = {width: 1280, height: 800}, colorSc
 
 const renders = (page) => page.evaluate(() => Number(document.body.dataset.renders));
 const nextRender = (page, after) =>
-  page.waitForFunction((n) => Number(document.body.dataset.renders) > n, after, {timeout: 5000});
+  page.waitForFunction((n) => Number(document.body.dataset.renders) > n, after, {timeout: 20000});
 const attackSpan = (page) => page.evaluate(() => {
   const attack = window.kvxStudio.render.segments.find((s) => s.stage === "attack");
   return attack ? attack.end - attack.start : null;
