@@ -110,7 +110,12 @@ std::string clampToRange(ParameterSpec& given, const describe::PinDescription& p
 
 Score buildScore(const RenderOptions& options, const RenderModule& module) {
     const Score fallback = defaultScore(module);
-    Score score = options.score.empty() ? fallback : loadScore(options.score, module);
+    Score score = !options.scoreText.empty() ? parseScore(options.scoreText, "score", module)
+                  : options.score.empty()      ? fallback
+                                               : loadScore(options.score, module);
+    if (options.filesRefused)
+        for (const auto& file : score.files)
+            if (file) throw RenderError(file->field + ": a request cannot name a file");
 
     // The envelope's flags (any module with inputs of those names takes them), then --set, each
     // naming one input once.

@@ -30,6 +30,8 @@ struct RenderOptions {
     std::vector<std::string> inputs;                               // --input NAME=FILE
     std::vector<std::string> notes, resets;                        // "ON:OFF" and times; replace the score's
     std::string midi;                                              // a patch plays this MIDI file
+    std::string scoreText;  // a score's JSON itself, in place of the file `score` (read as "score")
+    bool filesRefused = false;  // a score that names an input file is refused (the studio's requests)
 };
 
 inline constexpr int32_t MAX_RATE = 768000;  // Hz

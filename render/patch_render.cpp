@@ -181,6 +181,8 @@ void extend(std::vector<StreamSpan>& spans, int64_t begin, int64_t end) {
         spans.push_back(StreamSpan{begin, end});
 }
 
+}  // namespace
+
 void printPatchSummary(std::ostream& out, const patch::PatchFile& patch, const RenderPlan& plan,
                        const PatchSessionResult& result, const BlockSizing& sizing) {
     char line[256];
@@ -215,7 +217,6 @@ void printPatchSummary(std::ostream& out, const patch::PatchFile& patch, const R
     out << line;
 }
 
-}  // namespace
 
 PatchView patchView(const patch::PatchFile& patch) {
     PatchView view;
@@ -363,14 +364,23 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
     return result;
 }
 
-int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream& out) {
-    if (!options.midi.empty()) return runInstrument(std::move(options), patch, out);
+namespace {
+
+void refuseModuleChoice(const RenderOptions& options) {
     if (!options.id.empty() || options.subtype != 0 || !options.describe.empty())
         throw RenderError(
             "--id, --subtype and --describe choose a library's module; a patch names its modules itself");
-    const BlockSizing sizing = blockSizing(options);
-    const SampleFormat format = parseSampleFormat(options.format);
-    const PatchView view = patchView(patch);
+}
+
+}  // namespace
+
+PatchRendering renderPatchSamples(const RenderOptions& options, const patch::PatchFile& patch,
+                                  const RenderHooks& hooks) {
+    refuseModuleChoice(options);
+    PatchRendering rendering;
+    rendering.sizing = blockSizing(options);
+    rendering.view = patchView(patch);
+    const PatchView& view = rendering.view;
     const RenderModule& module = view.module;
     for (const std::string& text : options.settings) {
         const size_t index = module.inputIndex(text.substr(0, text.find('=')));
@@ -378,20 +388,14 @@ int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream&
             throw RenderError("--set " + text +
                               ": the notes are played with --note or the score's \"notes\"");
     }
-    const bool defaultOutputs = options.out.empty() && options.csv.empty() && options.plot.empty();
-    if (defaultOutputs) {
-        const std::string stem = "out/" + module.description.symbol;
-        options.out = stem + ".wav";
-        options.csv = stem + ".csv";
-        options.plot = stem + ".png";
-    }
-    const PlotFormat plotFormat = options.plot.empty() ? PlotFormat::Png : plotFormatFor(options.plot);
+    if (hooks.moduleRead) hooks.moduleRead(module);
 
-    Score score = buildScore(options, module);
-    for (const std::string& warning : score.warnings) std::cerr << "kvx render: warning: " << warning << "\n";
+    rendering.score = buildScore(options, module);
+    Score& score = rendering.score;
+    if (hooks.scoreBuilt) hooks.scoreBuilt(score);
     const size_t gate = module.roleIndex(describe::Role::Gate);
     // Without a score, a patch that plays notes plays one, a second long.
-    if (options.score.empty() && options.notes.empty() && gate != RenderModule::NONE) {
+    if (options.score.empty() && options.scoreText.empty() && options.notes.empty() && gate != RenderModule::NONE) {
         ScoreNote note;
         note.on = TimeSpec{};
         note.off = TimeSpec{1.0, TimeUnit::Seconds, true};
@@ -399,56 +403,93 @@ int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream&
         score.notes = {note};
     }
     const AudioInputs files = readAudioInputs(score);
-    const RenderPlan plan = resolvePlan(score, sampleRate(options, score, files), module, files);
+    rendering.plan = resolvePlan(score, sampleRate(options, score, files), module, files);
+    const RenderPlan& plan = rendering.plan;
+    if (hooks.planned) hooks.planned(module, score, plan);
 
-    if (defaultOutputs) std::filesystem::create_directories("out");
+    rendering.result = runPatchSession(patch, view, score, plan, rendering.sizing, hooks.progress);
+    rendering.hasGate = gate != RenderModule::NONE;
+    if (rendering.hasGate) rendering.gates = patchGateSpans(plan);
+    return rendering;
+}
+
+int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream& out) {
+    if (!options.midi.empty()) return runInstrument(std::move(options), patch, out);
+    // Checked first, as the command line reads them.
+    refuseModuleChoice(options);
+    static_cast<void>(blockSizing(options));
+    const SampleFormat format = parseSampleFormat(options.format);
+    const PatchView view = patchView(patch);
+    bool defaultOutputs = false;
+    PlotFormat plotFormat = PlotFormat::Png;
     PendingFiles pending;
-    const std::string wavTemp = options.out.empty() ? "" : pending.add(options.out);
-    const std::string csvTemp = options.csv.empty() ? "" : pending.add(options.csv);
-    const std::string plotTemp = options.plot.empty() ? "" : pending.add(options.plot);
-    std::signal(SIGINT, removeTemporariesAndDie);
-    std::signal(SIGTERM, removeTemporariesAndDie);
-
-    out << "patch          " << options.plugin << "\n"
-        << "name           " << patch.name << "\n"
-        << "modules       ";
-    for (size_t m = 0; m < patch.spec.modules.size(); ++m)
-        out << (m == 0 ? " " : ", ") << patch.spec.modules[m].name << " (\""
-            << patch.modules[m].description.id << "\")";
-    out << "\n"
-        << "score          " << score.source << "\n";
-    for (size_t i = 0; i < module.inputs.size(); ++i) {
-        if (view.inputs[i].kind == Kind::NoteGate) continue;
-        const std::string name = module.inputName(i);
-        out << name << std::string(name.size() < 15 ? 15 - name.size() : 1, ' ') << plan.tracks[i].text
-            << "\n";
-    }
-    out << "length         " << plan.length << " samples"
-        << (plan.lengthChosen ? "" : " (" + plan.lengthRule + ")") << "\n";
-    out.flush();
-
+    std::string wavTemp, csvTemp, plotTemp;
     ProgressBar bar;
-    const PatchSessionResult result =
-        runPatchSession(patch, view, score, plan, sizing, [&bar](int64_t done, int64_t total) {
-            bar.update("rendering", done, total);
-            return true;
-        });
-    const std::vector<StreamSpan> gates =
-        gate == RenderModule::NONE ? std::vector<StreamSpan>{} : patchGateSpans(plan);
+    RenderHooks hooks;
+    hooks.moduleRead = [&](const RenderModule& module) {
+        defaultOutputs = options.out.empty() && options.csv.empty() && options.plot.empty();
+        if (defaultOutputs) {
+            const std::string stem = "out/" + module.description.symbol;
+            options.out = stem + ".wav";
+            options.csv = stem + ".csv";
+            options.plot = stem + ".png";
+        }
+        if (!options.plot.empty()) plotFormat = plotFormatFor(options.plot);
+    };
+    hooks.scoreBuilt = [](const Score& score) {
+        for (const std::string& warning : score.warnings)
+            std::cerr << "kvx render: warning: " << warning << "\n";
+    };
+    hooks.planned = [&](const RenderModule& module, const Score& score, const RenderPlan& plan) {
+        if (defaultOutputs) std::filesystem::create_directories("out");
+        wavTemp = options.out.empty() ? "" : pending.add(options.out);
+        csvTemp = options.csv.empty() ? "" : pending.add(options.csv);
+        plotTemp = options.plot.empty() ? "" : pending.add(options.plot);
+        std::signal(SIGINT, removeTemporariesAndDie);
+        std::signal(SIGTERM, removeTemporariesAndDie);
 
+        out << "patch          " << options.plugin << "\n"
+            << "name           " << patch.name << "\n"
+            << "modules       ";
+        for (size_t m = 0; m < patch.spec.modules.size(); ++m)
+            out << (m == 0 ? " " : ", ") << patch.spec.modules[m].name << " (\""
+                << patch.modules[m].description.id << "\")";
+        out << "\n"
+            << "score          " << score.source << "\n";
+        for (size_t i = 0; i < module.inputs.size(); ++i) {
+            if (view.inputs[i].kind == Kind::NoteGate) continue;
+            const std::string name = module.inputName(i);
+            out << name << std::string(name.size() < 15 ? 15 - name.size() : 1, ' ') << plan.tracks[i].text
+                << "\n";
+        }
+        out << "length         " << plan.length << " samples"
+            << (plan.lengthChosen ? "" : " (" + plan.lengthRule + ")") << "\n";
+        out.flush();
+    };
+    hooks.progress = [&bar](int64_t done, int64_t total) {
+        bar.update("rendering", done, total);
+        return true;
+    };
+    const PatchRendering rendering = renderPatchSamples(options, patch, hooks);
+    const RenderModule& module = rendering.view.module;
+    const RenderPlan& plan = rendering.plan;
+    const PatchSessionResult& result = rendering.result;
+    const BlockSizing& sizing = rendering.sizing;
+    const Score& score = rendering.score;
+    const std::vector<StreamSpan>& gates = rendering.gates;
     if (!wavTemp.empty()) writeWav(wavTemp, result.outputs, plan.rate, format);
     CsvTable table;
     table.outputs = &result.outputs;
     table.rate = plan.rate;
     for (const describe::PinDescription& pin : module.outputs) table.names.push_back(pin.symbol);
-    if (gate != RenderModule::NONE) table.gates = gates;
+    if (rendering.hasGate) table.gates = gates;
     if (!csvTemp.empty())
         writeCsv(csvTemp, table, [&bar](int64_t done, int64_t total) { bar.update("CSV", done, total); });
     if (!plotTemp.empty()) {
         PatchPlotData data;
         data.rate = plan.rate;
         data.gates = gates;
-        data.hasGate = gate != RenderModule::NONE;
+        data.hasGate = rendering.hasGate;
         for (const ModuleTrack& track : result.tracks)
             data.tracks.push_back(
                 PlotTrack{track.name, &track.samples, result.sleeping[static_cast<size_t>(track.module)]});

@@ -16,6 +16,7 @@
 #include "host/patch.h"
 #include "patch/patch_file.h"
 #include "render/module.h"
+#include "render/module_rendering.h"
 #include "render/options.h"
 #include "render/plan.h"
 #include "render/schedule.h"
@@ -70,6 +71,23 @@ struct PatchSessionResult {
 PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchView& view, const Score& score,
                                    const RenderPlan& plan, const BlockSizing& sizing,
                                    const ProgressCallback& progress = nullptr);
+
+// A patch's render kept in memory, as renderModuleSamples keeps a module's.
+struct PatchRendering {
+    PatchView view;
+    Score score;
+    RenderPlan plan;
+    BlockSizing sizing;
+    PatchSessionResult result;
+    bool hasGate = false;
+    std::vector<StreamSpan> gates;
+};
+PatchRendering renderPatchSamples(const RenderOptions& options, const patch::PatchFile& patch,
+                                  const RenderHooks& hooks = {});
+
+// What runPatch prints when the patch has played.
+void printPatchSummary(std::ostream& out, const patch::PatchFile& patch, const RenderPlan& plan,
+                       const PatchSessionResult& result, const BlockSizing& sizing);
 
 // The whole render of the patch read from `options.plugin`, as run() renders a module: settings,
 // files (default out/STEM.wav, .csv, .png) and the report on `out`. Returns the exit status (0).

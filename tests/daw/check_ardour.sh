@@ -14,7 +14,7 @@ kvx=$1 source_dir=$2 scratch=$3
 uri=$4
 shift 4
 here=$source_dir/tests/daw
-patch=$source_dir/examples/patches/envelope-vca-osc.kvxpatch.json
+patch=$source_dir/examples/patches/instrument.kvxpatch.json
 if ! command -v ardour7-lua >/dev/null || ! command -v jack_midiseq >/dev/null; then
     echo "check_ardour: SKIPPED: ardour7-lua or jack_midiseq is not installed (scripts/setup-deps installs ardour and jackd2)"
     exit 77
@@ -31,10 +31,11 @@ export LV2_PATH=$scratch/lv2
 # either note: the reference plays the loop twice and the comparison tries both onsets.
 loop=57600 length=4800 second=28800
 notes=(0 60 $length $second 67 $length)
-"$kvx" render "$patch" --length $((2 * loop))smp --out "$scratch/reference.wav" \
-    --note 0smp:${length}smp:60:64 --note ${second}smp:$((second + length))smp:67:64 \
-    --note ${loop}smp:$((loop + length))smp:60:64 \
-    --note $((loop + second))smp:$((loop + second + length))smp:67:64 >/dev/null
+# The reference is the instrument's own render of those notes as a MIDI file (480 ticks a
+# quarter at 120 bpm: 960 ticks a second, 50 samples a tick at 48 kHz).
+python3 "$here/write_loop_midi.py" "$scratch/reference.mid" 50 "${notes[@]}" $loop
+"$kvx" render "$patch" --midi "$scratch/reference.mid" --length $((2 * loop))smp \
+    --out "$scratch/reference.wav" >/dev/null
 pan_law=$(python3 -c 'print(10 ** (-3 / 20))')
 
 failed=0

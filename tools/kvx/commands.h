@@ -12,5 +12,6 @@ void addInfoCommand(CLI::App& app, int& exitStatus);
 void addRenderCommand(CLI::App& app, int& exitStatus);
 void addValidateCommand(CLI::App& app, int& exitStatus);
 void addLv2Command(CLI::App& app, int& exitStatus);
+void addStudioCommand(CLI::App& app, int& exitStatus);
 
 }  // namespace kvx::cli

@@ -114,6 +114,7 @@ int main(int argc, char** argv) {
     kvx::cli::addRenderCommand(app, exitStatus);
     kvx::cli::addValidateCommand(app, exitStatus);
     kvx::cli::addLv2Command(app, exitStatus);
+    kvx::cli::addStudioCommand(app, exitStatus);
     // Before CLI11 sees it: CLI11 would call a mistyped command missing, and answer
     // `kvx nosuch --help` with the main help.
     const std::string word = commandWord(argc, argv);

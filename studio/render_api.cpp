@@ -1,0 +1,309 @@
+// SPDX-License-Identifier: MIT
+// Requests turned into `kvx render` options, and renders turned into the page's JSON.
+#include "studio/render_api.h"
+
+#include <charconv>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "describe/description.h"
+#include "host/host_error.h"
+#include "patch/patch_reader.h"
+#include "render/error.h"
+#include "render/module_rendering.h"
+#include "render/patch_render.h"
+#include "render/profile.h"
+#include "render/summary.h"
+#include "studio/base64.h"
+
+namespace kvx::studio {
+
+namespace {
+
+using nlohmann::json;
+
+json pinJson(const describe::PinDescription& pin) {
+    json out = {{"id", pin.id},
+                {"symbol", pin.symbol},
+                {"name", describe::flagName(pin.symbol)},
+                {"title", pin.name},
+                {"datatype", describe::datatypeName(pin.datatype)},
+                {"direction", describe::directionName(pin.direction)},
+                {"role", describe::roleName(pin.role)},
+                {"unit", describe::unitName(pin.unit)},
+                {"mapping", pin.scale == describe::Scale::Logarithmic ? "log" : "linear"}};
+    if (pin.minimum) out["minimum"] = *pin.minimum;
+    if (pin.maximum) out["maximum"] = *pin.maximum;
+    if (pin.defaultValue) out["default"] = *pin.defaultValue;
+    return out;
+}
+
+// A number as the shortest text that reads back as the same double.
+std::string shortest(double value) {
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+// A request's value as `kvx render` takes it on its command line: text as written, a number in
+// its shortest exact form (a plain number is a pin value there too), true/false as on/off.
+std::string flagText(const json& value, const std::string& field) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_boolean()) return value.get<bool>() ? "on" : "off";
+    if (value.is_number()) return shortest(value.get<double>());
+    throw RequestError(400, field + ": expected a number or a string, got " + value.dump());
+}
+
+// A time: a number of seconds, or text with s, ms or smp.
+std::string timeText(const json& value, const std::string& field) {
+    if (value.is_number()) return shortest(value.get<double>()) + "s";
+    if (value.is_string()) return value.get<std::string>();
+    throw RequestError(400, field + ": expected seconds or a time such as \"120ms\", got " + value.dump());
+}
+
+std::string quoted(const std::string& word) {
+    if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                                "_-+=.,:/@%") == std::string::npos)
+        return word;
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// The options of the request, and the `kvx render` command line that gives the same render.
+struct Request {
+    render::RenderOptions options;
+    std::vector<std::string> words;
+};
+
+Request readRequest(const Subject& subject, const std::string& body) {
+    json request;
+    try {
+        request = json::parse(body);
+    } catch (const json::parse_error& error) {
+        throw RequestError(400, std::string("the request is not JSON: ") + error.what());
+    }
+    if (!request.is_object()) throw RequestError(400, "the request must be a JSON object");
+    Request out{subject.base, {"kvx", "render", subject.named}};
+    render::RenderOptions& options = out.options;
+    options.filesRefused = true;
+    if (!subject.base.id.empty() && !subject.patch) {
+        out.words.insert(out.words.end(), {"--id", subject.base.id});
+        if (subject.base.subtype != 0) out.words.insert(out.words.end(), {"--subtype", std::to_string(subject.base.subtype)});
+    }
+    if (!subject.base.describe.empty()) out.words.insert(out.words.end(), {"--describe", subject.base.describe});
+    for (const auto& [key, value] : request.items()) {
+        if (key == "settings") {
+            if (!value.is_object()) throw RequestError(400, "settings: expected an object of NAME: VALUE");
+            for (const auto& [name, setting] : value.items()) {
+                options.settings.push_back(name + "=" + flagText(setting, "settings." + name));
+                out.words.insert(out.words.end(), {"--set", options.settings.back()});
+            }
+        } else if (key == "notes") {
+            if (!value.is_array()) throw RequestError(400, "notes: expected a list of {on, off, key, velocity}");
+            for (size_t i = 0; i < value.size(); ++i) {
+                const json& note = value[i];
+                const std::string field = "notes[" + std::to_string(i) + "]";
+                if (!note.is_object() || !note.contains("on"))
+                    throw RequestError(400, field + ": expected {\"on\": seconds, \"off\": seconds}");
+                std::string text = timeText(note["on"], field + ".on") + ":";
+                if (note.contains("off") && !note["off"].is_null()) text += timeText(note["off"], field + ".off");
+                if (note.contains("key") || note.contains("velocity"))
+                    text += ":" + (note.contains("key") ? flagText(note["key"], field + ".key") : "69");
+                if (note.contains("velocity")) text += ":" + flagText(note["velocity"], field + ".velocity");
+                options.notes.push_back(text);
+                out.words.insert(out.words.end(), {"--note", text});
+            }
+        } else if (key == "score") {
+            if (!value.is_object()) throw RequestError(400, "score: expected a score object");
+            options.scoreText = value.dump();
+            out.words.insert(out.words.end(), {"--score", "score.json"});
+        } else if (key == "length") {
+            options.length = timeText(value, "length");
+            out.words.insert(out.words.end(), {"--length", options.length});
+        } else if (key == "rate") {
+            options.rate = flagText(value, "rate");
+            out.words.insert(out.words.end(), {"--rate", options.rate});
+        } else {
+            throw RequestError(400, "\"" + key + "\": the request takes settings, notes, score, length and rate");
+        }
+    }
+    return out;
+}
+
+json spansJson(const std::vector<render::StreamSpan>& spans) {
+    json out = json::array();
+    for (const render::StreamSpan& span : spans) out.push_back({span.begin, span.end});
+    return out;
+}
+
+std::string commandLine(const std::vector<std::string>& words) {
+    std::string line;
+    for (const std::string& word : words) line += (line.empty() ? "" : " ") + quoted(word);
+    return line;
+}
+
+// Runs `render`, turning what `kvx render` reports as a wrong input into a 400.
+template <typename Render>
+auto refusingBadInput(Render&& render) {
+    try {
+        return render();
+    } catch (const render::RenderError& error) {
+        throw RequestError(400, error.what());
+    } catch (const patch::PatchError& error) {
+        throw RequestError(400, error.what());
+    } catch (const host::HostError& error) {
+        throw RequestError(400, error.what());
+    }
+}
+
+json moduleRender(const Subject& subject, const Request& request) {
+    const render::ModuleRendering rendering =
+        refusingBadInput([&] { return render::renderModuleSamples(request.options); });
+    const render::RenderPlan& plan = rendering.plan;
+    json out = {{"rate", plan.rate}, {"length", plan.length}};
+    json tracks = json::array();
+    for (size_t i = 0; i < rendering.result.outputs.size(); ++i)
+        tracks.push_back({{"name", describe::flagName(rendering.module.outputs[i].symbol)},
+                          {"samples", base64Floats(rendering.result.outputs[i])}});
+    out["tracks"] = tracks;
+    out["gate"] = spansJson(rendering.gates);
+    json segments = json::array();
+    if (rendering.labels) {
+        const auto& changes = rendering.labels->changes;
+        for (size_t i = 0; i < changes.size(); ++i)
+            segments.push_back({{"start", changes[i].sample},
+                                {"end", i + 1 < changes.size() ? changes[i + 1].sample : plan.length},
+                                {"stage", changes[i].name}});
+    }
+    out["segments"] = segments;
+    json streaming = json::array();
+    for (const render::StreamMark& mark : rendering.result.marks)
+        streaming.push_back({{"sample", mark.sample}, {"state", mark.streaming ? "start" : "stop"}});
+    out["streaming"] = streaming;
+    out["sleep"] = spansJson(rendering.result.sleeping);
+    std::ostringstream text;
+    render::printSummary(text, plan, rendering.result, rendering.labels ? &*rendering.labels : nullptr,
+                         rendering.sizing);
+    const host::RunnerStats& stats = rendering.result.stats;
+    const render::Peak peak = render::findPeak(rendering.result.output());
+    out["summary"] = {{"text", text.str()},
+                      {"blocks", stats.blocks},
+                      {"blocksCalled", stats.blocksCalled},
+                      {"blocksSlept", stats.blocksSlept},
+                      {"sleepRequests", stats.sleepRequests},
+                      {"peak", peak.level},
+                      {"peakSample", peak.sample}};
+    static_cast<void>(subject);
+    return out;
+}
+
+json patchRender(const Subject& subject, const Request& request) {
+    const patch::PatchFile& patch = *subject.patch;
+    const render::PatchRendering rendering =
+        refusingBadInput([&] { return render::renderPatchSamples(request.options, patch); });
+    const render::RenderPlan& plan = rendering.plan;
+    const render::PatchSessionResult& result = rendering.result;
+    json out = {{"rate", plan.rate}, {"length", plan.length}};
+    json tracks = json::array();
+    for (size_t i = 0; i < result.outputs.size(); ++i)
+        tracks.push_back({{"name", patch.spec.outputs[i].name}, {"samples", base64Floats(result.outputs[i])}});
+    for (const render::ModuleTrack& track : result.tracks)
+        tracks.push_back({{"name", track.name},
+                          {"samples", base64Floats(track.samples)},
+                          {"sleep", spansJson(result.sleeping[static_cast<size_t>(track.module)])}});
+    out["tracks"] = tracks;
+    out["gate"] = spansJson(rendering.gates);
+    out["segments"] = json::array();
+    out["streaming"] = json::array();
+    out["sleep"] = json::array();
+    std::ostringstream text;
+    render::printPatchSummary(text, patch, plan, result, rendering.sizing);
+    out["summary"] = {{"text", text.str()}, {"blocks", result.stats.blocks}};
+    return out;
+}
+
+}  // namespace
+
+std::string subjectJson(const Subject& subject) {
+    json out;
+    if (subject.patch) {
+        const patch::PatchFile& patch = *subject.patch;
+        out = {{"kind", "patch"}, {"name", subject.named}, {"title", patch.name}};
+        json modules = json::array(), connections = json::array(), outputs = json::array(),
+             controls = json::array(), presets = json::array();
+        for (size_t m = 0; m < patch.spec.modules.size(); ++m) {
+            json pins = json::array();
+            for (const describe::PinDescription& pin : patch.modules[m].description.pins) pins.push_back(pinJson(pin));
+            modules.push_back({{"name", patch.spec.modules[m].name},
+                               {"module", patch.modules[m].description.id},
+                               {"pins", pins}});
+        }
+        for (const host::PatchConnection& c : patch.spec.connections)
+            connections.push_back({{"from", patch.pinName({c.fromModule, c.fromPin})},
+                                   {"to", patch.pinName({c.toModule, c.toPin})}});
+        for (const host::PatchOutput& o : patch.spec.outputs)
+            outputs.push_back({{"name", o.name}, {"from", patch.pinName({o.module, o.pin})}});
+        for (const patch::Control& control : patch.controls) {
+            json entry = pinJson(control.range);
+            entry["name"] = control.name;
+            controls.push_back(entry);
+        }
+        for (const patch::Preset& preset : patch.presets) {
+            json values = json::object();
+            for (const patch::Preset::Value& value : preset.values)
+                values[patch.controls[value.control].name] = value.user;
+            presets.push_back({{"name", preset.name}, {"values", values}});
+        }
+        out["patch"] = {{"modules", modules},
+                        {"connections", connections},
+                        {"outputs", outputs},
+                        {"controls", controls},
+                        {"notes", !patch.notes.empty()},
+                        {"voices", patch.voices},
+                        {"presets", presets}};
+        out["instrument"] = patch.voices > 1 || !patch.notes.pitch.empty();
+    } else {
+        const render::RenderModule module = refusingBadInput([&] {
+            return render::moduleForRender(subject.base.plugin, subject.base.describe, subject.base.id,
+                                           subject.base.subtype);
+        });
+        json pins = json::array();
+        for (const describe::PinDescription& pin : module.description.pins) pins.push_back(pinJson(pin));
+        out = {{"kind", "module"},
+               {"name", subject.named},
+               {"title", module.description.name},
+               {"description",
+                {{"id", module.description.id},
+                 {"subtype", module.description.subtype},
+                 {"symbol", module.description.symbol},
+                 {"name", module.description.name},
+                 {"summary", module.description.summary},
+                 {"pins", pins}}},
+               {"instrument", false}};
+        if (const char* score = module.profile ? module.profile->defaultScore() : nullptr)
+            out["defaults"]["score"] = json::parse(score);
+    }
+    // What an empty request renders: its length, rate and notes.
+    const json rendered = json::parse(renderJson(subject, "{}"));
+    out["defaults"]["length"] = static_cast<double>(rendered["length"].get<int64_t>()) / rendered["rate"].get<double>();
+    out["defaults"]["rate"] = rendered["rate"];
+    json notes = json::array();
+    for (const json& span : rendered["gate"])
+        notes.push_back({{"on", span[0].get<double>() / rendered["rate"].get<double>()},
+                         {"off", span[1].get<double>() / rendered["rate"].get<double>()}});
+    out["defaults"]["notes"] = notes;
+    return out.dump();
+}
+
+std::string renderJson(const Subject& subject, const std::string& body) {
+    const Request request = readRequest(subject, body);
+    json out = subject.patch ? patchRender(subject, request) : moduleRender(subject, request);
+    out["command"] = commandLine(request.words);
+    out["score"] = request.options.scoreText.empty() ? json(nullptr) : json::parse(request.options.scoreText);
+    return out.dump();
+}
+
+}  // namespace kvx::studio
