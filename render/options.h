@@ -32,6 +32,9 @@ struct RenderOptions {
     std::string midi;                                              // a patch plays this MIDI file
     std::string scoreText;  // a score's JSON itself, in place of the file `score` (read as "score")
     bool filesRefused = false;  // a score that names an input file is refused (the studio's requests)
+    // The description was held against the library already (the studio does it once, as it
+    // starts: the check runs the module, which costs more than a short render).
+    bool agreementChecked = false;
 };
 
 inline constexpr int32_t MAX_RATE = 768000;  // Hz

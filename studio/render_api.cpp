@@ -295,7 +295,7 @@ std::string subjectJson(const Subject& subject) {
         notes.push_back({{"on", span[0].get<double>() / rendered["rate"].get<double>()},
                          {"off", span[1].get<double>() / rendered["rate"].get<double>()}});
     out["defaults"]["notes"] = notes;
-    return out.dump();
+    return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 std::string renderJson(const Subject& subject, const std::string& body) {
@@ -303,7 +303,7 @@ std::string renderJson(const Subject& subject, const std::string& body) {
     json out = subject.patch ? patchRender(subject, request) : moduleRender(subject, request);
     out["command"] = commandLine(request.words);
     out["score"] = request.options.scoreText.empty() ? json(nullptr) : json::parse(request.options.scoreText);
-    return out.dump();
+    return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 }  // namespace kvx::studio

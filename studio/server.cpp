@@ -21,7 +21,8 @@ namespace {
 
 void answerError(httplib::Response& response, int status, const std::string& message) {
     response.status = status;
-    response.set_content(nlohmann::json{{"error", message}}.dump(), "application/json");
+    response.set_content(nlohmann::json{{"error", message}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                         "application/json");
 }
 
 void openInBrowser(const std::string& url, std::ostream& err) {
@@ -33,7 +34,7 @@ void openInBrowser(const std::string& url, std::ostream& err) {
 
 }  // namespace
 
-int serve(const Subject& subject, const ServerOptions& options, std::ostream& out, std::ostream& err) {
+int serve(const Subject& subjectAsStarted, const ServerOptions& options, std::ostream& out, std::ostream& err) {
     // The signals are taken by sigwait below, not by whichever thread they would land on.
     sigset_t stopping;
     sigemptyset(&stopping);
@@ -80,7 +81,12 @@ int serve(const Subject& subject, const ServerOptions& options, std::ostream& ou
         }
     });
 
-    const std::string subjectText = subjectJson(subject);
+    // The subject's answer renders once, holding the description against the library; the
+    // requests then need not do it again.
+    const std::string subjectText = subjectJson(subjectAsStarted);
+    Subject checked = subjectAsStarted;
+    checked.base.agreementChecked = true;
+    const Subject& subject = checked;
     server.Get("/api/subject", [&subjectText](const httplib::Request&, httplib::Response& response) {
         response.set_content(subjectText, "application/json");
     });

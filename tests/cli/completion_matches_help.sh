@@ -8,7 +8,7 @@ set -euo pipefail
 kvx=$1
 completion=$2
 status=0
-for command in list info render validate lv2; do
+for command in list info render validate lv2 studio; do
     from_help=$("$kvx" "$command" --help | grep -oE '(^|[ ,])--[a-z][a-z-]*' | sed 's/^[ ,]//' | sort -u)
     offered=$(awk -v cmd="$command" '
         $0 ~ "^ *" cmd "\\)" { inside = 1 }
@@ -20,5 +20,5 @@ for command in list info render validate lv2; do
         status=1
     fi
 done
-grep -q 'commands="list info render validate lv2"' "$completion" || { echo "completion: subcommands missing"; status=1; }
+grep -q 'commands="list info render validate lv2 studio"' "$completion" || { echo "completion: subcommands missing"; status=1; }
 exit $status

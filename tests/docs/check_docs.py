@@ -27,6 +27,7 @@ import tempfile
 SKIPPED = {
     "make test": "re-runs the whole suite this check is part of",
     "make package": "builds a tree of its own and the Debian packages (minutes)",
+    "./build/kvx studio --open": "serves until stopped (tests/studio starts and stops it)",
 }
 # Commands run in another form: the demo without its build and dependency steps, which the
 # tree under test has been through already.
