@@ -39,8 +39,10 @@ bool wellFramed(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.eof() && !in.good()) return false;
-    if (bytes.size() < 14 || bytes.compare(0, 4, "MThd") != 0 || bigEndian(bytes, 4) < 6) return false;
-    size_t at = 8 + bigEndian(bytes, 4);
+    if (bytes.size() < 14 || bytes.compare(0, 4, "MThd") != 0) return false;
+    const uint32_t headerLength = bigEndian(bytes, 4);
+    if (headerLength < 6 || bytes.size() - 8 < headerLength) return false;
+    size_t at = 8 + headerLength;
     while (at < bytes.size()) {
         if (bytes.size() - at < 8) return false;
         const uint32_t length = bigEndian(bytes, at + 4);
