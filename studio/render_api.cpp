@@ -2,21 +2,18 @@
 // Requests turned into `kvx render` options, and renders turned into the page's JSON.
 #include "studio/render_api.h"
 
-#include <charconv>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "describe/description.h"
-#include "host/host_error.h"
-#include "patch/patch_reader.h"
-#include "render/error.h"
 #include "render/module_rendering.h"
 #include "render/patch_render.h"
 #include "render/profile.h"
 #include "render/summary.h"
 #include "studio/base64.h"
+#include "studio/request_reading.h"
 
 namespace kvx::studio {
 
@@ -40,29 +37,6 @@ json pinJson(const describe::PinDescription& pin) {
     return out;
 }
 
-// A number as the shortest text that reads back as the same double.
-std::string shortest(double value) {
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    return std::string(text, end);
-}
-
-// A request's value as `kvx render` takes it on its command line: text as written, a number in
-// its shortest exact form (a plain number is a pin value there too), true/false as on/off.
-std::string flagText(const json& value, const std::string& field) {
-    if (value.is_string()) return value.get<std::string>();
-    if (value.is_boolean()) return value.get<bool>() ? "on" : "off";
-    if (value.is_number()) return shortest(value.get<double>());
-    throw RequestError(400, field + ": expected a number or a string, got " + value.dump());
-}
-
-// A time: a number of seconds, or text with s, ms or smp.
-std::string timeText(const json& value, const std::string& field) {
-    if (value.is_number()) return shortest(value.get<double>()) + "s";
-    if (value.is_string()) return value.get<std::string>();
-    throw RequestError(400, field + ": expected seconds or a time such as \"120ms\", got " + value.dump());
-}
-
 std::string quoted(const std::string& word) {
     if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
                                                 "_-+=.,:/@%") == std::string::npos)
@@ -79,13 +53,7 @@ struct Request {
 };
 
 Request readRequest(const Subject& subject, const std::string& body) {
-    json request;
-    try {
-        request = json::parse(body);
-    } catch (const json::parse_error& error) {
-        throw RequestError(400, std::string("the request is not JSON: ") + error.what());
-    }
-    if (!request.is_object()) throw RequestError(400, "the request must be a JSON object");
+    const json request = requestObject(body);
     Request out{subject.base, {"kvx", "render", subject.named}};
     render::RenderOptions& options = out.options;
     options.filesRefused = true;
@@ -96,10 +64,9 @@ Request readRequest(const Subject& subject, const std::string& body) {
     if (!subject.base.describe.empty()) out.words.insert(out.words.end(), {"--describe", subject.base.describe});
     for (const auto& [key, value] : request.items()) {
         if (key == "settings") {
-            if (!value.is_object()) throw RequestError(400, "settings: expected an object of NAME: VALUE");
-            for (const auto& [name, setting] : value.items()) {
-                options.settings.push_back(name + "=" + flagText(setting, "settings." + name));
-                out.words.insert(out.words.end(), {"--set", options.settings.back()});
+            for (const std::string& text : settingTexts(value)) {
+                options.settings.push_back(text);
+                out.words.insert(out.words.end(), {"--set", text});
             }
         } else if (key == "notes") {
             if (!value.is_array()) throw RequestError(400, "notes: expected a list of {on, off, key, velocity}");
@@ -143,20 +110,6 @@ std::string commandLine(const std::vector<std::string>& words) {
     std::string line;
     for (const std::string& word : words) line += (line.empty() ? "" : " ") + quoted(word);
     return line;
-}
-
-// Runs `render`, turning what `kvx render` reports as a wrong input into a 400.
-template <typename Render>
-auto refusingBadInput(Render&& render) {
-    try {
-        return render();
-    } catch (const render::RenderError& error) {
-        throw RequestError(400, error.what());
-    } catch (const patch::PatchError& error) {
-        throw RequestError(400, error.what());
-    } catch (const host::HostError& error) {
-        throw RequestError(400, error.what());
-    }
 }
 
 json moduleRender(const Subject& subject, const Request& request) {

@@ -301,25 +301,45 @@ std::string presetManifestTurtle(const std::vector<PatchPluginEntry>& plugins, c
     return out.str();
 }
 
+namespace {
+
+constexpr const char* PRESET_PREFIXES =
+    "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+    "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
+
+void writePreset(std::ostream& out, const PresetTurtle& preset) {
+    out << "\n<" << preset.uri << ">\n\ta pset:Preset ;\n\tlv2:appliesTo <" << preset.pluginUri
+        << "> ;\n\trdfs:label " << quoted(preset.label);
+    for (const PresetPortValue& port : preset.ports)
+        out << " ;\n\tlv2:port [\n\t\tlv2:symbol " << quoted(port.symbol) << " ;\n\t\tpset:value "
+            << turtleNumber(port.value) << "\n\t]";
+    out << " .\n";
+}
+
+}  // namespace
+
 std::string presetsTurtle(const std::vector<PatchPluginEntry>& plugins, const patch::PatchFile& patch) {
     std::ostringstream out;
-    out << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
-           "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
-           "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
+    out << PRESET_PREFIXES;
     for (const PatchPluginEntry& plugin : plugins)
         for (size_t p = 0; p < patch.presets.size(); ++p) {
             const patch::Preset& preset = patch.presets[p];
-            out << "\n<" << presetUri(plugin.uri, p) << ">\n\ta pset:Preset ;\n\tlv2:appliesTo <"
-                << plugin.uri << "> ;\n\trdfs:label " << quoted(preset.name);
+            PresetTurtle written{presetUri(plugin.uri, p), plugin.uri, preset.name, {}};
             // A control port takes the control's user value (its unit, its range).
-            for (size_t v = 0; v < preset.values.size(); ++v)
+            for (const patch::Preset::Value& value : preset.values)
                 for (const Port& port : plugin.layout.ports)
-                    if (port.role == PortRole::Parameter &&
-                        static_cast<size_t>(port.pin) == preset.values[v].control)
-                        out << " ;\n\tlv2:port [\n\t\tlv2:symbol " << quoted(port.symbol)
-                            << " ;\n\t\tpset:value " << turtleNumber(preset.values[v].user) << "\n\t]";
-            out << " .\n";
+                    if (port.role == PortRole::Parameter && static_cast<size_t>(port.pin) == value.control)
+                        written.ports.push_back({port.symbol, value.user});
+            writePreset(out, written);
         }
+    return out.str();
+}
+
+std::string presetBundleTurtle(const std::vector<PresetTurtle>& presets) {
+    std::ostringstream out;
+    out << PRESET_PREFIXES;
+    for (const PresetTurtle& preset : presets) writePreset(out, preset);
     return out.str();
 }
 

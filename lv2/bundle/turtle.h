@@ -48,6 +48,21 @@ std::string presetManifestTurtle(const std::vector<PatchPluginEntry>& plugins, c
                                  const std::string& presetsFile);
 std::string presetsTurtle(const std::vector<PatchPluginEntry>& plugins, const patch::PatchFile& patch);
 
+// One preset of one plug-in: its label and control port values in the ports' units.
+struct PresetPortValue {
+    std::string symbol;
+    double value = 0.0;
+};
+struct PresetTurtle {
+    std::string uri;
+    std::string pluginUri;
+    std::string label;
+    std::vector<PresetPortValue> ports;
+};
+// Presets as a preset bundle's manifest.ttl that holds them whole (a host's user presets folder,
+// e.g. ~/.lv2/NAME.preset.lv2/, takes it as it is).
+std::string presetBundleTurtle(const std::vector<PresetTurtle>& presets);
+
 // A number as a Turtle literal that reads back as the same double ("0.1", "10.0", "1e-05").
 std::string turtleNumber(double value);
 

@@ -37,11 +37,14 @@ export function wireExports(currentSettings, say) {
     try {
       const preset = await postPreset({settings: currentSettings(), name});
       const link = document.getElementById("export-preset");
-      offer(link, preset.ttl, "text/turtle", `${slug(name)}.ttl`);
-      link.textContent = `${slug(name)}.ttl`;
+      // The file is a preset bundle's manifest.ttl: the host finds it in that folder.
+      offer(link, preset.ttl, "text/turtle", "manifest.ttl");
+      link.textContent = "manifest.ttl";
       link.dataset.uri = preset.uri ?? "";
       link.focus();
-      say(`Preset ready: ${preset.uri ?? name}`);
+      const left = preset.leftOut?.length ? `; not in a preset: ${preset.leftOut.join(", ")}` : "";
+      const warned = preset.warnings?.length ? `; ${preset.warnings.join("; ")}` : "";
+      say(`Preset ready: save it as ${preset.install}${left}${warned}`);
     } catch (error) {
       say(String(error.message ?? error), true);
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
+#include <lv2/presets/presets.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -178,6 +179,42 @@ std::function<int32_t(int64_t)> randomBlocks(uint32_t seed, int32_t largest) {
     return [generator, largest](int64_t) {
         return 1 + static_cast<int32_t>((*generator)() % static_cast<uint32_t>(largest));
     };
+}
+
+PresetValues presetValues(const Lv2World& world, LilvPluginHost& host, const std::string& uri) {
+    LilvWorld* lilv = world.world();
+    PresetValues applied;
+    const LilvPlugin* plugin = world.plugin(uri);
+    EXPECT_NE(plugin, nullptr) << uri;
+    if (plugin == nullptr) return applied;
+    LilvNode* presetClass = lilv_new_uri(lilv, LV2_PRESETS__Preset);
+    LilvNode* label = lilv_new_uri(lilv, "http://www.w3.org/2000/01/rdf-schema#label");
+    LilvNodes* presets = lilv_plugin_get_related(plugin, presetClass);
+    LILV_FOREACH(nodes, i, presets) {
+        const LilvNode* preset = lilv_nodes_get(presets, i);
+        lilv_world_load_resource(lilv, preset);
+        LilvNode* name = lilv_world_get(lilv, preset, label, nullptr);
+        LilvState* state = lilv_state_new_from_world(lilv, host.urids(), preset);
+        EXPECT_NE(name, nullptr) << lilv_node_as_uri(preset);
+        EXPECT_NE(state, nullptr) << lilv_node_as_uri(preset);
+        if (name != nullptr && state != nullptr) {
+            std::map<std::string, float>& values = applied[lilv_node_as_string(name)];
+            lilv_state_restore(
+                state, nullptr,
+                [](const char* symbol, void* data, const void* value, uint32_t size, uint32_t) {
+                    EXPECT_EQ(size, sizeof(float)) << symbol;
+                    if (size == sizeof(float))
+                        (*static_cast<std::map<std::string, float>*>(data))[symbol] = *static_cast<const float*>(value);
+                },
+                &values, 0, nullptr);
+        }
+        if (state != nullptr) lilv_state_free(state);
+        if (name != nullptr) lilv_node_free(name);
+    }
+    lilv_nodes_free(presets);
+    lilv_node_free(label);
+    lilv_node_free(presetClass);
+    return applied;
 }
 
 }  // namespace kvx::test

@@ -112,6 +112,11 @@ private:
     int32_t capacity = 0;
 };
 
+// Every preset lilv relates to the plug-in at `uri`, by label: the control port values restoring
+// it sets, by symbol.
+using PresetValues = std::map<std::string, std::map<std::string, float>>;
+PresetValues presetValues(const Lv2World& world, LilvPluginHost& host, const std::string& uri);
+
 // Block schedules: fixed sizes, or random sizes from 1 to 4096 from a seed.
 std::function<int32_t(int64_t)> fixedBlocks(int32_t size);
 std::function<int32_t(int64_t)> randomBlocks(uint32_t seed, int32_t largest = 4096);

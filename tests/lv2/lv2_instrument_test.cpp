@@ -7,7 +7,6 @@
 // bounds or NaN clamp as the ports declare; deactivate and activate mid-note leave silence.
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
-#include <lv2/presets/presets.h>
 #include <smf.h>
 
 #include <algorithm>
@@ -157,39 +156,9 @@ TEST(Lv2Instrument, IsAnInstrumentWhoseManifestNamesOnlyFilesTheBundleHolds) {
 TEST(Lv2Instrument, LilvListsAndAppliesEveryPreset) {
     const Bundle bundle;
     const Lv2World world({bundle.path});
-    LilvWorld* lilv = world.world();
-    const LilvPlugin* plugin = world.plugin(URI);
-    ASSERT_NE(plugin, nullptr);
     LilvPluginHost host(world, URI, {});
     ASSERT_NE(host.instance(), nullptr) << host.messages();
-    LilvNode* presetClass = lilv_new_uri(lilv, LV2_PRESETS__Preset);
-    LilvNode* label = lilv_new_uri(lilv, "http://www.w3.org/2000/01/rdf-schema#label");
-    LilvNodes* presets = lilv_plugin_get_related(plugin, presetClass);
-    std::map<std::string, std::map<std::string, float>> applied;
-    LILV_FOREACH(nodes, i, presets) {
-        const LilvNode* preset = lilv_nodes_get(presets, i);
-        lilv_world_load_resource(lilv, preset);
-        LilvNode* name = lilv_world_get(lilv, preset, label, nullptr);
-        ASSERT_NE(name, nullptr);
-        LilvState* state = lilv_state_new_from_world(lilv, host.urids(), preset);
-        ASSERT_NE(state, nullptr);
-        std::map<std::string, float> values;
-        lilv_state_restore(
-            state, nullptr,
-            [](const char* symbol, void* data, const void* value, uint32_t size, uint32_t type) {
-                ASSERT_EQ(size, sizeof(float));
-                (void)type;
-                (*static_cast<std::map<std::string, float>*>(data))[symbol] =
-                    *static_cast<const float*>(value);
-            },
-            &values, 0, nullptr);
-        applied[lilv_node_as_string(name)] = values;
-        lilv_state_free(state);
-        lilv_node_free(name);
-    }
-    lilv_nodes_free(presets);
-    lilv_node_free(label);
-    lilv_node_free(presetClass);
+    const PresetValues applied = presetValues(world, host, URI);
     const std::map<std::string, std::map<std::string, float>> expected{
         {"Long and quiet", {{"release", 1.5f}, {"level", -18.0f}}}, {"Short", {{"release", 0.02f}}}};
     EXPECT_EQ(applied, expected);

@@ -162,6 +162,17 @@ class ModuleStudio(unittest.TestCase):
                 self.assertEqual(status, 400, data)
                 self.assertTrue(json.loads(data)["error"])
 
+    def test_preset_route(self):
+        status, data = self.server.request("POST", "/api/preset",
+                                           json.dumps({"name": "Fast", "settings": {"attack": "5ms"}}))
+        self.assertEqual(status, 200, data)
+        answer = json.loads(data)
+        self.assertIn('lv2:symbol "attack" ;\n\t\tpset:value 0.005\n', answer["ttl"])
+        self.assertEqual(answer["uri"], "https://kvx.example.org/modules/adsr/midi/presets/studio-fast")
+        status, data = self.server.request("POST", "/api/preset", json.dumps({"settings": {"attack": "abc"}}))
+        self.assertEqual((status, json.loads(data)["error"]), (400, cli_error("--set", "attack=abc")))
+        self.assertEqual(self.server.request("GET", "/api/preset")[0], 405)
+
     def test_a_score_cannot_name_a_file(self):
         status, answer = self.server.render({"score": {"inputs": {"gate": "/etc/passwd"}}})
         self.assertEqual(status, 400)

@@ -89,6 +89,33 @@ async function envelopeChecks(browser) {
     check((await picture(page)) !== before, "the drawn curve changed with the attack");
     check(Number(await page.getAttribute("#tracks", "data-attack-end")) > 0.25 * RATE - 2, "the plot marks the new attack end");
 
+    // Redraw time, measured in the page: from the Enter of a typed change to the new curve drawn
+    // (the page waits 15 ms for a burst of changes to end, renders, then draws), five times.
+    await page.evaluate(() => {
+      window.redraws = [];
+      document.querySelector("#control-attack ~ input[type=text]").addEventListener("keydown", (e) => {
+        if (e.key === "Enter") window.pressed = performance.now();
+      }, true);
+      new MutationObserver(() => window.redraws.push(performance.now() - window.pressed))
+        .observe(document.body, {attributes: true, attributeFilter: ["data-renders"]});
+    });
+    for (const attack of ["200ms", "300ms", "400ms", "30ms", "250ms"]) {
+      n = await renders(page);
+      await page.fill("#control-attack ~ input[type=text]", attack);
+      await page.press("#control-attack ~ input[type=text]", "Enter");
+      await nextRender(page, n);
+    }
+    const redraws = (await page.evaluate(() => window.redraws)).sort((a, b) => a - b);
+    console.log(`redraw after a typed change: median ${redraws[2].toFixed(0)} ms, slowest ${redraws[4].toFixed(0)} ms`);
+    check(redraws.length === 5 && redraws[2] < 100, "the median redraw after a change takes under 100 ms");
+
+    // The LV2 preset of these settings: the attack port at 0.25 s, and where the host finds it.
+    await page.click("#make-preset");
+    await page.waitForSelector("#export-preset:not([hidden])");
+    const ttl = await page.evaluate(() => fetch(document.getElementById("export-preset").href).then((r) => r.text()));
+    check(/lv2:symbol "attack" ;\s*pset:value 0\.25\s/.test(ttl), "the LV2 preset holds the typed attack in seconds");
+    check((await page.textContent("#status")).includes(".preset.lv2/manifest.ttl"), "the page says where to save the preset");
+
     // The slider, one step by keyboard: the value follows the log mapping 1 ms .. 10 s.
     n = await renders(page);
     await page.focus("#control-attack");
