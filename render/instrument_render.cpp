@@ -78,23 +78,42 @@ std::vector<std::vector<float>> renderInstrument(const patch::PatchFile& patch,
     return outputs;
 }
 
-int runInstrument(RenderOptions options, const patch::PatchFile& patch, std::ostream& out) {
+namespace {
+
+void checkInstrumentOptions(const RenderOptions& options, const patch::PatchFile& patch) {
     if (patch.notes.empty())
         throw RenderError("--midi: " + options.plugin + " has no \"notes\" for MIDI to play");
-    if (!options.score.empty() || !options.notes.empty() || !options.resets.empty() ||
-        !options.inputs.empty() || !options.settings.empty())
+    if (!options.score.empty() || !options.scoreText.empty() || !options.notes.empty() ||
+        !options.resets.empty() || !options.inputs.empty() || !options.settings.empty())
         throw RenderError(
             "--midi plays the file's notes at the patch's settings: not with --score, --note, "
             "--reset, --input or --set");
-    const BlockSizing sizing = blockSizing(options);
-    const SampleFormat format = parseSampleFormat(options.format);
-    const int32_t rate = sampleRate(options, Score{}, AudioInputs{});
-    const MidiFileNotes midi = readMidiFile(options.midi, rate);
-    const int64_t release = sampleAt(longestReleaseSeconds(patch), rate);
-    const int64_t length = options.length.empty() ? midi.endSample + release
-                                                  : toSamples(parseTime(options.length, "--length"), rate);
-    if (length <= 0) throw RenderError("--midi " + options.midi + ": nothing to render (length 0)");
+    static_cast<void>(blockSizing(options));
+}
 
+}  // namespace
+
+InstrumentRendering renderInstrumentMidi(const RenderOptions& options, const patch::PatchFile& patch,
+                                         const std::function<MidiFileNotes(int32_t rate)>& readMidi) {
+    checkInstrumentOptions(options, patch);
+    InstrumentRendering rendering;
+    rendering.sizing = blockSizing(options);
+    rendering.rate = sampleRate(options, Score{}, AudioInputs{});
+    const MidiFileNotes midi = readMidi(rendering.rate);
+    const int64_t release = sampleAt(longestReleaseSeconds(patch), rendering.rate);
+    rendering.length = options.length.empty() ? midi.endSample + release
+                                              : toSamples(parseTime(options.length, "--length"), rendering.rate);
+    if (rendering.length <= 0) throw RenderError("--midi: nothing to render (length 0)");
+    rendering.events = midi.events.size();
+    rendering.outputs = renderInstrument(patch, midi.events, rendering.length, rendering.rate, rendering.sizing);
+    return rendering;
+}
+
+int runInstrument(RenderOptions options, const patch::PatchFile& patch, std::ostream& out) {
+    checkInstrumentOptions(options, patch);
+    const SampleFormat format = parseSampleFormat(options.format);
+    // The file is read before any output is prepared: a file that is no MIDI leaves nothing behind.
+    const MidiFileNotes midi = readMidiFile(options.midi, sampleRate(options, Score{}, AudioInputs{}));
     const bool defaultOutputs = options.out.empty() && options.csv.empty() && options.plot.empty();
     if (defaultOutputs) {
         const std::string stem = "out/" + std::filesystem::path(options.midi).stem().string();
@@ -109,14 +128,16 @@ int runInstrument(RenderOptions options, const patch::PatchFile& patch, std::ost
     const std::string csvTemp = options.csv.empty() ? "" : pending.add(options.csv);
     const std::string plotTemp = options.plot.empty() ? "" : pending.add(options.plot);
 
+    const InstrumentRendering rendering = renderInstrumentMidi(
+        options, patch, [&midi](int32_t) { return midi; });
+    const int32_t rate = rendering.rate;
+    const std::vector<std::vector<float>>& outputs = rendering.outputs;
     out << "patch          " << options.plugin << "\n"
         << "name           " << patch.name << "\n"
         << "voices         " << patch.voices << "\n"
-        << "midi           " << options.midi << " (" << midi.events.size() << " events)\n"
-        << "length         " << length << " samples"
+        << "midi           " << options.midi << " (" << rendering.events << " events)\n"
+        << "length         " << rendering.length << " samples"
         << (options.length.empty() ? " (the file's end plus the longest release)" : "") << "\n";
-    const std::vector<std::vector<float>> outputs =
-        renderInstrument(patch, midi.events, length, rate, sizing);
 
     if (!wavTemp.empty()) writeWav(wavTemp, outputs, rate, format);
     CsvTable table;
@@ -131,7 +152,7 @@ int runInstrument(RenderOptions options, const patch::PatchFile& patch, std::ost
             data.tracks.push_back(PlotTrack{table.names[o], &outputs[o], {}});
         data.title = patch.name;
         data.subtitle = std::filesystem::path(options.plugin).filename().string() + TITLE_SEPARATOR +
-                        std::to_string(rate) + " Hz, " + describeBlocks(sizing) + TITLE_SEPARATOR +
+                        std::to_string(rate) + " Hz, " + describeBlocks(rendering.sizing) + TITLE_SEPARATOR +
                         std::filesystem::path(options.midi).filename().string();
         writePatchPlot(plotTemp, plotFormat, data);
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <vector>
 
@@ -23,6 +24,21 @@ double longestReleaseSeconds(const patch::PatchFile& patch);
 std::vector<std::vector<float>> renderInstrument(const patch::PatchFile& patch,
                                                  const std::vector<TimedNoteEvent>& events, int64_t length,
                                                  int32_t rate, const BlockSizing& sizing);
+
+struct InstrumentRendering {
+    int32_t rate = 0;
+    int64_t length = 0;
+    size_t events = 0;  // the MIDI events played
+    BlockSizing sizing;
+    std::vector<std::vector<float>> outputs;
+};
+
+// The patch's instrument playing what `readMidi` reads at the render's rate, over the render's
+// length (--length, else the file's end plus the longest release). Throws RenderError for a
+// patch without notes, options that play notes or set inputs of their own, or a file that is
+// not MIDI.
+InstrumentRendering renderInstrumentMidi(const RenderOptions& options, const patch::PatchFile& patch,
+                                         const std::function<MidiFileNotes(int32_t rate)>& readMidi);
 
 // The whole render of options.midi through `patch`. Throws RenderError for a patch without
 // notes, flags that play notes of their own, or a file that is not MIDI.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -35,11 +36,10 @@ uint32_t bigEndian(const std::string& bytes, size_t at) {
 // libsmf asserts (and so aborts) on a track that ends before its end-of-track event: check the
 // chunks first. The header chunk, then chunks whose lengths lie within the file; every track
 // ends with its end-of-track event (FF 2F 00), as a Standard MIDI File must.
-bool wellFramed(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && !in.good()) return false;
-    if (bytes.size() < 14 || bytes.compare(0, 4, "MThd") != 0) return false;
+bool wellFramed(const std::string& bytes) {
+    if (bytes.size() < 14 || bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max()) ||
+        bytes.compare(0, 4, "MThd") != 0)
+        return false;
     const uint32_t headerLength = bigEndian(bytes, 4);
     if (headerLength < 6 || bytes.size() - 8 < headerLength) return false;
     size_t at = 8 + headerLength;
@@ -63,17 +63,16 @@ struct SmfDeleter {
 
 int64_t sampleAt(double seconds, int32_t rate) { return std::llround(seconds * rate); }
 
-MidiFileNotes readMidiFile(const std::string& path, int32_t rate) {
-    bool complained = !wellFramed(path);
+MidiFileNotes readMidiBytes(const std::string& bytes, const std::string& named, int32_t rate) {
+    bool complained = !wellFramed(bytes);
     std::unique_ptr<smf_t, SmfDeleter> smf;
     if (!complained) {
         const GLogFunc previous = g_log_set_default_handler(noteComplaint, &complained);
-        smf.reset(smf_load(path.c_str()));
+        smf.reset(smf_load_from_memory(bytes.data(), static_cast<int>(bytes.size())));
         g_log_set_default_handler(previous, nullptr);
     }
     if (!smf || complained)
-        throw RenderError("--midi " + path +
-                          ": not a Standard MIDI File libsmf can read (missing, truncated or malformed)");
+        throw RenderError(named + ": not a Standard MIDI File libsmf can read (missing, truncated or malformed)");
     MidiFileNotes notes;
     smf_rewind(smf.get());
     for (smf_event_t* event = smf_get_next_event(smf.get()); event != nullptr;
@@ -85,6 +84,13 @@ MidiFileNotes readMidiFile(const std::string& path, int32_t rate) {
         if (const auto note = host::noteEventFromMidi(bytes, 0)) notes.events.push_back({sample, *note});
     }
     return notes;
+}
+
+MidiFileNotes readMidiFile(const std::string& path, int32_t rate) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.eof() && !in.good()) bytes.clear();
+    return readMidiBytes(bytes, "--midi " + path, rate);
 }
 
 }  // namespace kvx::render

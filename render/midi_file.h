@@ -28,5 +28,7 @@ int64_t sampleAt(double seconds, int32_t rate);
 
 // Throws RenderError (one line, naming the file) for a file libsmf cannot read.
 MidiFileNotes readMidiFile(const std::string& path, int32_t rate);
+// The same for a file's bytes; the message names them `named`.
+MidiFileNotes readMidiBytes(const std::string& bytes, const std::string& named, int32_t rate);
 
 }  // namespace kvx::render

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Base64 encoding.
+// Base64 encoding and decoding.
 #include "studio/base64.h"
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace kvx::studio {
 
@@ -28,6 +29,33 @@ std::string base64(std::string_view bytes) {
         text += '=';
     }
     return text;
+}
+
+std::optional<std::string> fromBase64(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    std::string bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    for (size_t i = 0; i < text.size(); i += 4) {
+        uint32_t group = 0;
+        int padding = 0;
+        for (size_t k = 0; k < 4; ++k) {
+            const char c = text[i + k];
+            int digit = -1;
+            if (c >= 'A' && c <= 'Z') digit = c - 'A';
+            else if (c >= 'a' && c <= 'z') digit = c - 'a' + 26;
+            else if (c >= '0' && c <= '9') digit = c - '0' + 52;
+            else if (c == '+') digit = 62;
+            else if (c == '/') digit = 63;
+            // '=' only at the end, in the last one or two places.
+            else if (c == '=' && i + 4 == text.size() && k >= 2 && (k == 3 || text[i + 3] == '=')) digit = 0, ++padding;
+            if (digit < 0 || (padding > 0 && c != '=')) return std::nullopt;
+            group = group << 6 | static_cast<uint32_t>(digit);
+        }
+        bytes += static_cast<char>(group >> 16);
+        if (padding < 2) bytes += static_cast<char>(group >> 8 & 0xFF);
+        if (padding < 1) bytes += static_cast<char>(group & 0xFF);
+    }
+    return bytes;
 }
 
 std::string base64Floats(const std::vector<float>& samples) {

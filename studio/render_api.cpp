@@ -3,11 +3,14 @@
 #include "studio/render_api.h"
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "describe/description.h"
+#include "render/instrument_render.h"
+#include "render/midi_file.h"
 #include "render/module_rendering.h"
 #include "render/patch_render.h"
 #include "render/profile.h"
@@ -50,11 +53,12 @@ std::string quoted(const std::string& word) {
 struct Request {
     render::RenderOptions options;
     std::vector<std::string> words;
+    std::optional<std::string> midi;  // a Standard MIDI File's bytes, for an instrument
 };
 
 Request readRequest(const Subject& subject, const std::string& body) {
     const json request = requestObject(body);
-    Request out{subject.base, {"kvx", "render", subject.named}};
+    Request out{subject.base, {"kvx", "render", subject.named}, std::nullopt};
     render::RenderOptions& options = out.options;
     options.filesRefused = true;
     if (!subject.base.id.empty() && !subject.patch) {
@@ -87,6 +91,10 @@ Request readRequest(const Subject& subject, const std::string& body) {
             if (!value.is_object()) throw RequestError(400, "score: expected a score object");
             options.scoreText = value.dump();
             out.words.insert(out.words.end(), {"--score", "score.json"});
+        } else if (key == "midi") {
+            out.midi = value.is_string() ? fromBase64(value.get<std::string>()) : std::nullopt;
+            if (!out.midi) throw RequestError(400, "midi: expected a Standard MIDI File in Base64");
+            out.words.insert(out.words.end(), {"--midi", "FILE.mid"});
         } else if (key == "length") {
             options.length = timeText(value, "length");
             out.words.insert(out.words.end(), {"--length", options.length});
@@ -94,7 +102,7 @@ Request readRequest(const Subject& subject, const std::string& body) {
             options.rate = flagText(value, "rate");
             out.words.insert(out.words.end(), {"--rate", options.rate});
         } else {
-            throw RequestError(400, "\"" + key + "\": the request takes settings, notes, score, length and rate");
+            throw RequestError(400, "\"" + key + "\": the request takes settings, notes, score, midi, length and rate");
         }
     }
     return out;
@@ -178,6 +186,26 @@ json patchRender(const Subject& subject, const Request& request) {
     return out;
 }
 
+json instrumentRender(const Subject& subject, const Request& request) {
+    if (!subject.patch) throw RequestError(400, "--midi plays a patch (NAME.kvxpatch.json) with voices, not a module");
+    const patch::PatchFile& patch = *subject.patch;
+    const render::InstrumentRendering rendering = refusingBadInput([&] {
+        return render::renderInstrumentMidi(request.options, patch, [&request](int32_t rate) {
+            return render::readMidiBytes(*request.midi, "midi", rate);
+        });
+    });
+    json out = {{"rate", rendering.rate}, {"length", rendering.length}};
+    json tracks = json::array();
+    for (size_t i = 0; i < rendering.outputs.size(); ++i)
+        tracks.push_back({{"name", patch.spec.outputs[i].name}, {"samples", base64Floats(rendering.outputs[i])}});
+    out["tracks"] = tracks;
+    for (const char* none : {"gate", "segments", "streaming", "sleep"}) out[none] = json::array();
+    out["summary"] = {{"text", std::to_string(patch.voices) + " voices played " + std::to_string(rendering.events) +
+                                   " MIDI events over " + std::to_string(rendering.length) + " samples\n"},
+                      {"events", rendering.events}};
+    return out;
+}
+
 }  // namespace
 
 std::string subjectJson(const Subject& subject) {
@@ -253,7 +281,9 @@ std::string subjectJson(const Subject& subject) {
 
 std::string renderJson(const Subject& subject, const std::string& body) {
     const Request request = readRequest(subject, body);
-    json out = subject.patch ? patchRender(subject, request) : moduleRender(subject, request);
+    json out = request.midi     ? instrumentRender(subject, request)
+               : subject.patch ? patchRender(subject, request)
+                               : moduleRender(subject, request);
     out["command"] = commandLine(request.words);
     out["score"] = request.options.scoreText.empty() ? json(nullptr) : json::parse(request.options.scoreText);
     return out.dump(-1, ' ', false, json::error_handler_t::replace);

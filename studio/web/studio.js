@@ -137,6 +137,22 @@ async function playKey(semitone) {
   }
 }
 
+// A MIDI file chosen for an instrument: rendered by the server, drawn, then played.
+async function playMidiFile(file) {
+  const bytes = new Uint8Array(await file.arrayBuffer());
+  let binary = "";
+  for (let i = 0; i < bytes.length; i += 0x8000) binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+  try {
+    const answer = await fetchRender({midi: btoa(binary), rate: state.rate});
+    answer.command = answer.command.replace("FILE.mid", /^[\w.,+-]+$/.test(file.name) ? file.name : "FILE.mid");
+    show(answer);
+    say(`Playing ${file.name}`);
+    await play(answer);
+  } catch (error) {
+    if (error.name !== "AbortError") say(String(error.message ?? error), true);
+  }
+}
+
 function typingInto(target) {
   return target instanceof HTMLInputElement || target instanceof HTMLTextAreaElement ||
          target instanceof HTMLSelectElement || target?.isContentEditable;
@@ -172,6 +188,7 @@ async function start() {
   wireKeys();
   $("play").addEventListener("click", togglePlay);
   $("add-note").addEventListener("click", () => timeline.add());
+  $("midi-file").addEventListener("change", (e) => { if (e.target.files[0]) playMidiFile(e.target.files[0]); });
   $("length").addEventListener("change", () => {
     const length = Number($("length").value);
     if (!(length > 0 && length <= 60)) { $("length").setAttribute("aria-invalid", "true"); return; }

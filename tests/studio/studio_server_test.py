@@ -276,5 +276,50 @@ class PatchStudio(unittest.TestCase):
             self.assertEqual(server.stop()[0], 0)
 
 
+class InstrumentStudio(unittest.TestCase):
+    """A MIDI file sent to an instrument plays as kvx render --midi plays the file."""
+    EXAMPLES = os.path.dirname(os.path.dirname(PATCH))
+
+    def setUp(self):
+        self.server = Server(os.path.join(self.EXAMPLES, "patches", "instrument.kvxpatch.json"))
+        self.addCleanup(self.server.stop)
+        with open(os.path.join(self.EXAMPLES, "midi", "demo.mid"), "rb") as file:
+            self.midi = file.read()
+
+    def test_midi_plays_as_the_cli_plays_the_file(self):
+        status, answer = self.server.render({"midi": base64.b64encode(self.midi).decode(), "rate": 44100})
+        self.assertEqual(status, 200, answer)
+        self.assertIn("--midi FILE.mid", answer["command"])
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "demo.mid")
+            with open(path, "wb") as file:
+                file.write(self.midi)
+            expected = cli_wav(answer["command"].replace("FILE.mid", path).split()[2:] + ["--format", "float"],
+                               folder, "demo.wav")
+        self.assertEqual(base64.b64decode(answer["tracks"][0]["samples"]), expected)
+
+    def test_what_cannot_play_is_refused(self):
+        encoded = base64.b64encode(self.midi).decode()
+        cases = {"not Base64": {"midi": "MThd!"}, "Base64 one short": {"midi": encoded[:-1]},
+                 "not a string": {"midi": 7}, "no MIDI": {"midi": base64.b64encode(b"MThd" + bytes(10)).decode()},
+                 "a truncated file": {"midi": base64.b64encode(self.midi[:-5]).decode()},
+                 "with settings": {"midi": encoded, "settings": {"attack": "5ms"}},
+                 "with notes": {"midi": encoded, "notes": [{"on": 0, "off": 1}]},
+                 "length 0": {"midi": encoded, "length": 0}}
+        for name, request in cases.items():
+            with self.subTest(name):
+                status, answer = self.server.render(request)
+                self.assertEqual(status, 400, answer)
+                self.assertNotIn("\n", answer["error"])
+        with self.subTest("a module"):
+            module = Server()
+            try:
+                status, answer = module.render({"midi": encoded})
+                self.assertEqual((status, answer["error"]), (400, "--midi plays a patch (NAME.kvxpatch.json) "
+                                                                  "with voices, not a module"))
+            finally:
+                module.stop()
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

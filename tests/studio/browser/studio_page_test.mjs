@@ -206,6 +206,30 @@ async function subjectChecks(browser, subject, shot) {
   }
 }
 
+// The instrument: a MIDI file chosen on the page renders as kvx render --midi renders it, and plays.
+async function instrumentChecks(browser, patch) {
+  const {child, url} = await serve(patch);
+  try {
+    const {page, errors} = await open(browser, url);
+    const midi = join(patch, "..", "..", "midi", "demo.mid");
+    check(await page.isVisible("#midi-file"), "an instrument offers a MIDI file");
+    const n = await renders(page);
+    await page.setInputFiles("#midi-file", midi);
+    await nextRender(page, n);
+    const drawn = Float32Array.from(await page.evaluate(() => Array.from(window.kvxStudio.render.tracks[0].samples)));
+    const wav = join(artefacts, "demo-cli.wav");
+    execFileSync(kvx, ["render", patch, "--midi", midi, "--format", "float", "--out", wav], {stdio: "ignore"});
+    const cli = wavSamples(wav);
+    check(drawn.length === cli.length && drawn.every((v, i) => Object.is(v, cli[i])),
+          `demo.mid on the page (${drawn.length} samples) is kvx render --midi's WAV bit for bit (${cli.length})`);
+    check((await page.inputValue("#command")).includes("--midi demo.mid"), "the exported command plays demo.mid");
+    check(errors.length === 0, `instrument: no console errors ${errors.join(" | ")}`);
+    await page.close();
+  } finally {
+    stop(child);
+  }
+}
+
 const browser = await chromium.launch({
   executablePath: process.env.KVX_CHROMIUM ?? "/usr/bin/chromium",
   args: ["--autoplay-policy=no-user-gesture-required", "--no-sandbox"],
@@ -216,6 +240,7 @@ try {
   await subjectChecks(browser, vca);
   await subjectChecks(browser, osc);
   for (const patch of patches) await subjectChecks(browser, patch, patch.endsWith("envelope-vca-osc.kvxpatch.json") ? "patch.png" : undefined);
+  await instrumentChecks(browser, patches.find((p) => p.endsWith("/instrument.kvxpatch.json")));
 } catch (error) {
   console.log(`FAIL ${error.stack ?? error}`);
   failures += 1;
