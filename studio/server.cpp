@@ -49,6 +49,12 @@ int serve(const Subject& subjectAsStarted, const ServerOptions& options, std::os
     pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
 
     httplib::Server server;
+    // Without the library's SO_REUSEPORT: a second studio on a port in use must fail to listen,
+    // not share the port with the first (each would refuse half the requests for their tokens).
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     int port = options.port;
     if (port == 0)
         port = server.bind_to_any_port(options.address);

@@ -276,6 +276,41 @@ class PatchStudio(unittest.TestCase):
             self.assertEqual(server.stop()[0], 0)
 
 
+class StartingOptions(unittest.TestCase):
+    def test_open_runs_xdg_open_with_the_url_and_host_warns(self):
+        with tempfile.TemporaryDirectory() as folder:
+            opened = os.path.join(folder, "opened")
+            fake = os.path.join(folder, "xdg-open")
+            with open(fake, "w") as file:
+                file.write(f'#!/bin/sh\nprintf "%s" "$1" > {opened}\n')
+            os.chmod(fake, 0o755)
+            environment = dict(ENV, PATH=folder + os.pathsep + os.environ["PATH"])
+            process = subprocess.Popen([KVX, "studio", "--port", "0", "--open", "--host", "127.0.0.1"],
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=environment)
+            url = process.stdout.readline().split(" at ")[-1].strip()
+            for _ in range(100):
+                if os.path.exists(opened) and os.path.getsize(opened):
+                    break
+                time.sleep(0.05)
+            process.send_signal(signal.SIGTERM)
+            _, err = process.communicate(timeout=10)
+            self.assertEqual(process.returncode, 0)
+            with open(opened) as file:
+                self.assertEqual(file.read(), url)
+            self.assertRegex(url, r"^http://127\.0\.0\.1:\d+/\?token=[0-9a-f]{32}$")
+            self.assertIn("warning: listening on 127.0.0.1", err)
+
+    def test_a_port_in_use_is_refused(self):
+        server = Server()
+        try:
+            run = subprocess.run([KVX, "studio", "--port", str(server.port)], capture_output=True, text=True,
+                                 env=ENV, timeout=10)
+            self.assertEqual(run.returncode, 1)
+            self.assertEqual(run.stderr, f"kvx studio: cannot listen on 127.0.0.1:{server.port}\n")
+        finally:
+            server.stop()
+
+
 class InstrumentStudio(unittest.TestCase):
     """A MIDI file sent to an instrument plays as kvx render --midi plays the file."""
     EXAMPLES = os.path.dirname(os.path.dirname(PATCH))
