@@ -4,7 +4,11 @@
 #include <cmath>
 #include <cstdint>
 
+#include <lv2/midi/midi.h>
+
 #include "lv2/bridge/bridge.h"
+#include "lv2/layout/patch_layout.h"
+#include "patch/patch_reader.h"
 
 namespace kvx::lv2 {
 namespace {
@@ -37,6 +41,19 @@ void requireDeclaredPorts(const std::string& source, const std::vector<std::stri
         throw BridgeError(source + " gives the ports [" + joined(ports) +
                           "], the bundle's Turtle declares [" + joined(plugin.ports) +
                           "]: write the bundle again with kvx lv2");
+}
+
+PatchEntry openPatchEntry(const std::string& bundleFolder, const std::string& uri, double rate,
+                          const HostFeatures& features) {
+    const BundleEntry opened = openBundleEntry(bundleFolder, uri, rate);
+    PatchEntry entry;
+    patch::PathModuleSource modules({});
+    entry.file = patch::loadPatch(opened.folder + opened.index.patch, modules);
+    entry.layout = patchLayoutFor(entry.file, opened.plugin.flavour);
+    requireDeclaredPorts(entry.file.spec.source, entry.layout.symbols(), opened.plugin);
+    if (features.map == nullptr) throw BridgeError("the host offers no urid:map, needed to read MIDI");
+    entry.midiEvent = features.map->map(features.map->handle, LV2_MIDI__MidiEvent);
+    return entry;
 }
 
 }  // namespace kvx::lv2

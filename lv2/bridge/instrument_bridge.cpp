@@ -22,13 +22,10 @@ namespace kvx::lv2 {
 
 InstrumentBridge::InstrumentBridge(const std::string& bundleFolder, const std::string& uri, double rate,
                                    const HostFeatures& features) {
-    const BundleEntry opened = openBundleEntry(bundleFolder, uri, rate);
-    patch::PathModuleSource modules({});  // the bundle's patch names its libraries by file
-    file = patch::loadPatch(opened.folder + opened.index.patch, modules);
-    layout = patchLayoutFor(file, opened.plugin.flavour);
-    requireDeclaredPorts(file.spec.source, layout.symbols(), opened.plugin);
-    if (features.map == nullptr) throw BridgeError("the host offers no urid:map, needed to read MIDI");
-    midiEvent = features.map->map(features.map->handle, LV2_MIDI__MidiEvent);
+    PatchEntry entry = openPatchEntry(bundleFolder, uri, rate, features);
+    file = std::move(entry.file);
+    layout = std::move(entry.layout);
+    midiEvent = entry.midiEvent;
     maxSlice = features.maxBlockLength > 0 ? std::min(features.maxBlockLength, MAX_SLICE) : DEFAULT_SLICE;
 
     ports.assign(layout.ports.size(), nullptr);

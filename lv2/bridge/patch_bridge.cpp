@@ -21,16 +21,10 @@ namespace kvx::lv2 {
 PatchBridge::PatchBridge(const std::string& bundleFolder, const std::string& uri, double rate,
                          const HostFeatures& features)
     : sampleRate(static_cast<float>(rate)) {
-    const BundleEntry opened = openBundleEntry(bundleFolder, uri, rate);
-    const std::string& bundle = opened.folder;
-    const BundleIndex& index = opened.index;
-    const IndexedPlugin* entry = &opened.plugin;
-    patch::PathModuleSource modules({});  // the bundle's patch names its libraries by file
-    file = patch::loadPatch(bundle + index.patch, modules);
-    layout = patchLayoutFor(file, entry->flavour);
-    requireDeclaredPorts(file.spec.source, layout.symbols(), *entry);
-    if (features.map == nullptr) throw BridgeError("the host offers no urid:map, needed to read MIDI");
-    midiEvent = features.map->map(features.map->handle, LV2_MIDI__MidiEvent);
+    PatchEntry entry = openPatchEntry(bundleFolder, uri, rate, features);
+    file = std::move(entry.file);
+    layout = std::move(entry.layout);
+    midiEvent = entry.midiEvent;
     maxSlice = features.maxBlockLength > 0 ? std::min(features.maxBlockLength, MAX_SLICE) : DEFAULT_SLICE;
 
     ports.assign(layout.ports.size(), nullptr);
