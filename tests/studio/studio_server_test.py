@@ -185,6 +185,8 @@ class ModuleStudio(unittest.TestCase):
             "wrong token": ("GET", "/api/subject", {"X-Kvx-Token": wrong}, False, 403),
             "token in the query": ("GET", f"/api/subject?token={self.server.token}", {}, False, 200),
             "token prefix": ("GET", f"/?token={self.server.token[:-1]}", {}, False, 403),
+            "token wrong in its last digit": ("GET", f"/?token={self.server.token[:-1]}"
+                                              f"{'1' if self.server.token[-1] == '0' else '0'}", {}, False, 403),
             "foreign Host": ("GET", "/api/subject", {"Host": f"evil.example:{port}"}, True, 403),
             "Host on another port": ("GET", "/api/subject", {"Host": f"127.0.0.1:{port + 1}"}, True, 403),
             "localhost": ("GET", "/api/subject", {"Host": f"localhost:{port}"}, True, 200),
