@@ -6,12 +6,16 @@
 #   -O2 unless Debug/MinSizeRel what the benchmarks measure (the later -O wins over CMake's -O3);
 #                              also with no build type, so that a module built with a bare
 #                              `cmake -S . -B b` is real-time code, not an unoptimised one
+#                              (a sanitizer build, KVX_SANITIZE, keeps its build type's level)
 #   -fno-gnu-unique (g++)      unique symbols would pin a module library in memory after dlclose
 include_guard(GLOBAL)
 
 function(kvx_target_options target)
+  set(level $<$<NOT:$<CONFIG:Debug,MinSizeRel>>:-O2>)
+  if(KVX_SANITIZE)
+    set(level "")
+  endif()
   target_compile_options(${target} PRIVATE
-    -Wall -Wextra -Wpedantic -ffp-contract=off
-    $<$<NOT:$<CONFIG:Debug,MinSizeRel>>:-O2>
+    -Wall -Wextra -Wpedantic -ffp-contract=off ${level}
     $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
 endfunction()
