@@ -247,6 +247,13 @@ bool Patch::setStartValue(int32_t module, int32_t pin, float value) noexcept {
     return false;
 }
 
+std::span<const StreamChange> Patch::streamChanges(int32_t module, int32_t pin) const noexcept {
+    if (module < 0 || module >= moduleCount() || changesOfBlock != counters.blocks) return {};
+    for (const ModuleOutput& output : parts->modules[at(module)]->outputs)
+        if (output.pin == pin) return {output.changes, static_cast<size_t>(output.changeCount)};
+    return {};
+}
+
 bool Patch::asleep(int32_t module) const noexcept {
     return module >= 0 && module < moduleCount() && parts->modules[at(module)]->asleep;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/event_order.h"
+#include "host/patch_module_host.h"
 #include "host/patch_order.h"
 #include "host/patch_spec.h"
 #include "interfaces/host_event.h"
@@ -103,6 +104,11 @@ public:
     // that learns its settings only when it first runs starts as one that knew them. false (and
     // nothing changed) once a block has run or for a pin the patch does not drive.
     bool setStartValue(int32_t module, int32_t pin, float value) noexcept;
+    // What a module's audio output `pin` told its connections in the last block, in time order:
+    // that it streams from a sample on, or holds a value from there (a new state, or a new
+    // constant value). Empty when the last block was skipped (every module asleep) or had no
+    // samples, and for a pin that is no audio output.
+    std::span<const StreamChange> streamChanges(int32_t module, int32_t pin) const noexcept;
     bool asleep(int32_t module) const noexcept;
     IMpPlugin2* plugin(int32_t module) const noexcept;
     const PatchStats& stats() const noexcept { return counters; }
@@ -116,6 +122,7 @@ private:
     std::unique_ptr<Parts> parts;
     int32_t maxBlock;
     bool quiet = false;  // every module asleep, every buffer holding its value, nothing carried
+    int64_t changesOfBlock = 0;  // counters.blocks after the last block that ran its modules
     PatchStats counters;
 };
 

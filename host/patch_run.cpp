@@ -313,7 +313,6 @@ bool BlockRun::finish() noexcept {
                         output.carried[output.carriedCount++] = carried;
                     }
                 }
-            output.changeCount = 0;
             quiet = quiet && output.carriedCount == 0 && output.heldSpan >= maxBlock;
         }
     }
@@ -348,10 +347,14 @@ void Patch::runAll(int32_t sampleCount, std::span<const PatchEvent> events) {
     }
     ++counters.blocks;
     if (sampleCount == 0) return;
+    // The last block's changes stay readable (streamChanges) until this one starts.
+    for (auto& m : p.modules)
+        for (ModuleOutput& output : m->outputs) output.changeCount = 0;
     BlockRun run(p, sampleCount, events, honourSleep, minimumCountdown, maxBlock, counters);
     run.groupCallerEvents();
     for (size_t s = 0; s < p.stages.size(); ++s) run.runStage(p.stages[s], static_cast<int32_t>(s));
     quiet = run.finish();
+    changesOfBlock = counters.blocks;
 }
 
 }  // namespace kvx::host

@@ -271,6 +271,17 @@ double controlUserValue(const ParameterSpec& given, const patch::Control& contro
     return user;
 }
 
+namespace {
+
+// A change of state only; of two at one sample (graph start's "moving", then the module's
+// "constant" at its first sample) the later stands.
+void addStreamMark(std::vector<StreamMark>& marks, StreamMark mark) {
+    if (!marks.empty() && marks.back().sample == mark.sample) marks.pop_back();
+    if (marks.empty() || marks.back().streaming != mark.streaming) marks.push_back(mark);
+}
+
+}  // namespace
+
 PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchView& view, const Score& score,
                                    const RenderPlan& plan, const BlockSizing& sizing,
                                    const ProgressCallback& progress) {
@@ -296,7 +307,7 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
             if (pin.kind == host::PatchPinKind::AudioOut)
                 result.tracks.push_back(ModuleTrack{static_cast<int32_t>(m), pin.id,
                                                     patch.pinName(PinRef{static_cast<int32_t>(m), pin.id}),
-                                                    std::vector<float>(length)});
+                                                    std::vector<float>(length), {}});
     result.sleeping.resize(patch.spec.modules.size());
     std::vector<float*> fedBuffers;
     for (const FedInput& input : drive.fed)
@@ -342,8 +353,11 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
 
         for (size_t k = 0; k < result.outputs.size(); ++k)
             std::copy_n(engine.output(k), count, result.outputs[k].begin() + position);
-        for (ModuleTrack& track : result.tracks)
+        for (ModuleTrack& track : result.tracks) {
             std::copy_n(engine.output(track.module, track.pin), count, track.samples.begin() + position);
+            for (const host::StreamChange& change : engine.streamChanges(track.module, track.pin))
+                addStreamMark(track.marks, StreamMark{position + change.time, change.streaming});
+        }
         for (size_t m = 0; m < calledBefore.size(); ++m)
             if (engine.moduleStats(static_cast<int32_t>(m)).blocksCalled == calledBefore[m])
                 extend(result.sleeping[m], position, end);

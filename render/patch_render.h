@@ -21,6 +21,7 @@
 #include "render/plan.h"
 #include "render/schedule.h"
 #include "render/score.h"
+#include "render/segments.h"
 #include "render/session.h"
 
 namespace kvx::render {
@@ -52,6 +53,9 @@ struct ModuleTrack {
     int32_t pin = 0;
     std::string name;  // "env.output"
     std::vector<float> samples;
+    // Where the module said the output starts streaming or holds still: each change of state
+    // its connections were told, at its sample of the render.
+    std::vector<StreamMark> marks;
 };
 
 struct PatchSessionResult {

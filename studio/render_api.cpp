@@ -114,6 +114,13 @@ json spansJson(const std::vector<render::StreamSpan>& spans) {
     return out;
 }
 
+json streamingJson(const std::vector<render::StreamMark>& marks) {
+    json out = json::array();
+    for (const render::StreamMark& mark : marks)
+        out.push_back({{"sample", mark.sample}, {"state", mark.streaming ? "start" : "stop"}});
+    return out;
+}
+
 std::string commandLine(const std::vector<std::string>& words) {
     std::string line;
     for (const std::string& word : words) line += (line.empty() ? "" : " ") + quoted(word);
@@ -140,10 +147,7 @@ json moduleRender(const Subject& subject, const Request& request) {
                                 {"stage", changes[i].name}});
     }
     out["segments"] = segments;
-    json streaming = json::array();
-    for (const render::StreamMark& mark : rendering.result.marks)
-        streaming.push_back({{"sample", mark.sample}, {"state", mark.streaming ? "start" : "stop"}});
-    out["streaming"] = streaming;
+    out["streaming"] = streamingJson(rendering.result.marks);
     out["sleep"] = spansJson(rendering.result.sleeping);
     std::ostringstream text;
     render::printSummary(text, plan, rendering.result, rendering.labels ? &*rendering.labels : nullptr,
@@ -168,13 +172,25 @@ json patchRender(const Subject& subject, const Request& request) {
     const render::RenderPlan& plan = rendering.plan;
     const render::PatchSessionResult& result = rendering.result;
     json out = {{"rate", plan.rate}, {"length", plan.length}};
+    auto marksOf = [&result](int32_t module, int32_t pin) {
+        json marks = json::array();
+        for (const render::ModuleTrack& track : result.tracks)
+            if (track.module == module && track.pin == pin) marks = streamingJson(track.marks);
+        return marks;
+    };
     json tracks = json::array();
-    for (size_t i = 0; i < result.outputs.size(); ++i)
-        tracks.push_back({{"name", patch.spec.outputs[i].name}, {"samples", base64Floats(result.outputs[i])}});
+    // A patch output is its module's output: the same streaming marks.
+    for (size_t i = 0; i < result.outputs.size(); ++i) {
+        const host::PatchOutput& output = patch.spec.outputs[i];
+        tracks.push_back({{"name", output.name},
+                          {"samples", base64Floats(result.outputs[i])},
+                          {"streaming", marksOf(output.module, output.pin)}});
+    }
     for (const render::ModuleTrack& track : result.tracks)
         tracks.push_back({{"name", track.name},
                           {"samples", base64Floats(track.samples)},
-                          {"sleep", spansJson(result.sleeping[static_cast<size_t>(track.module)])}});
+                          {"sleep", spansJson(result.sleeping[static_cast<size_t>(track.module)])},
+                          {"streaming", streamingJson(track.marks)}});
     out["tracks"] = tracks;
     out["gate"] = spansJson(rendering.gates);
     out["segments"] = json::array();

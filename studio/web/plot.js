@@ -80,9 +80,10 @@ export class Plot {
         if (x(segment.end) - x(segment.start) > 30 * scale) g.fillText(segment.stage, at + 3 * scale, height - 3 * scale);
       }
       g.setLineDash([]);
-      g.fillStyle = css("--stream");
-      for (const mark of r.streaming ?? []) triangle(g, x(mark.sample), mark.state === "start", height, 5 * scale);
     }
+    // A patch's tracks each have their module's streaming marks; a module's are the render's.
+    g.fillStyle = css("--stream");
+    for (const mark of track.streaming ?? (primary ? r.streaming : null) ?? []) triangle(g, x(mark.sample), mark.state === "start", height, 5 * scale);
 
     // One column per pixel, min to max of the samples it covers, so that no peak is lost.
     g.strokeStyle = css("--curve");

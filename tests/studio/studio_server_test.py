@@ -274,6 +274,19 @@ class PatchStudio(unittest.TestCase):
             with tempfile.TemporaryDirectory() as folder:
                 expected = cli_wav(answer["command"].split()[2:], folder, "patch.wav")
             self.assertEqual(base64.b64decode(answer["tracks"][0]["samples"]), expected)
+            # The envelope's streaming marks: held at 0 until the note's sample, moving from there,
+            # and between a stop and the next start its samples hold one value.
+            env = next(t for t in answer["tracks"] if t["name"] == "env.output")
+            marks = [(m["sample"], m["state"]) for m in env["streaming"]]
+            self.assertEqual(marks[:2], [(0, "stop"), (answer["gate"][0][0], "start")])
+            self.assertEqual(marks[-1][1], "stop")
+            samples = struct.unpack(f"<{answer['length']}f", base64.b64decode(env["samples"]))
+            for i, (sample, state) in enumerate(marks):
+                if state == "stop":
+                    end = marks[i + 1][0] if i + 1 < len(marks) else answer["length"]
+                    self.assertEqual(len(set(samples[sample:end])), 1, (sample, end))
+            self.assertEqual(answer["tracks"][0]["streaming"],
+                             next(t for t in answer["tracks"] if t["name"] == "vca.output")["streaming"])
         finally:
             self.assertEqual(server.stop()[0], 0)
 
@@ -290,12 +303,12 @@ class StartingOptions(unittest.TestCase):
             process = subprocess.Popen([KVX, "studio", "--port", "0", "--open", "--host", "127.0.0.1"],
                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=environment)
             url = process.stdout.readline().split(" at ")[-1].strip()
-            for _ in range(100):
+            for _ in range(400):
                 if os.path.exists(opened) and os.path.getsize(opened):
                     break
                 time.sleep(0.05)
             process.send_signal(signal.SIGTERM)
-            _, err = process.communicate(timeout=10)
+            _, err = process.communicate(timeout=60)
             self.assertEqual(process.returncode, 0)
             with open(opened) as file:
                 self.assertEqual(file.read(), url)
@@ -306,7 +319,7 @@ class StartingOptions(unittest.TestCase):
         server = Server()
         try:
             run = subprocess.run([KVX, "studio", "--port", str(server.port)], capture_output=True, text=True,
-                                 env=ENV, timeout=10)
+                                 env=ENV, timeout=60)
             self.assertEqual(run.returncode, 1)
             self.assertEqual(run.stderr, f"kvx studio: cannot listen on 127.0.0.1:{server.port}\n")
         finally:
