@@ -87,14 +87,9 @@ size_t namedInput(const RenderModule& module, const std::string& name, const std
 // range cannot be told before the sample rate is known: a duration in samples).
 std::string clampToRange(ParameterSpec& given, const describe::PinDescription& pin, const std::string& flag) {
     if (pin.datatype == describe::Datatype::Bool || !pin.minimum || !pin.maximum) return "";
-    double user = given.raw;
-    if (given.unit == ValueUnit::Pin) {
-        user = describe::userValueFor(pin, given.raw);
-    } else if (given.unit == ValueUnit::Time) {
-        if (given.duration.unit == TimeUnit::Samples) return "";
-        const double seconds = toSeconds(given.duration, 0.0);
-        user = pin.unit == describe::Unit::Milliseconds ? seconds * 1000.0 : seconds;
-    }
+    const std::optional<double> written = userValueOf(given, pin);
+    if (!written) return "";  // a time in samples: its pin value waits for the rate
+    const double user = *written;
     if (std::isnan(user) || (user >= *pin.minimum && user <= *pin.maximum)) return "";
     const bool below = user < *pin.minimum;
     const double bound = below ? *pin.minimum : *pin.maximum;

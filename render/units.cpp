@@ -79,6 +79,14 @@ double toSeconds(const TimeSpec& time, double sampleRate) {
     return time.amount;
 }
 
+std::optional<double> userValueOf(const ParameterSpec& given, const describe::PinDescription& pin) {
+    if (given.unit == ValueUnit::Pin) return describe::userValueFor(pin, given.raw);
+    if (given.unit != ValueUnit::Time) return given.raw;
+    if (given.duration.unit == TimeUnit::Samples) return std::nullopt;
+    const double seconds = toSeconds(given.duration, 0.0);
+    return pin.unit == describe::Unit::Milliseconds ? seconds * 1000.0 : seconds;
+}
+
 int64_t toSamples(const TimeSpec& time, double sampleRate) {
     const double samples =
         time.unit == TimeUnit::Samples ? time.amount : std::round(toSeconds(time, sampleRate) * sampleRate);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -60,6 +61,9 @@ struct ParameterSpec {
 // s or ms, dB, Hz/kHz, %); durations must be positive. Throws RenderError naming `what`.
 ParameterSpec parseParameter(std::string_view text, const describe::PinDescription& pin,
                              const std::string& what);
+// The setting in the pin's user unit (ms for a pin in ms); none for a time in samples, which needs
+// a rate. A level in dB, a frequency or a percentage is written in that unit already.
+std::optional<double> userValueOf(const ParameterSpec& given, const describe::PinDescription& pin);
 // The pin value the setting stands for.
 float pinValue(const ParameterSpec& given, const describe::PinDescription& pin, double sampleRate);
 // "0.5 (100ms)" for a value with a unit, "0.6" for a plain one: the pin value and what was written.

@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "describe/user_value.h"
 #include "lv2/bundle/turtle.h"
 #include "lv2/layout/patch_layout.h"
 #include "lv2/layout/plugin_layout.h"
@@ -29,22 +28,6 @@ constexpr size_t LONGEST_LABEL = 200;
 void refuseSamples(const render::ParameterSpec& given, const std::string& name) {
     if (given.isDuration() && given.duration.unit == render::TimeUnit::Samples)
         throw RequestError(400, "settings." + name + ": a preset holds times in s or ms, not in samples");
-}
-
-// The user value (the pin's unit) of a module's setting.
-double moduleUserValue(const render::ParameterSpec& given, const describe::PinDescription& pin) {
-    switch (given.unit) {
-        case render::ValueUnit::Pin:
-            return describe::userValueFor(pin, given.raw);
-        case render::ValueUnit::Time:
-            return render::toSeconds(given.duration, 0.0) * (pin.unit == describe::Unit::Milliseconds ? 1000.0 : 1.0);
-        case render::ValueUnit::Decibels:
-        case render::ValueUnit::Hertz:
-        case render::ValueUnit::Percent:
-        case render::ValueUnit::Described:
-            break;
-    }
-    return given.raw;
 }
 
 struct Plugin {
@@ -77,7 +60,7 @@ Values moduleValues(const Subject& subject, const render::RenderOptions& options
         const render::ParameterSpec given = score.parameters[i] ? *score.parameters[i] : render::describedDefault(pin);
         refuseSamples(given, module.inputName(i));
         if (values.byPin.size() <= static_cast<size_t>(pin.id)) values.byPin.resize(static_cast<size_t>(pin.id) + 1);
-        values.byPin[static_cast<size_t>(pin.id)] = moduleUserValue(given, pin);
+        values.byPin[static_cast<size_t>(pin.id)] = render::userValueOf(given, pin).value_or(0.0);  // samples: refused above
     }
     for (const std::string& text : options.settings) {
         const std::string name = settingName(text);
