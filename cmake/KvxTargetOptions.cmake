@@ -8,6 +8,11 @@
 #                              `cmake -S . -B b` is real-time code, not an unoptimised one
 #                              (a sanitizer build, KVX_SANITIZE, keeps its build type's level)
 #   -fno-gnu-unique (g++)      unique symbols would pin a module library in memory after dlclose
+#   -fno-trapping-math         element-wise loops (a VCA's products, an instrument's mix of its
+#   -fvect-cost-model=dynamic  voices) vectorised at -O2, as clang does by default: floating-point
+#     (g++)                    exceptions are never looked at, and a vectorised loop does the same
+#                              operations on each sample (no sum is reordered without
+#                              -fassociative-math), so the bits stay the same
 include_guard(GLOBAL)
 
 function(kvx_target_options target)
@@ -17,5 +22,5 @@ function(kvx_target_options target)
   endif()
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -ffp-contract=off ${level}
-    $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
+    "$<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique;-fno-trapping-math;-fvect-cost-model=dynamic>")
 endfunction()

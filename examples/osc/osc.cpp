@@ -65,24 +65,43 @@ private:
             return;
         }
         const float* pin = frequency.boundBuffer() + at;
-        const Waveform w = shape;
-        const double rate = sampleRate;
+        switch (shape) {
+            case Waveform::Sine:
+                writeStretch<Waveform::Sine>(pin, out, sampleCount);
+                return;
+            case Waveform::Saw:
+                writeStretch<Waveform::Saw>(pin, out, sampleCount);
+                return;
+            case Waveform::Square:
+                writeStretch<Waveform::Square>(pin, out, sampleCount);
+                return;
+        }
+    }
+
+    // One loop per waveform, so that no sample decides the waveform again; a frequency that does
+    // not stream holds one value for the whole run, so no sample looks at it again either.
+    template <Waveform W>
+    void writeStretch(const float* pin, float* out, int32_t sampleCount) noexcept {
+        if (!frequency.isStreaming()) {
+            stepFor(pin[0]);
+            phase = writeAtStep<W>(out, sampleCount, phase, lastStep);
+            return;
+        }
         double t = phase;
-        uint32_t stepBits = lastPinBits;
-        double step = lastStep;
         for (int32_t i = 0; i < sampleCount; ++i) {
             // A constant frequency costs one exp2 per change, not per sample.
-            const uint32_t bits = std::bit_cast<uint32_t>(pin[i]);
-            if (bits != stepBits) {
-                stepBits = bits;
-                step = phaseStep(pin[i], rate);
-            }
-            out[i] = outputSample(waveSample(w, t, step));
-            t = nextPhase(t, step);
+            stepFor(pin[i]);
+            out[i] = outputSample(waveSample(W, t, lastStep));
+            t = nextPhase(t, lastStep);
         }
         phase = t;
-        lastPinBits = stepBits;
-        lastStep = step;
+    }
+
+    void stepFor(float pinValue) noexcept {
+        const uint32_t bits = std::bit_cast<uint32_t>(pinValue);
+        if (bits == lastPinBits) [[likely]] return;
+        lastPinBits = bits;
+        lastStep = phaseStep(pinValue, sampleRate);
     }
 
     kvx::AudioInPin frequency;  // 0.1 per octave, 0 = 16 Hz (osc_math.h)

@@ -64,21 +64,24 @@ private:
         float* out = output.boundBuffer() + at;
         const double g = gain;
         if (fade.boundBuffer() == nullptr) {
-            for (int32_t i = 0; i < sampleCount; ++i) out[i] = amplify(in[i], amount[i], g);
+            amplifyAll(in, amount, out, sampleCount, g);
             return;
         }
+        // Stretch by stretch of one fade value, each a loop the compiler vectorises.
         const float* decibels = fade.boundBuffer() + at;
         uint32_t bits = fadeBits;
         double fading = fadeGain;
-        double total = g * fading;
-        for (int32_t i = 0; i < sampleCount; ++i) {
+        for (int32_t i = 0; i < sampleCount;) {
             const uint32_t now = std::bit_cast<uint32_t>(decibels[i]);
             if (now != bits) {
                 bits = now;
                 fading = gainFromDecibels(decibels[i]);
-                total = g * fading;
             }
-            out[i] = amplify(in[i], amount[i], total);
+            // A fade that does not stream holds one value for the whole run.
+            int32_t end = fade.isStreaming() ? i + 1 : sampleCount;
+            while (end < sampleCount && std::bit_cast<uint32_t>(decibels[end]) == bits) ++end;
+            amplifyAll(in + i, amount + i, out + i, end - i, g * fading);
+            i = end;
         }
         fadeBits = bits;
         fadeGain = fading;

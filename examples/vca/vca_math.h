@@ -5,6 +5,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 
 namespace vca {
 
@@ -28,11 +29,19 @@ inline double gainFromDecibels(float decibels) noexcept {
 // later arithmetic on subnormals is slow). A zero factor gives +0 whatever the others are, inf
 // and NaN included (0 x inf is NaN, which becomes 0): what lets the module declare its output
 // constant while a zero control holds, however its input moves.
+// Written as selects, not branches, so that a loop of them is vectorised: the same operations on
+// each sample, so the same bits.
 inline float amplify(float input, float control, double gain) noexcept {
-    double y = static_cast<double>(input) * static_cast<double>(control) * gain;
-    if (!(std::fabs(y) <= OUTPUT_LIMIT)) y = y > 0.0 ? OUTPUT_LIMIT : (y < 0.0 ? -OUTPUT_LIMIT : 0.0);
-    if (std::fabs(y) < static_cast<double>(FLT_MIN)) y = 0.0;
-    return static_cast<float>(y);
+    const double y = static_cast<double>(input) * static_cast<double>(control) * gain;
+    double limited = y > OUTPUT_LIMIT ? OUTPUT_LIMIT : y;
+    limited = y < -OUTPUT_LIMIT ? -OUTPUT_LIMIT : limited;
+    const bool nothing = (std::fabs(y) < static_cast<double>(FLT_MIN)) | (y != y);  // tiny, or NaN
+    return static_cast<float>(nothing ? 0.0 : limited);
+}
+
+// amplify over a stretch at one gain.
+inline void amplifyAll(const float* input, const float* control, float* output, int32_t count, double gain) noexcept {
+    for (int32_t i = 0; i < count; ++i) output[i] = amplify(input[i], control[i], gain);
 }
 
 // True when amplify gives 0 for every input at this control value: 0 (either sign) and NaN.
