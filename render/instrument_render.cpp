@@ -93,13 +93,14 @@ void checkInstrumentOptions(const RenderOptions& options, const patch::PatchFile
 
 }  // namespace
 
+int32_t midiRenderRate(const RenderOptions& options) { return sampleRate(options, Score{}, AudioInputs{}); }
+
 InstrumentRendering renderInstrumentMidi(const RenderOptions& options, const patch::PatchFile& patch,
-                                         const std::function<MidiFileNotes(int32_t rate)>& readMidi) {
+                                         const MidiFileNotes& midi) {
     checkInstrumentOptions(options, patch);
     InstrumentRendering rendering;
     rendering.sizing = blockSizing(options);
-    rendering.rate = sampleRate(options, Score{}, AudioInputs{});
-    const MidiFileNotes midi = readMidi(rendering.rate);
+    rendering.rate = midiRenderRate(options);
     const int64_t release = sampleAt(longestReleaseSeconds(patch), rendering.rate);
     rendering.length = options.length.empty() ? midi.endSample + release
                                               : toSamples(parseTime(options.length, "--length"), rendering.rate);
@@ -113,7 +114,7 @@ int runInstrument(RenderOptions options, const patch::PatchFile& patch, std::ost
     checkInstrumentOptions(options, patch);
     const SampleFormat format = parseSampleFormat(options.format);
     // The file is read before any output is prepared: a file that is no MIDI leaves nothing behind.
-    const MidiFileNotes midi = readMidiFile(options.midi, sampleRate(options, Score{}, AudioInputs{}));
+    const MidiFileNotes midi = readMidiFile(options.midi, midiRenderRate(options));
     const bool defaultOutputs = options.out.empty() && options.csv.empty() && options.plot.empty();
     if (defaultOutputs) {
         const std::string stem = "out/" + std::filesystem::path(options.midi).stem().string();
@@ -128,8 +129,7 @@ int runInstrument(RenderOptions options, const patch::PatchFile& patch, std::ost
     const std::string csvTemp = options.csv.empty() ? "" : pending.add(options.csv);
     const std::string plotTemp = options.plot.empty() ? "" : pending.add(options.plot);
 
-    const InstrumentRendering rendering = renderInstrumentMidi(
-        options, patch, [&midi](int32_t) { return midi; });
+    const InstrumentRendering rendering = renderInstrumentMidi(options, patch, midi);
     const int32_t rate = rendering.rate;
     const std::vector<std::vector<float>>& outputs = rendering.outputs;
     out << "patch          " << options.plugin << "\n"

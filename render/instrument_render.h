@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <ostream>
 #include <vector>
 
@@ -33,12 +32,14 @@ struct InstrumentRendering {
     std::vector<std::vector<float>> outputs;
 };
 
-// The patch's instrument playing what `readMidi` reads at the render's rate, over the render's
-// length (--length, else the file's end plus the longest release). Throws RenderError for a
-// patch without notes, options that play notes or set inputs of their own, or a file that is
-// not MIDI.
+// The rate a MIDI render plays at (--rate, else 48000 Hz): the rate to read the file at.
+int32_t midiRenderRate(const RenderOptions& options);
+
+// The patch's instrument playing `midi` (read at midiRenderRate), over the render's length
+// (--length, else the file's end plus the longest release). Throws RenderError for a patch
+// without notes, or options that play notes or set inputs of their own.
 InstrumentRendering renderInstrumentMidi(const RenderOptions& options, const patch::PatchFile& patch,
-                                         const std::function<MidiFileNotes(int32_t rate)>& readMidi);
+                                         const MidiFileNotes& midi);
 
 // The whole render of options.midi through `patch`. Throws RenderError for a patch without
 // notes, flags that play notes of their own, or a file that is not MIDI.

@@ -206,9 +206,9 @@ json instrumentRender(const Subject& subject, const Request& request) {
     if (!subject.patch) throw RequestError(400, "--midi plays a patch (NAME.kvxpatch.json) with voices, not a module");
     const patch::PatchFile& patch = *subject.patch;
     const render::InstrumentRendering rendering = refusingBadInput([&] {
-        return render::renderInstrumentMidi(request.options, patch, [&request](int32_t rate) {
-            return render::readMidiBytes(*request.midi, "midi", rate);
-        });
+        const render::MidiFileNotes midi =
+            render::readMidiBytes(*request.midi, "midi", render::midiRenderRate(request.options));
+        return render::renderInstrumentMidi(request.options, patch, midi);
     });
     json out = {{"rate", rendering.rate}, {"length", rendering.length}};
     json tracks = json::array();
