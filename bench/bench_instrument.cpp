@@ -206,7 +206,7 @@ struct VoicePatches {
     VoicePatches() {
         const host::InstrumentNotes notes = patch::instrumentNotes(examplePatch());
         for (int32_t v = 0; v < SCORE_VOICES; ++v) {
-            patches.push_back(std::make_unique<host::Patch>(examplePatch().spec, 48000.0f, RUN));
+            patches.push_back(std::make_unique<host::Patch>(examplePatch().graph, 48000.0f, RUN));
             pitch.push_back(patches.back()->input(notes.pitch[0].module, notes.pitch[0].pin));
         }
     }

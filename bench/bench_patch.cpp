@@ -55,19 +55,19 @@ host::PatchModule sum(const std::string& name) {
 }
 
 // Two voices of envelope -> VCA (control) -> VCA (input), no note: six modules, all asleep.
-host::PatchSpec sleepingPatch() {
-    host::PatchSpec spec;
-    spec.source = "bench";
+host::PatchGraph sleepingPatch() {
+    host::PatchGraph graph;
+    graph.source = "bench";
     for (int32_t voice = 0; voice < 2; ++voice) {
-        const auto first = static_cast<int32_t>(spec.modules.size());
-        spec.modules.push_back(envelope("env"));
-        spec.modules.push_back(vca("vca", 0.5f, 0.0f));
-        spec.modules.push_back(vca("out", 0.0f, 0.8f));
-        spec.connections.push_back({first, adsr::PIN_OUTPUT, first + 1, 1, false});
-        spec.connections.push_back({first + 1, 3, first + 2, 0, false});
-        spec.outputs.push_back({"out", first + 2, 3});
+        const auto first = static_cast<int32_t>(graph.modules.size());
+        graph.modules.push_back(envelope("env"));
+        graph.modules.push_back(vca("vca", 0.5f, 0.0f));
+        graph.modules.push_back(vca("out", 0.0f, 0.8f));
+        graph.connections.push_back({first, adsr::PIN_OUTPUT, first + 1, 1, false});
+        graph.connections.push_back({first + 1, 3, first + 2, 0, false});
+        graph.outputs.push_back({"out", first + 2, 3});
     }
-    return spec;
+    return graph;
 }
 
 void asleep(benchmark::State& state, bool honourSleep) {
@@ -86,11 +86,11 @@ void asleep(benchmark::State& state, bool honourSleep) {
 
 // sum.a streams the caller's signal; sum -> vca (control 0.5); with the loop, vca -> sum.b one
 // sample late.
-host::PatchSpec sumIntoVca(bool loop) {
-    host::PatchSpec spec{
+host::PatchGraph sumIntoVca(bool loop) {
+    host::PatchGraph graph{
         "bench", {sum("sum"), vca("vca", 0.0f, 0.5f)}, {{0, 2, 1, 0, false}}, {{"out", 1, 3}}};
-    if (loop) spec.connections.push_back({1, 3, 0, 1, true});
-    return spec;
+    if (loop) graph.connections.push_back({1, 3, 0, 1, true});
+    return graph;
 }
 
 void moving(benchmark::State& state, bool loop) {
@@ -194,9 +194,9 @@ struct VcaFeed {
 };
 
 VcaFeed recordNote() {
-    host::PatchSpec spec{
+    host::PatchGraph graph{
         "bench", {noteEnvelope(), oscillator()}, {}, {{"env", 0, adsr::PIN_OUTPUT}, {"osc", 1, OSC_OUTPUT}}};
-    host::Patch patch(spec, 48000.0f, BLOCK);
+    host::Patch patch(graph, 48000.0f, BLOCK);
     VcaFeed feed{std::vector<float>(NOTE_SAMPLES), std::vector<float>(NOTE_SAMPLES),
                  std::vector<bool>(NOTE_BLOCKS)};
     host::PatchEvent events[4];
@@ -213,22 +213,22 @@ VcaFeed recordNote() {
 }
 
 void noteThroughPatch(benchmark::State& state) {
-    host::PatchSpec spec{"bench",
+    host::PatchGraph graph{"bench",
                          {oscillator(), noteEnvelope(), noteVca()},
                          {{0, OSC_OUTPUT, 2, VCA_INPUT, false}, {1, adsr::PIN_OUTPUT, 2, VCA_CONTROL, false}},
                          {{"out", 2, VCA_OUTPUT}}};
-    host::Patch patch(spec, 48000.0f, BLOCK);
+    host::Patch patch(graph, 48000.0f, BLOCK);
     playNotes(state, patch, 1, 0, [](int32_t) {});
 }
 
 void noteEnvelopeAlone(benchmark::State& state) {
-    host::Patch patch(host::PatchSpec{"bench", {noteEnvelope()}, {}, {{"out", 0, adsr::PIN_OUTPUT}}},
+    host::Patch patch(host::PatchGraph{"bench", {noteEnvelope()}, {}, {{"out", 0, adsr::PIN_OUTPUT}}},
                       48000.0f, BLOCK);
     playNotes(state, patch, 0, -1, [](int32_t) {});
 }
 
 void noteOscillatorAlone(benchmark::State& state) {
-    host::Patch patch(host::PatchSpec{"bench", {oscillator()}, {}, {{"out", 0, OSC_OUTPUT}}}, 48000.0f,
+    host::Patch patch(host::PatchGraph{"bench", {oscillator()}, {}, {{"out", 0, OSC_OUTPUT}}}, 48000.0f,
                       BLOCK);
     playNotes(state, patch, -1, 0, [](int32_t) {});
 }
@@ -238,7 +238,7 @@ void noteOscillatorAlone(benchmark::State& state) {
 // too (noteVcaFeed), and run_bench.py takes them off the VCA's cost.
 void noteVcaAlone(benchmark::State& state) {
     const VcaFeed feed = recordNote();
-    host::Patch patch(host::PatchSpec{"bench", {noteVca()}, {}, {{"out", 0, VCA_OUTPUT}}}, 48000.0f, BLOCK);
+    host::Patch patch(host::PatchGraph{"bench", {noteVca()}, {}, {{"out", 0, VCA_OUTPUT}}}, 48000.0f, BLOCK);
     float* input = patch.input(0, VCA_INPUT);
     float* control = patch.input(0, VCA_CONTROL);
     bool controlMoving = false;
@@ -263,7 +263,7 @@ void noteVcaAlone(benchmark::State& state) {
 
 void noteVcaFeed(benchmark::State& state) {
     const VcaFeed feed = recordNote();
-    host::Patch patch(host::PatchSpec{"bench", {noteVca()}, {}, {{"out", 0, VCA_OUTPUT}}}, 48000.0f, BLOCK);
+    host::Patch patch(host::PatchGraph{"bench", {noteVca()}, {}, {{"out", 0, VCA_OUTPUT}}}, 48000.0f, BLOCK);
     float* input = patch.input(0, VCA_INPUT);
     float* control = patch.input(0, VCA_CONTROL);
     for (auto _ : state) {

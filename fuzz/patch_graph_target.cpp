@@ -100,7 +100,7 @@ struct Timed {
 };
 
 struct Session {
-    host::PatchSpec spec;
+    host::PatchGraph graph;
     std::vector<Driven> driven;
     std::vector<Timed> events;
     std::vector<int32_t> sizes;
@@ -109,31 +109,31 @@ struct Session {
 
 Session readSession(ByteReader& reader) {
     Session s;
-    s.spec.source = "fuzz";
+    s.graph.source = "fuzz";
     s.length = 1 + reader.u16() % MAX_LENGTH;
     const int32_t count = 1 + reader.byte() % MAX_MODULES;
     for (int32_t m = 0; m < count; ++m) {
         const std::string name = "m" + std::to_string(m);
-        s.spec.modules.push_back(reader.byte() % 2 == 0 ? envelope(reader, name) : vca(reader, name));
+        s.graph.modules.push_back(reader.byte() % 2 == 0 ? envelope(reader, name) : vca(reader, name));
     }
     std::vector<int32_t> rank(static_cast<size_t>(count));
     std::iota(rank.begin(), rank.end(), 0);
     for (int32_t i = count - 1; i > 0; --i)
         std::swap(rank[static_cast<size_t>(i)], rank[reader.byte() % (i + 1)]);
     for (int32_t m = 0; m < count; ++m) {
-        const host::PatchModule& module = s.spec.modules[static_cast<size_t>(m)];
+        const host::PatchModule& module = s.graph.modules[static_cast<size_t>(m)];
         for (const host::PatchPin& pin : module.pins) {
             if (pin.kind != PatchPinKind::AudioIn) continue;
             const int32_t from = reader.byte() % count;
-            const host::PatchModule& source = s.spec.modules[static_cast<size_t>(from)];
+            const host::PatchModule& source = s.graph.modules[static_cast<size_t>(from)];
             switch (reader.byte() % 5) {
                 case 1:
                 case 2:
                     if (rank[static_cast<size_t>(from)] < rank[static_cast<size_t>(m)])
-                        s.spec.connections.push_back({from, outputPin(source), m, pin.id, false});
+                        s.graph.connections.push_back({from, outputPin(source), m, pin.id, false});
                     break;
                 case 3:
-                    s.spec.connections.push_back({from, outputPin(source), m, pin.id, true});
+                    s.graph.connections.push_back({from, outputPin(source), m, pin.id, true});
                     break;
                 case 4: {
                     Driven driven{m, pin.id, {}};
@@ -161,28 +161,28 @@ Session readSession(ByteReader& reader) {
                     break;
             }
         }
-        s.spec.outputs.push_back({"out" + std::to_string(m), m, outputPin(module)});
+        s.graph.outputs.push_back({"out" + std::to_string(m), m, outputPin(module)});
     }
     // Now and then a connection anywhere: a loop without a delay, an input fed twice, a pin of no
     // module, to be refused.
     if (reader.byte() % 8 == 7) {
         const int32_t from = reader.byte() % (count + 1);
         const int32_t fromPin = reader.byte() % 4 != 0 && from < count
-                                    ? outputPin(s.spec.modules[static_cast<size_t>(from)])
+                                    ? outputPin(s.graph.modules[static_cast<size_t>(from)])
                                     : reader.byte() % 12;
         const int32_t to = reader.byte() % (count + 1);
         int32_t toPin = reader.byte() % 12;
         if (to < count && toPin < 10)  // mostly an audio input
-            toPin = s.spec.modules[static_cast<size_t>(to)].id == adsr::MODULE_ID
+            toPin = s.graph.modules[static_cast<size_t>(to)].id == adsr::MODULE_ID
                         ? adsr::PIN_ATTACK_TIME + toPin % 7
                         : toPin % 2;
-        s.spec.connections.push_back({from, fromPin, to, toPin, reader.byte() % 2 == 0});
+        s.graph.connections.push_back({from, fromPin, to, toPin, reader.byte() % 2 == 0});
     }
 
     for (int32_t n = reader.byte() % 48; n > 0; --n) {
         const int32_t m = reader.byte() % count;
         const int64_t at = reader.u16() % s.length;
-        const bool isEnvelope = s.spec.modules[static_cast<size_t>(m)].id == adsr::MODULE_ID;
+        const bool isEnvelope = s.graph.modules[static_cast<size_t>(m)].id == adsr::MODULE_ID;
         switch (reader.byte() % 5) {
             case 0:
                 s.events.push_back({at, {m, 0, EV_PIN_VALUE, adsr::PIN_TRIGGER, 1.0f, EventRank::Note}});
@@ -220,9 +220,9 @@ Session readSession(ByteReader& reader) {
 
 // Every module's output over the session.
 std::vector<std::vector<float>> run(const Session& s, const std::vector<int32_t>& sizes, bool honourSleep) {
-    host::Patch patch(s.spec, 48000.0f, MAX_BLOCK);
+    host::Patch patch(s.graph, 48000.0f, MAX_BLOCK);
     patch.honourSleep = honourSleep;
-    std::vector<std::vector<float>> outputs(s.spec.outputs.size());
+    std::vector<std::vector<float>> outputs(s.graph.outputs.size());
     std::vector<host::PatchEvent> events;
     size_t next = 0;
     int64_t position = 0;
@@ -261,17 +261,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ByteReader reader(data, size);
     const Session session = readSession(reader);
     try {
-        kvx::host::Patch(session.spec, 48000.0f, MAX_BLOCK);
+        kvx::host::Patch(session.graph, 48000.0f, MAX_BLOCK);
     } catch (const kvx::host::HostError& error) {
         if (std::getenv("KVX_FUZZ_VERBOSE")) std::fprintf(stderr, "refused: %s\n", error.what());
         return 0;  // a patch refused with its reason
     }
     if (std::getenv("KVX_FUZZ_VERBOSE") != nullptr) {
         size_t delayed = 0;
-        for (const kvx::host::PatchConnection& c : session.spec.connections)
+        for (const kvx::host::PatchConnection& c : session.graph.connections)
             delayed += c.oneSampleDelay ? 1 : 0;
         std::fprintf(stderr, "runs: %zu modules, %zu connections (%zu delayed), %zu events, %zu blocks\n",
-                     session.spec.modules.size(), session.spec.connections.size(), delayed,
+                     session.graph.modules.size(), session.graph.connections.size(), delayed,
                      session.events.size(), session.sizes.size());
     }
     const std::vector<int32_t> ones(static_cast<size_t>(session.length), 1);

@@ -62,8 +62,8 @@ private:
 
 MemoryModules* modules = nullptr;
 
-const host::PatchPin* specPin(const PatchFile& patch, int32_t module, int32_t id) {
-    for (const host::PatchPin& pin : patch.spec.modules[static_cast<size_t>(module)].pins)
+const host::PatchPin* graphPin(const PatchFile& patch, int32_t module, int32_t id) {
+    for (const host::PatchPin& pin : patch.graph.modules[static_cast<size_t>(module)].pins)
         if (pin.id == id) return &pin;
     return nullptr;
 }
@@ -71,7 +71,7 @@ const host::PatchPin* specPin(const PatchFile& patch, int32_t module, int32_t id
 bool validRef(const PatchFile& patch, const PinRef& ref) {
     return ref.module >= 0 && static_cast<size_t>(ref.module) < patch.modules.size() &&
            patch.modules[static_cast<size_t>(ref.module)].description.pinById(ref.pin) != nullptr &&
-           specPin(patch, ref.module, ref.pin) != nullptr;
+           graphPin(patch, ref.module, ref.pin) != nullptr;
 }
 
 bool withinRange(const describe::PinDescription& range, double value) {
@@ -79,11 +79,11 @@ bool withinRange(const describe::PinDescription& range, double value) {
 }
 
 void checkModules(const PatchFile& patch) {
-    FUZZ_CHECK(!patch.spec.modules.empty());
-    FUZZ_CHECK(patch.spec.modules.size() == patch.modules.size());
+    FUZZ_CHECK(!patch.graph.modules.empty());
+    FUZZ_CHECK(patch.graph.modules.size() == patch.modules.size());
     std::set<std::string> names;
-    for (size_t m = 0; m < patch.spec.modules.size(); ++m) {
-        const host::PatchModule& module = patch.spec.modules[m];
+    for (size_t m = 0; m < patch.graph.modules.size(); ++m) {
+        const host::PatchModule& module = patch.graph.modules[m];
         const describe::ModuleDescription& description = patch.modules[m].description;
         FUZZ_CHECK(names.insert(module.name).second, "module name %s twice", module.name.c_str());
         FUZZ_CHECK(module.id == std::u16string(description.id.begin(), description.id.end()));
@@ -107,13 +107,13 @@ void checkModules(const PatchFile& patch) {
 // Connections join an audio output to an audio input, each input once, and the connections
 // without a delay order the modules (Kahn's algorithm leaves none behind).
 void checkGraph(const PatchFile& patch, std::set<std::pair<int32_t, int32_t>>& driven) {
-    const size_t count = patch.spec.modules.size();
+    const size_t count = patch.graph.modules.size();
     std::vector<std::vector<int32_t>> next(count);
     std::vector<int> feeding(count, 0);
-    for (const host::PatchConnection& c : patch.spec.connections) {
+    for (const host::PatchConnection& c : patch.graph.connections) {
         FUZZ_CHECK(validRef(patch, {c.fromModule, c.fromPin}) && validRef(patch, {c.toModule, c.toPin}));
-        FUZZ_CHECK(specPin(patch, c.fromModule, c.fromPin)->kind == host::PatchPinKind::AudioOut);
-        FUZZ_CHECK(specPin(patch, c.toModule, c.toPin)->kind == host::PatchPinKind::AudioIn);
+        FUZZ_CHECK(graphPin(patch, c.fromModule, c.fromPin)->kind == host::PatchPinKind::AudioOut);
+        FUZZ_CHECK(graphPin(patch, c.toModule, c.toPin)->kind == host::PatchPinKind::AudioIn);
         FUZZ_CHECK(driven.insert({c.toModule, c.toPin}).second, "an input connected twice");
         if (c.oneSampleDelay) continue;
         next[static_cast<size_t>(c.fromModule)].push_back(c.toModule);
@@ -132,12 +132,12 @@ void checkGraph(const PatchFile& patch, std::set<std::pair<int32_t, int32_t>>& d
     }
     FUZZ_CHECK(ordered == count, "a loop without a delay was accepted");
 
-    FUZZ_CHECK(!patch.spec.outputs.empty());
+    FUZZ_CHECK(!patch.graph.outputs.empty());
     std::set<std::string> names;
-    for (const host::PatchOutput& output : patch.spec.outputs) {
+    for (const host::PatchOutput& output : patch.graph.outputs) {
         FUZZ_CHECK(names.insert(output.name).second);
         FUZZ_CHECK(validRef(patch, {output.module, output.pin}));
-        FUZZ_CHECK(specPin(patch, output.module, output.pin)->kind == host::PatchPinKind::AudioOut);
+        FUZZ_CHECK(graphPin(patch, output.module, output.pin)->kind == host::PatchPinKind::AudioOut);
     }
 }
 
@@ -152,7 +152,7 @@ void checkControlsAndNotes(const PatchFile& patch, std::set<std::pair<int32_t, i
             const describe::PinDescription& pin = patch.pin(ref);
             FUZZ_CHECK(pin.isInput() && pin.unit == control.range.unit);
             // The pin starts at the control's default, through its own mapping.
-            const float initial = specPin(patch, ref.module, ref.pin)->initial;
+            const float initial = graphPin(patch, ref.module, ref.pin)->initial;
             FUZZ_CHECK(initial == describe::pinValueFor(pin, *control.range.defaultValue));
         }
     }

@@ -21,9 +21,9 @@ constexpr int64_t NONE = -1;
 
 size_t at(int32_t index) { return static_cast<size_t>(index); }
 
-const PatchPin* findPin(const PatchSpec& spec, int32_t module, int32_t pin) {
-    if (module < 0 || at(module) >= spec.modules.size()) return nullptr;
-    for (const PatchPin& each : spec.modules[at(module)].pins)
+const PatchPin* findPin(const PatchGraph& graph, int32_t module, int32_t pin) {
+    if (module < 0 || at(module) >= graph.modules.size()) return nullptr;
+    for (const PatchPin& each : graph.modules[at(module)].pins)
         if (each.id == pin) return &each;
     return nullptr;
 }
@@ -107,27 +107,27 @@ struct Instrument::Voice {
     }
 };
 
-Instrument::Instrument(const PatchSpec& spec, InstrumentNotes noteTargets, int32_t voiceCount,
+Instrument::Instrument(const PatchGraph& graph, InstrumentNotes noteTargets, int32_t voiceCount,
                        float sampleRate, int32_t blockLimit, const InstrumentLimits& limits)
     : notes(std::move(noteTargets)),
       allocation(voiceCount),
-      outputs(spec.outputs.size()),
+      outputs(graph.outputs.size()),
       maxBlock(blockLimit),
       eventsPerBlock(limits.eventsPerBlock) {
-    const std::string prefix = (spec.source.empty() ? std::string("patch") : spec.source) + ": ";
+    const std::string prefix = (graph.source.empty() ? std::string("patch") : graph.source) + ": ";
     if (voiceCount < 1)
         throw HostError(prefix + "an instrument of " + std::to_string(voiceCount) + " voices");
     if (eventsPerBlock < 0) throw HostError(prefix + "room for a negative number of events");
     for (const auto* pins : {&notes.gate, &notes.trigger, &notes.freeTrigger})
         for (const NotePin& pin : *pins) {
-            const PatchPin* found = findPin(spec, pin.module, pin.pin);
+            const PatchPin* found = findPin(graph, pin.module, pin.pin);
             if (found == nullptr || found->kind != PatchPinKind::BoolIn)
                 throw HostError(prefix + "module " + std::to_string(pin.module) + " pin " +
                                 std::to_string(pin.pin) + ": a note's gate and triggers drive bool inputs");
         }
     for (const auto* pins : {&notes.pitch, &notes.velocity})
         for (const NoteValuePin& pin : *pins) {
-            const PatchPin* found = findPin(spec, pin.module, pin.pin);
+            const PatchPin* found = findPin(graph, pin.module, pin.pin);
             if (found == nullptr ||
                 (found->kind != PatchPinKind::AudioIn && found->kind != PatchPinKind::FloatIn))
                 throw HostError(prefix + "module " + std::to_string(pin.module) + " pin " +
@@ -138,7 +138,7 @@ Instrument::Instrument(const PatchSpec& spec, InstrumentNotes noteTargets, int32
                                      found->initial});
         }
     for (const NotePin& pin : notes.controls) {
-        const PatchPin* found = findPin(spec, pin.module, pin.pin);
+        const PatchPin* found = findPin(graph, pin.module, pin.pin);
         if (found == nullptr || (found->kind != PatchPinKind::AudioIn &&
                                  found->kind != PatchPinKind::FloatIn && found->kind != PatchPinKind::BoolIn))
             throw HostError(prefix + "module " + std::to_string(pin.module) + " pin " +
@@ -155,7 +155,7 @@ Instrument::Instrument(const PatchSpec& spec, InstrumentNotes noteTargets, int32
     patchLimits.eventsPerBlock = static_cast<int32_t>(perEvent * at(eventsPerBlock) + targets.size());
     for (int32_t v = 0; v < voiceCount; ++v) {
         auto voice = std::make_unique<Voice>();
-        voice->patch = std::make_unique<Patch>(spec, sampleRate, maxBlock, patchLimits);
+        voice->patch = std::make_unique<Patch>(graph, sampleRate, maxBlock, patchLimits);
         voice->events.reserve(at(patchLimits.eventsPerBlock));
         voice->steps.reserve(targets.size() * at(eventsPerBlock));
         for (const Target& target : targets) {

@@ -15,7 +15,7 @@
 #include "host/instrument_notes.h"
 #include "host/note_event.h"
 #include "host/patch.h"
-#include "host/patch_spec.h"
+#include "host/patch_graph.h"
 #include "host/voice_allocation.h"
 
 namespace kvx::host {
@@ -32,10 +32,10 @@ struct InstrumentStats {
 
 class Instrument {
 public:
-    // Builds `voices` voices of `spec`, each with blocks up to `maxBlock`. Throws HostError for
+    // Builds `voices` voices of `graph`, each with blocks up to `maxBlock`. Throws HostError for
     // what Patch throws, for no voices, and for a note pin that is not a bool input (gate,
     // triggers) or neither an unconnected audio input nor a float input (pitch, velocity).
-    Instrument(const PatchSpec& spec, InstrumentNotes notes, int32_t voices, float sampleRate,
+    Instrument(const PatchGraph& graph, InstrumentNotes notes, int32_t voices, float sampleRate,
                int32_t maxBlock, const InstrumentLimits& limits = {});
     ~Instrument();
     Instrument(const Instrument&) = delete;

@@ -11,7 +11,7 @@
 
 namespace kvx::host {
 
-// A bool input of one module of the patch (an index into PatchSpec::modules and a pin id).
+// A bool input of one module of the patch (an index into PatchGraph::modules and a pin id).
 struct NotePin {
     int32_t module = 0;
     int32_t pin = 0;

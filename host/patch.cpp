@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Patch: building one from its spec (libraries, instances, buffers, order) and what it answers
+// Patch: building one from its graph (libraries, instances, buffers, order) and what it answers
 // about itself. The block runner is patch_run.cpp.
 #include "host/patch.h"
 
@@ -22,8 +22,8 @@ constexpr int32_t LOOP_CALL_REPORTS = 16;
 
 size_t at(int32_t index) { return static_cast<size_t>(index); }
 
-const PatchConnection* feeding(const PatchSpec& spec, int32_t module, int32_t pin) {
-    for (const PatchConnection& c : spec.connections)
+const PatchConnection* feeding(const PatchGraph& graph, int32_t module, int32_t pin) {
+    for (const PatchConnection& c : graph.connections)
         if (c.toModule == module && c.toPin == pin) return &c;
     return nullptr;
 }
@@ -36,21 +36,21 @@ float* Patch::Parts::buffer(size_t samples, float value) {
     return buffers.back().get();
 }
 
-Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, const PatchLimits& limits)
+Patch::Patch(const PatchGraph& graph, float sampleRate, int32_t maxBlockSize, const PatchLimits& limits)
     : parts(std::make_unique<Parts>()), maxBlock(maxBlockSize) {
-    const std::string prefix = patchPrefix(spec);
+    const std::string prefix = patchPrefix(graph);
     if (maxBlock <= 0 || !(sampleRate > 0.0f) || limits.eventsPerBlock < 0)
         throw HostError(prefix + "blocks of up to " + std::to_string(maxBlock) + " samples at " +
                         std::to_string(sampleRate) + " Hz, " + std::to_string(limits.eventsPerBlock) +
                         " events a block: nothing to run");
-    checkPatchSpec(spec);
+    checkPatchGraph(graph);
     Parts& p = *parts;
-    p.stages = orderPatch(spec);
+    p.stages = orderPatch(graph);
     p.prefix = prefix;
     p.eventsPerBlock = limits.eventsPerBlock;
     p.callerOrder.resize(at(limits.eventsPerBlock));
 
-    const size_t count = spec.modules.size();
+    const size_t count = graph.modules.size();
     std::vector<int32_t> stageOf(count, 0);
     for (size_t s = 0; s < p.stages.size(); ++s)
         for (int32_t m : p.stages[s].modules) stageOf[at(m)] = static_cast<int32_t>(s);
@@ -62,7 +62,7 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
         p.modules.push_back(std::make_unique<PatchModuleState>());
         PatchModuleState& module = *p.modules.back();
         module.perSample = p.stages[at(stageOf[m])].perSample;
-        for (const PatchPin& pin : spec.modules[m].pins) {
+        for (const PatchPin& pin : graph.modules[m].pins) {
             if (pin.kind != PatchPinKind::AudioOut) continue;
             ModuleOutput output;
             output.pin = pin.id;
@@ -85,9 +85,9 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
 
     size_t mostEvents = 0;
     for (size_t m = 0; m < count; ++m) {
-        const PatchModule& described = spec.modules[m];
+        const PatchModule& described = graph.modules[m];
         const auto index = static_cast<int32_t>(m);
-        const std::string name = moduleName(spec, index);
+        const std::string name = moduleName(graph, index);
         PatchModuleState& module = *p.modules[m];
         for (const PatchPin& pin : described.pins) {
             if (pin.kind == PatchPinKind::BoolIn || pin.kind == PatchPinKind::FloatIn) {
@@ -96,7 +96,7 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
                 if (pin.kind == PatchPinKind::BoolIn) module.boolPins.push_back(pin.id);
             }
             if (pin.kind != PatchPinKind::AudioIn) continue;
-            const PatchConnection* connection = feeding(spec, index, pin.id);
+            const PatchConnection* connection = feeding(graph, index, pin.id);
             if (connection == nullptr) {
                 HostInput input{pin.id, p.buffer(block, pin.initial), nullptr};
                 if (module.perSample) input.cell = p.buffer(1, pin.initial);
@@ -189,7 +189,7 @@ Patch::Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlockSize, cons
         for (int32_t m : stage.modules) p.stageModules.back().push_back(p.modules[at(m)].get());
     }
 
-    for (const PatchOutput& output : spec.outputs) {
+    for (const PatchOutput& output : graph.outputs) {
         const ModuleOutput* found = outputOf(output.module, output.pin);
         p.outputs.emplace_back(output.module,
                                static_cast<int32_t>(found - p.modules[at(output.module)]->outputs.data()));

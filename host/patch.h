@@ -16,7 +16,7 @@
 #include "host/event_order.h"
 #include "host/patch_module_host.h"
 #include "host/patch_order.h"
-#include "host/patch_spec.h"
+#include "host/patch_graph.h"
 #include "interfaces/host_event.h"
 #include "interfaces/plugin_interfaces.h"
 
@@ -25,7 +25,7 @@ namespace kvx::host {
 // An event the caller sends a module's pin in the coming block: a value (notes, control
 // changes), or stream begin/end for an input the caller drives through input().
 struct PatchEvent {
-    int32_t module = 0;     // index into PatchSpec::modules
+    int32_t module = 0;     // index into PatchGraph::modules
     int32_t timestamp = 0;  // sample of the block
     int32_t type = EV_PIN_VALUE;
     int32_t pin = 0;
@@ -60,7 +60,7 @@ public:
     // an unknown module or pin, an input connected twice, a loop without a one-sample delay
     // (naming its modules), a library that does not load, a module the factory refuses, a pin
     // that refuses its buffer.
-    Patch(const PatchSpec& spec, float sampleRate, int32_t maxBlock, const PatchLimits& limits = {});
+    Patch(const PatchGraph& graph, float sampleRate, int32_t maxBlock, const PatchLimits& limits = {});
     ~Patch();
     Patch(const Patch&) = delete;
     Patch& operator=(const Patch&) = delete;
@@ -88,7 +88,7 @@ public:
     int32_t maxBlockSize() const noexcept { return maxBlock; }
     // The stages in run order (kvx info prints it).
     const std::vector<PatchStage>& stages() const noexcept;
-    // Patch output `index` (PatchSpec::outputs) for the last block.
+    // Patch output `index` (PatchGraph::outputs) for the last block.
     const float* output(size_t index) const noexcept;
     // Any audio output of a module for the last block; null for a pin that is none.
     const float* output(int32_t module, int32_t pin) const noexcept;
@@ -99,7 +99,7 @@ public:
     // Patch output `index` after the last block: the value it holds when its module's latest
     // report declares it constant, nothing while it streams or has said nothing yet.
     std::optional<float> constantOutput(size_t index) const noexcept;
-    // Before the first block: the value an input starts with, as if the spec had given it (a
+    // Before the first block: the value an input starts with, as if the graph had given it (a
     // control input's value at graph start, an unfed audio input's constant), so that a host
     // that learns its settings only when it first runs starts as one that knew them. false (and
     // nothing changed) once a block has run or for a pin the patch does not drive.

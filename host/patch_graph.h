@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// PatchSpec: a patch as the host library runs it — module instances, the pins it binds, fixed
+// PatchGraph: a patch as the host library runs it — module instances, the pins it binds, fixed
 // values, connections and the patch's outputs — with every name already resolved to a library
 // file, a module id and pin ids. The patch file reader makes one from NAME.kvxpatch.json and the
 // modules' descriptions; host::Patch runs it.
@@ -41,7 +41,7 @@ struct PatchModule {
 // One audio output feeding one audio input. An output may feed many inputs; an input takes at
 // most one connection. A delayed connection carries the sample before: it is what closes a loop.
 struct PatchConnection {
-    int32_t fromModule = 0;  // index into PatchSpec::modules
+    int32_t fromModule = 0;  // index into PatchGraph::modules
     int32_t fromPin = 0;
     int32_t toModule = 0;
     int32_t toPin = 0;
@@ -55,7 +55,7 @@ struct PatchOutput {
     int32_t pin = 0;
 };
 
-struct PatchSpec {
+struct PatchGraph {
     std::string source;  // the file it came from, for messages
     std::vector<PatchModule> modules;
     std::vector<PatchConnection> connections;

@@ -20,9 +20,9 @@ using Edges = std::vector<std::vector<int32_t>>;  // successors by module, in co
 
 size_t at(int32_t index) { return static_cast<size_t>(index); }
 
-Edges successors(const PatchSpec& spec, bool withDelayed) {
-    Edges next(spec.modules.size());
-    for (const PatchConnection& c : spec.connections)
+Edges successors(const PatchGraph& graph, bool withDelayed) {
+    Edges next(graph.modules.size());
+    for (const PatchConnection& c : graph.connections)
         if (withDelayed || !c.oneSampleDelay) next[at(c.fromModule)].push_back(c.toModule);
     return next;
 }
@@ -65,7 +65,7 @@ bool feedsItself(const Edges& next, int32_t module) {
 }
 
 // A loop of undelayed connections through `start`, within its component: the shortest one.
-[[noreturn]] void refuseLoop(const PatchSpec& spec, const Edges& next, const std::vector<int32_t>& component,
+[[noreturn]] void refuseLoop(const PatchGraph& graph, const Edges& next, const std::vector<int32_t>& component,
                              int32_t start) {
     std::vector<int32_t> parent(next.size(), -1);
     std::deque<int32_t> queue{start};
@@ -90,9 +90,9 @@ bool feedsItself(const Edges& next, int32_t module) {
     path.push_back(start);
     std::reverse(path.begin(), path.end());
     std::string loop;
-    for (int32_t node : path) loop += moduleName(spec, node) + " -> ";
-    loop += moduleName(spec, start);
-    throw HostError(patchPrefix(spec) + "ambiguous feedback: " + loop +
+    for (int32_t node : path) loop += moduleName(graph, node) + " -> ";
+    loop += moduleName(graph, start);
+    throw HostError(patchPrefix(graph) + "ambiguous feedback: " + loop +
                     " is a loop of connections without a one-sample delay; give one of them the delay");
 }
 
@@ -122,9 +122,9 @@ std::vector<int32_t> ordered(const std::vector<int32_t>& nodes,
 
 }  // namespace
 
-std::vector<PatchStage> orderPatch(const PatchSpec& spec) {
-    const size_t n = spec.modules.size();
-    const Edges undelayed = successors(spec, false);
+std::vector<PatchStage> orderPatch(const PatchGraph& graph) {
+    const size_t n = graph.modules.size();
+    const Edges undelayed = successors(graph, false);
     int32_t count = 0;
     const std::vector<int32_t> tight = components(undelayed, count);
     std::vector<int32_t> size(at(count), 0);
@@ -132,16 +132,16 @@ std::vector<PatchStage> orderPatch(const PatchSpec& spec) {
     for (size_t m = 0; m < n; ++m) {
         const auto module = static_cast<int32_t>(m);
         if (size[at(tight[m])] > 1 || feedsItself(undelayed, module))
-            refuseLoop(spec, undelayed, tight, module);
+            refuseLoop(graph, undelayed, tight, module);
     }
 
-    const Edges all = successors(spec, true);
+    const Edges all = successors(graph, true);
     const std::vector<int32_t> component = components(all, count);
     std::vector<std::vector<int32_t>> members(at(count));
     for (size_t m = 0; m < n; ++m) members[at(component[m])].push_back(static_cast<int32_t>(m));
     std::vector<int32_t> ids;
     for (int32_t c = 0; c < count; ++c) ids.push_back(c);
-    // Component ids follow their first modules, so ties between components go by the spec too.
+    // Component ids follow their first modules, so ties between components go by the graph too.
     const std::vector<int32_t> stageOrder = ordered(
         ids,
         [&](int32_t c) {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/patch_spec.h"
+#include "host/patch_graph.h"
 
 namespace kvx::host {
 
@@ -19,10 +19,10 @@ struct PatchStage {
     bool perSample = false;
 };
 
-// The stages of a spec whose connections have passed checkPatchSpec. Deterministic: among
+// The stages of a graph whose connections have passed checkPatchGraph. Deterministic: among
 // stages (and among a loop's modules) that could run next, the one holding the module first
-// in the spec goes first. Throws HostError naming the modules of a loop of undelayed
+// in the graph goes first. Throws HostError naming the modules of a loop of undelayed
 // connections ("env -> vca -> env").
-std::vector<PatchStage> orderPatch(const PatchSpec& spec);
+std::vector<PatchStage> orderPatch(const PatchGraph& graph);
 
 }  // namespace kvx::host

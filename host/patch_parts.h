@@ -87,7 +87,7 @@ struct Patch::Parts {
     std::vector<std::unique_ptr<StreamReport[]>> reportStores;
     std::vector<std::unique_ptr<StreamChange[]>> changeStores;
     std::vector<std::unique_ptr<DelayLine>> lines;
-    std::vector<std::unique_ptr<PatchModuleState>> modules;  // in spec order
+    std::vector<std::unique_ptr<PatchModuleState>> modules;  // in graph order
     std::vector<PatchStage> stages;
     std::vector<std::vector<PatchModuleState*>>
         stageModules;                                  // the stages' modules, for the loop's inner steps

@@ -16,8 +16,8 @@ std::vector<ModuleCheck> checkPatchLibraries(const PatchFile& patch) {
     std::vector<ModuleCheck> checks;
     std::map<std::string, std::unique_ptr<host::PluginLibrary>> libraries;  // by path; null: did not load
     std::map<std::string, std::string> loadErrors;
-    for (size_t m = 0; m < patch.spec.modules.size(); ++m) {
-        const host::PatchModule& instance = patch.spec.modules[m];
+    for (size_t m = 0; m < patch.graph.modules.size(); ++m) {
+        const host::PatchModule& instance = patch.graph.modules[m];
         ModuleCheck check;
         check.module = static_cast<int32_t>(m);
         const std::string who = "module '" + instance.name + "' (" + instance.libraryPath + ")";

@@ -15,7 +15,7 @@ namespace {
 
 using host::EventRank;
 
-const host::PatchPin* specPin(const host::PatchModule& module, int32_t id) {
+const host::PatchPin* graphPin(const host::PatchModule& module, int32_t id) {
     for (const host::PatchPin& pin : module.pins)
         if (pin.id == id) return &pin;
     return nullptr;
@@ -50,8 +50,8 @@ void PatchDriver::reserve(int32_t eventCapacity) {
 size_t PatchDriver::drivenPin(const PinRef& ref) {
     for (size_t i = 0; i < driven.size(); ++i)
         if (driven[i].ref == ref) return i;
-    const host::PatchPin* pin = specPin(file.spec.modules[static_cast<size_t>(ref.module)], ref.pin);
-    if (pin == nullptr) throw PatchError(file.spec.source + ": the patch does not bind " + file.pinName(ref));
+    const host::PatchPin* pin = graphPin(file.graph.modules[static_cast<size_t>(ref.module)], ref.pin);
+    if (pin == nullptr) throw PatchError(file.graph.source + ": the patch does not bind " + file.pinName(ref));
     driven.push_back(DrivenPin{ref, &file.pin(ref), pin->initial});
     return driven.size() - 1;
 }

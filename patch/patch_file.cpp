@@ -13,7 +13,7 @@ const describe::PinDescription& PatchFile::pin(const PinRef& ref) const {
 }
 
 std::string PatchFile::pinName(const PinRef& ref) const {
-    return spec.modules.at(static_cast<size_t>(ref.module)).name + "." + pin(ref).symbol;
+    return graph.modules.at(static_cast<size_t>(ref.module)).name + "." + pin(ref).symbol;
 }
 
 const Control* PatchFile::control(std::string_view name) const {

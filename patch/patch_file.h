@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A patch as read from NAME.kvxpatch.json: the host::PatchSpec the engine runs, and what the
+// A patch as read from NAME.kvxpatch.json: the host::PatchGraph the engine runs, and what the
 // tools need besides — each module's description, the patch's controls, how notes reach it, and
 // the names of modules and pins for messages. The format is schema/kvx-patch-1.schema.json and
 // docs/patches.md.
@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "describe/description.h"
-#include "host/patch_spec.h"
+#include "host/patch_graph.h"
 
 namespace kvx::patch {
 
-// One pin of one module instance: an index into PatchFile::modules (and spec.modules) and a pin id.
+// One pin of one module instance: an index into PatchFile::modules (and graph.modules) and a pin id.
 struct PinRef {
     int32_t module = 0;
     int32_t pin = 0;
@@ -62,9 +62,9 @@ struct Preset {
 };
 
 struct PatchFile {
-    host::PatchSpec spec;
+    host::PatchGraph graph;
     std::string name;                 // the patch's own "name", or its file name without .kvxpatch.json
-    std::vector<ModuleInfo> modules;  // one per spec.modules, in the same order
+    std::vector<ModuleInfo> modules;  // one per graph.modules, in the same order
     std::vector<Control> controls;
     NoteMapping notes;
     int32_t voices = 1;

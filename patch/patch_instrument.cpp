@@ -30,7 +30,7 @@ host::InstrumentNotes instrumentNotes(const PatchFile& file) {
 
 std::unique_ptr<host::Instrument> makeInstrument(const PatchFile& file, float sampleRate, int32_t maxBlock,
                                                  int32_t voices) {
-    return std::make_unique<host::Instrument>(file.spec, instrumentNotes(file),
+    return std::make_unique<host::Instrument>(file.graph, instrumentNotes(file),
                                               voices > 0 ? voices : file.voices, sampleRate, maxBlock);
 }
 

@@ -114,7 +114,7 @@ public:
             fail(at.key("$schema"), "a string", root["$schema"]);
         if (!root["format"].is_number() || root["format"].get<double>() != 1.0)
             fail(at.key("format"), "1 (the only format so far)", root["format"]);
-        patch.spec.source = file();
+        patch.graph.source = file();
         patch.name = root.contains("name") ? text(root["name"], at.key("name"), 200, false) : nameFromFile();
         if (root.contains("voices"))
             patch.voices = static_cast<int32_t>(integer(root["voices"], at.key("voices"), 1, MOST_VOICES));
@@ -171,8 +171,8 @@ private:
         object(value, at, {"name", "module", "library", "id", "subtype", "values"}, {"name"});
         host::PatchModule instance;
         instance.name = symbol(value["name"], at.key("name"));
-        for (size_t j = 0; j < patch.spec.modules.size(); ++j)
-            if (patch.spec.modules[j].name == instance.name)
+        for (size_t j = 0; j < patch.graph.modules.size(); ++j)
+            if (patch.graph.modules[j].name == instance.name)
                 fail(at.key("name"), "a name no other module has ($.modules[" + std::to_string(j) + "] has it)",
                      value["name"]);
         if (value.contains("module") == value.contains("library"))
@@ -211,7 +211,7 @@ private:
         }
         instance.id.assign(info.description.id.begin(), info.description.id.end());
         instance.subtype = info.description.subtype;
-        patch.spec.modules.push_back(std::move(instance));
+        patch.graph.modules.push_back(std::move(instance));
         patch.modules.push_back(std::move(info));
     }
 
@@ -250,7 +250,7 @@ private:
         const int32_t module = moduleIndex(moduleName);
         if (module < 0) {
             std::vector<std::string> names;
-            for (const host::PatchModule& instance : patch.spec.modules) names.push_back(instance.name);
+            for (const host::PatchModule& instance : patch.graph.modules) names.push_back(instance.name);
             fail(at, "no module '" + moduleName + "' in the patch (its modules: " + joined(names) + ")");
         }
         return modulePin(module, text.substr(dot + 1), at, wanted);
@@ -258,7 +258,7 @@ private:
 
     // Pin `pinName` of module instance `module`, checked against `wanted`.
     PinRef modulePin(int32_t module, const std::string& pinName, const JsonPath& at, const Wanted& wanted) const {
-        const std::string& moduleName = patch.spec.modules[static_cast<size_t>(module)].name;
+        const std::string& moduleName = patch.graph.modules[static_cast<size_t>(module)].name;
         const std::string text = moduleName + "." + pinName;
         const describe::ModuleDescription& description = patch.modules[static_cast<size_t>(module)].description;
         const PinDescription* described = description.pinBySymbol(pinName);
@@ -283,8 +283,8 @@ private:
     }
 
     int32_t moduleIndex(const std::string& name) const {
-        for (size_t i = 0; i < patch.spec.modules.size(); ++i)
-            if (patch.spec.modules[i].name == name) return static_cast<int32_t>(i);
+        for (size_t i = 0; i < patch.graph.modules.size(); ++i)
+            if (patch.graph.modules[i].name == name) return static_cast<int32_t>(i);
         return -1;
     }
 
@@ -396,31 +396,31 @@ private:
             connection.oneSampleDelay = true;
         }
         drive(to, at.key("to"), Driver{Driver::Kind::Connection, at.str(), "a connection"});
-        patch.spec.connections.push_back(connection);
+        patch.graph.connections.push_back(connection);
     }
 
     void output(const json& value, const JsonPath& at) {
         object(value, at, {"name", "from"}, {"name", "from"});
         host::PatchOutput output;
         output.name = symbol(value["name"], at.key("name"));
-        for (size_t j = 0; j < patch.spec.outputs.size(); ++j)
-            if (patch.spec.outputs[j].name == output.name)
+        for (size_t j = 0; j < patch.graph.outputs.size(); ++j)
+            if (patch.graph.outputs[j].name == output.name)
                 fail(at.key("name"), "a name no other output has ($.outputs[" + std::to_string(j) + "] has it)",
                      value["name"]);
         const PinRef from = pin(value["from"], at.key("from"), OUTPUT_FROM);
         output.module = from.module;
         output.pin = from.pin;
-        patch.spec.outputs.push_back(std::move(output));
+        patch.graph.outputs.push_back(std::move(output));
     }
 
     // A cycle of connections without a delay has no order to run in. Finds the first one (from
     // the modules in file order) and names its modules in the direction the signal flows.
     void refuseLoops(const JsonPath& at) const {
-        const size_t count = patch.spec.modules.size();
+        const size_t count = patch.graph.modules.size();
         std::vector<std::vector<size_t>> out(count);  // connection indices by source module
-        for (size_t c = 0; c < patch.spec.connections.size(); ++c)
-            if (!patch.spec.connections[c].oneSampleDelay)
-                out[patch.spec.connections[c].fromModule].push_back(c);
+        for (size_t c = 0; c < patch.graph.connections.size(); ++c)
+            if (!patch.graph.connections[c].oneSampleDelay)
+                out[patch.graph.connections[c].fromModule].push_back(c);
         enum class Mark { Unseen, Open, Done };
         std::vector<Mark> marks(count, Mark::Unseen);
         struct Frame {
@@ -439,15 +439,15 @@ private:
                     continue;
                 }
                 const size_t c = out[frame.module][frame.next++];
-                const int32_t to = patch.spec.connections[c].toModule;
+                const int32_t to = patch.graph.connections[c].toModule;
                 if (marks[to] == Mark::Unseen) {
                     marks[to] = Mark::Open;
                     stack.push_back(Frame{to, 0});
                 } else if (marks[to] == Mark::Open) {
                     std::string loop;
                     auto first = std::find_if(stack.begin(), stack.end(), [&](const Frame& f) { return f.module == to; });
-                    for (auto it = first; it != stack.end(); ++it) loop += patch.spec.modules[it->module].name + " \u2192 ";
-                    loop += patch.spec.modules[to].name;
+                    for (auto it = first; it != stack.end(); ++it) loop += patch.graph.modules[it->module].name + " \u2192 ";
+                    loop += patch.graph.modules[to].name;
                     fail(at.index(c), "a loop of connections without a delay: " + loop +
                                           " (mark one of them \"delay\": 1)");
                 }
@@ -595,12 +595,12 @@ private:
         patch.presets.push_back(std::move(preset));
     }
 
-    // --- the PatchSpec's pins ----------------------------------------------------------------
+    // --- the PatchGraph's pins ----------------------------------------------------------------
 
     // Every described input and audio output, in id order, starting where its driver (a value or
     // a control's default) or else its description's default puts it.
     void assemblePins() {
-        for (size_t m = 0; m < patch.spec.modules.size(); ++m) {
+        for (size_t m = 0; m < patch.graph.modules.size(); ++m) {
             for (const PinDescription& described : patch.modules[m].description.pins) {
                 if (!described.isInput() && !described.isAudio()) continue;
                 host::PatchPin pin;
@@ -618,7 +618,7 @@ private:
                         described.role == describe::Role::Signal)
                         patch.inputs.push_back(PinRef{static_cast<int32_t>(m), described.id});
                 }
-                patch.spec.modules[m].pins.push_back(pin);
+                patch.graph.modules[m].pins.push_back(pin);
             }
         }
     }

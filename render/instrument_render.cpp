@@ -23,8 +23,8 @@ namespace kvx::render {
 
 double longestReleaseSeconds(const patch::PatchFile& patch) {
     double longest = 0.0;
-    for (size_t m = 0; m < patch.spec.modules.size(); ++m)
-        for (const host::PatchPin& pin : patch.spec.modules[m].pins) {
+    for (size_t m = 0; m < patch.graph.modules.size(); ++m)
+        for (const host::PatchPin& pin : patch.graph.modules[m].pins) {
             const describe::PinDescription* described = patch.modules[m].description.pinById(pin.id);
             if (described == nullptr || described->symbol != "release") continue;
             const double user = describe::userValueFor(*described, pin.initial);
@@ -143,7 +143,7 @@ int runInstrument(RenderOptions options, const patch::PatchFile& patch, std::ost
     CsvTable table;
     table.outputs = &outputs;
     table.rate = rate;
-    for (const host::PatchOutput& output : patch.spec.outputs) table.names.push_back(output.name);
+    for (const host::PatchOutput& output : patch.graph.outputs) table.names.push_back(output.name);
     if (!csvTemp.empty()) writeCsv(csvTemp, table, nullptr);
     if (!plotTemp.empty()) {
         PatchPlotData data;

@@ -115,20 +115,20 @@ std::vector<StreamSpan> patchGateSpans(const RenderPlan& plan) {
     return gateSpans(gate, plan.length, 0);
 }
 
-host::PatchPin& specPin(host::PatchSpec& spec, const PinRef& ref) {
-    for (host::PatchPin& pin : spec.modules[static_cast<size_t>(ref.module)].pins)
+host::PatchPin& graphPin(host::PatchGraph& graph, const PinRef& ref) {
+    for (host::PatchPin& pin : graph.modules[static_cast<size_t>(ref.module)].pins)
         if (pin.id == ref.pin) return pin;
     throw RenderError("the patch has no pin " + std::to_string(ref.pin) + " of its module " +
                       std::to_string(ref.module));
 }
 
 // What the render sends a patch: the controls held from the start, the audio inputs' first
-// values (in `spec`) and signals with their streaming, and what the driver plays.
+// values (in `graph`) and signals with their streaming, and what the driver plays.
 class PatchDrive {
 public:
     PatchDrive(const patch::PatchFile& patch, const PatchView& view, const Score& score,
                const RenderPlan& plan)
-        : spec(patch.spec) {
+        : graph(patch.graph) {
         for (size_t i = 0; i < view.inputs.size(); ++i) {
             const PatchView::Input& input = view.inputs[i];
             if (input.kind == Kind::Control) {
@@ -137,7 +137,7 @@ public:
                 held.emplace_back(input.index, controlUserValue(given, control, plan.rate));
             } else if (input.kind == Kind::AudioInput) {
                 const PinRef ref = patch.inputs[input.index];
-                specPin(spec, ref).initial = plan.tracks[i].valueAt(0);
+                graphPin(graph, ref).initial = plan.tracks[i].valueAt(0);
                 fed.push_back(FedInput{ref, plan.tracks[i]});
             }
         }
@@ -160,7 +160,7 @@ public:
                          [](const TimedEvent& a, const TimedEvent& b) { return a.sample < b.sample; });
     }
 
-    host::PatchSpec spec;                         // with the audio inputs' first values
+    host::PatchGraph graph;                         // with the audio inputs' first values
     std::vector<std::pair<size_t, double>> held;  // control, user value from the start
     std::vector<FedInput> fed;
     std::vector<TimedEvent> events;  // the fed inputs' streaming, in time order
@@ -195,7 +195,7 @@ void printPatchSummary(std::ostream& out, const patch::PatchFile& patch, const R
     out << line;
     for (size_t m = 0; m < result.modules.size(); ++m) {
         const host::PatchModuleStats& stats = result.modules[m];
-        const std::string name = patch.spec.modules[m].name;
+        const std::string name = patch.graph.modules[m].name;
         std::snprintf(line, sizeof line,
                       "%-14s called in %lld blocks, slept through %lld; %lld sleep requests\n", name.c_str(),
                       static_cast<long long>(stats.blocksCalled),
@@ -223,8 +223,8 @@ PatchView patchView(const patch::PatchFile& patch) {
     RenderModule& module = view.module;
     module.description.id = patch.name;
     module.description.name = patch.name;
-    module.description.symbol = patchFileStem(patch.spec.source);
-    module.source = patch.spec.source;
+    module.description.symbol = patchFileStem(patch.graph.source);
+    module.source = patch.graph.source;
     auto addInput = [&](describe::PinDescription pin, Kind kind, size_t index) {
         pin.id = static_cast<int32_t>(module.inputs.size());
         pin.direction = describe::Direction::In;
@@ -245,7 +245,7 @@ PatchView patchView(const patch::PatchFile& patch) {
         gate.defaultValue = 0.0;
         addInput(std::move(gate), Kind::NoteGate, 0);
     }
-    for (const host::PatchOutput& output : patch.spec.outputs) {
+    for (const host::PatchOutput& output : patch.graph.outputs) {
         describe::PinDescription pin;
         pin.id = static_cast<int32_t>(module.inputs.size() + module.outputs.size());
         pin.symbol = pin.name = output.name;
@@ -295,24 +295,24 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
     driver.reserve(static_cast<int32_t>(most));
     host::PatchLimits limits;
     limits.eventsPerBlock = std::max<int32_t>(limits.eventsPerBlock, static_cast<int32_t>(most));
-    host::Patch engine(drive.spec, static_cast<float>(plan.rate), sizing.largest(), limits);
+    host::Patch engine(drive.graph, static_cast<float>(plan.rate), sizing.largest(), limits);
     driver.bind(engine);
     for (const auto& [control, user] : drive.held) driver.holdControl(control, user);
 
     PatchSessionResult result;
     const size_t length = static_cast<size_t>(plan.length);
-    result.outputs.assign(patch.spec.outputs.size(), std::vector<float>(length));
-    for (size_t m = 0; m < patch.spec.modules.size(); ++m)
-        for (const host::PatchPin& pin : patch.spec.modules[m].pins)
+    result.outputs.assign(patch.graph.outputs.size(), std::vector<float>(length));
+    for (size_t m = 0; m < patch.graph.modules.size(); ++m)
+        for (const host::PatchPin& pin : patch.graph.modules[m].pins)
             if (pin.kind == host::PatchPinKind::AudioOut)
                 result.tracks.push_back(ModuleTrack{static_cast<int32_t>(m), pin.id,
                                                     patch.pinName(PinRef{static_cast<int32_t>(m), pin.id}),
                                                     std::vector<float>(length), {}});
-    result.sleeping.resize(patch.spec.modules.size());
+    result.sleeping.resize(patch.graph.modules.size());
     std::vector<float*> fedBuffers;
     for (const FedInput& input : drive.fed)
         fedBuffers.push_back(engine.input(input.ref.module, input.ref.pin));
-    std::vector<int64_t> calledBefore(patch.spec.modules.size());
+    std::vector<int64_t> calledBefore(patch.graph.modules.size());
     std::mt19937 generator(sizing.seed);
 
     const double cpuStart = processCpuSeconds();
@@ -373,7 +373,7 @@ PatchSessionResult runPatchSession(const patch::PatchFile& patch, const PatchVie
     result.cpuSeconds = processCpuSeconds() - cpuStart;
     result.samples = position;
     result.stats = engine.stats();
-    for (size_t m = 0; m < patch.spec.modules.size(); ++m)
+    for (size_t m = 0; m < patch.graph.modules.size(); ++m)
         result.modules.push_back(engine.moduleStats(static_cast<int32_t>(m)));
     return result;
 }
@@ -465,8 +465,8 @@ int runPatch(RenderOptions options, const patch::PatchFile& patch, std::ostream&
         out << "patch          " << options.plugin << "\n"
             << "name           " << patch.name << "\n"
             << "modules       ";
-        for (size_t m = 0; m < patch.spec.modules.size(); ++m)
-            out << (m == 0 ? " " : ", ") << patch.spec.modules[m].name << " (\""
+        for (size_t m = 0; m < patch.graph.modules.size(); ++m)
+            out << (m == 0 ? " " : ", ") << patch.graph.modules[m].name << " (\""
                 << patch.modules[m].description.id << "\")";
         out << "\n"
             << "score          " << score.source << "\n";

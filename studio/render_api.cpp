@@ -181,7 +181,7 @@ json patchRender(const Subject& subject, const Request& request) {
     json tracks = json::array();
     // A patch output is its module's output: the same streaming marks.
     for (size_t i = 0; i < result.outputs.size(); ++i) {
-        const host::PatchOutput& output = patch.spec.outputs[i];
+        const host::PatchOutput& output = patch.graph.outputs[i];
         tracks.push_back({{"name", output.name},
                           {"samples", base64Floats(result.outputs[i])},
                           {"streaming", marksOf(output.module, output.pin)}});
@@ -213,7 +213,7 @@ json instrumentRender(const Subject& subject, const Request& request) {
     json out = {{"rate", rendering.rate}, {"length", rendering.length}};
     json tracks = json::array();
     for (size_t i = 0; i < rendering.outputs.size(); ++i)
-        tracks.push_back({{"name", patch.spec.outputs[i].name}, {"samples", base64Floats(rendering.outputs[i])}});
+        tracks.push_back({{"name", patch.graph.outputs[i].name}, {"samples", base64Floats(rendering.outputs[i])}});
     out["tracks"] = tracks;
     for (const char* none : {"gate", "segments", "streaming", "sleep"}) out[none] = json::array();
     out["summary"] = {{"text", std::to_string(patch.voices) + " voices played " + std::to_string(rendering.events) +
@@ -231,17 +231,17 @@ std::string subjectJson(const Subject& subject) {
         out = {{"kind", "patch"}, {"name", subject.named}, {"title", patch.name}};
         json modules = json::array(), connections = json::array(), outputs = json::array(),
              controls = json::array(), presets = json::array();
-        for (size_t m = 0; m < patch.spec.modules.size(); ++m) {
+        for (size_t m = 0; m < patch.graph.modules.size(); ++m) {
             json pins = json::array();
             for (const describe::PinDescription& pin : patch.modules[m].description.pins) pins.push_back(pinJson(pin));
-            modules.push_back({{"name", patch.spec.modules[m].name},
+            modules.push_back({{"name", patch.graph.modules[m].name},
                                {"module", patch.modules[m].description.id},
                                {"pins", pins}});
         }
-        for (const host::PatchConnection& c : patch.spec.connections)
+        for (const host::PatchConnection& c : patch.graph.connections)
             connections.push_back({{"from", patch.pinName({c.fromModule, c.fromPin})},
                                    {"to", patch.pinName({c.toModule, c.toPin})}});
-        for (const host::PatchOutput& o : patch.spec.outputs)
+        for (const host::PatchOutput& o : patch.graph.outputs)
             outputs.push_back({{"name", o.name}, {"from", patch.pinName({o.module, o.pin})}});
         for (const patch::Control& control : patch.controls) {
             json entry = pinJson(control.range);

@@ -50,7 +50,7 @@ PatchEntry openPatchEntry(const std::string& bundleFolder, const std::string& ur
     patch::PathModuleSource modules({});
     entry.file = patch::loadPatch(opened.folder + opened.index.patch, modules);
     entry.layout = patchLayoutFor(entry.file, opened.plugin.flavour);
-    requireDeclaredPorts(entry.file.spec.source, entry.layout.symbols(), opened.plugin);
+    requireDeclaredPorts(entry.file.graph.source, entry.layout.symbols(), opened.plugin);
     if (features.map == nullptr) throw BridgeError("the host offers no urid:map, needed to read MIDI");
     entry.midiEvent = features.map->map(features.map->handle, LV2_MIDI__MidiEvent);
     return entry;

@@ -43,10 +43,10 @@ InstrumentBridge::InstrumentBridge(const std::string& bundleFolder, const std::s
     }
     // A reset and every control at frame 0 of a run leave half a block's list for MIDI at least.
     if (2 * (controlPins + 1) > EVENT_CAPACITY)
-        throw BridgeError(file.spec.source + " drives too many pins from its controls for the bridge");
+        throw BridgeError(file.graph.source + " drives too many pins from its controls for the bridge");
     host::InstrumentLimits limits;
     limits.eventsPerBlock = EVENT_CAPACITY;
-    instrument = std::make_unique<host::Instrument>(file.spec, patch::instrumentNotes(file), file.voices,
+    instrument = std::make_unique<host::Instrument>(file.graph, patch::instrumentNotes(file), file.voices,
                                                     static_cast<float>(rate), maxSlice, limits);
 }
 

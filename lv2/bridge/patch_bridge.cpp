@@ -53,7 +53,7 @@ PatchBridge::PatchBridge(const std::string& bundleFolder, const std::string& uri
     // One MIDI message, and any audio pin's stream ending in the slice.
     reserve = driver->mostPerCall() + driver->mostStreamEnds() + 1;
     if (2 * controlPins + static_cast<int32_t>(inputs.size()) + 4 * reserve > EVENT_CAPACITY)
-        throw BridgeError(file.spec.source +
+        throw BridgeError(file.graph.source +
                           " drives too many pins from its controls and notes for the bridge");
     createPatch();
 }
@@ -62,7 +62,7 @@ PatchBridge::~PatchBridge() = default;
 
 void PatchBridge::createPatch() {
     engine.reset();
-    engine = std::make_unique<host::Patch>(file.spec, sampleRate, maxSlice);
+    engine = std::make_unique<host::Patch>(file.graph, sampleRate, maxSlice);
     driver->bind(*engine);
     for (size_t i = 0; i < inputs.size(); ++i)
         inputs[i].buffer = engine->input(file.inputs[i].module, file.inputs[i].pin);

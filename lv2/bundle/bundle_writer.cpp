@@ -93,8 +93,8 @@ struct BundledLibrary {
 std::map<std::string, BundledLibrary> bundledLibraries(const PatchBundleSource& source) {
     std::map<std::string, BundledLibrary> libraries;
     std::set<std::string> taken;
-    for (size_t m = 0; m < source.patch.spec.modules.size(); ++m) {
-        const std::string& path = source.patch.spec.modules[m].libraryPath;
+    for (size_t m = 0; m < source.patch.graph.modules.size(); ++m) {
+        const std::string& path = source.patch.graph.modules[m].libraryPath;
         if (libraries.contains(path)) continue;
         const std::string stem = fs::path(path).filename().replace_extension().string();
         std::string name = stem + ".kvx";
@@ -121,8 +121,8 @@ std::string bundledPatchText(const PatchBundleSource& source,
     }
     if (!root.contains("name")) root["name"] = source.patch.name;
     nlohmann::ordered_json& modules = root["modules"];
-    for (size_t m = 0; m < source.patch.spec.modules.size(); ++m) {
-        const host::PatchModule& module = source.patch.spec.modules[m];
+    for (size_t m = 0; m < source.patch.graph.modules.size(); ++m) {
+        const host::PatchModule& module = source.patch.graph.modules[m];
         const describe::ModuleDescription& described = source.patch.modules[m].description;
         nlohmann::ordered_json rewritten;
         rewritten["name"] = modules[m]["name"];
@@ -142,7 +142,7 @@ void checkPatchBundle(const fs::path& patchFile) {
     try {
         patch::PathModuleSource modules({});
         const patch::PatchFile bundled = patch::loadPatch(patchFile.string(), modules);
-        const host::Patch built(bundled.spec, 48000.0f, 64);
+        const host::Patch built(bundled.graph, 48000.0f, 64);
     } catch (const std::exception& error) {
         throw BundleError(std::string("the bundle's patch does not run: ") + error.what());
     }

@@ -26,8 +26,8 @@ PluginLayout patchLayoutFor(const patch::PatchFile& patch, Flavour flavour) {
             builder.add(PortRole::SignalIn, PortType::Audio, true, portSymbol(name), name,
                         static_cast<int32_t>(i));
         }
-    for (size_t i = 0; i < patch.spec.outputs.size(); ++i) {
-        const std::string& name = patch.spec.outputs[i].name;
+    for (size_t i = 0; i < patch.graph.outputs.size(); ++i) {
+        const std::string& name = patch.graph.outputs[i].name;
         builder.add(PortRole::SignalOut, PortType::Audio, false, portSymbol(name), name,
                     static_cast<int32_t>(i));
     }

@@ -17,7 +17,7 @@ patch::PatchFile examplePatch(float waveform) {
     patch::PathModuleSource modules(
         {{fs::path(testModulePath("VCA")).parent_path().string(), true}, {buildDir(), true}});
     patch::PatchFile file = patch::loadPatch(KVX_EXAMPLE_PATCH, modules);
-    for (host::PatchModule& module : file.spec.modules)
+    for (host::PatchModule& module : file.graph.modules)
         if (module.name == "osc")
             for (host::PatchPin& pin : module.pins)
                 if (pin.id == 1) pin.initial = waveform;

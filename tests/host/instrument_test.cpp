@@ -316,11 +316,11 @@ TEST(Instrument, RefusesWhatItCannotPlayBeforeRunningAnything) {
     const patch::PatchFile file = examplePatch();
     host::InstrumentNotes gateOnAudio = patch::instrumentNotes(file);
     gateOnAudio.gate.push_back({0, 0});  // osc.frequency
-    EXPECT_THROW(host::Instrument(file.spec, gateOnAudio, 2, 48000.0f, 64), host::HostError);
+    EXPECT_THROW(host::Instrument(file.graph, gateOnAudio, 2, 48000.0f, 64), host::HostError);
     host::InstrumentNotes pitchOnFed = patch::instrumentNotes(file);
     pitchOnFed.pitch.push_back({2, 1, {}});  // vca.control, which the envelope feeds
-    EXPECT_THROW(host::Instrument(file.spec, pitchOnFed, 2, 48000.0f, 64), host::HostError);
-    EXPECT_THROW(host::Instrument(file.spec, patch::instrumentNotes(file), 0, 48000.0f, 64), host::HostError);
+    EXPECT_THROW(host::Instrument(file.graph, pitchOnFed, 2, 48000.0f, 64), host::HostError);
+    EXPECT_THROW(host::Instrument(file.graph, patch::instrumentNotes(file), 0, 48000.0f, 64), host::HostError);
 }
 
 // The example patch's controls through patch::controlEvents: the events of `name` set to `user`.

@@ -137,9 +137,9 @@ std::vector<int32_t> blockSizes(int64_t length, int32_t size, uint32_t seed) {
     return sizes;
 }
 
-PatchRun runPatch(const host::PatchSpec& spec, const Score& score, const std::vector<int32_t>& sizes,
+PatchRun runPatch(const host::PatchGraph& graph, const Score& score, const std::vector<int32_t>& sizes,
                   bool honourSleep) {
-    host::Patch patch(spec, 48000.0f, PATCH_MAX_BLOCK);
+    host::Patch patch(graph, 48000.0f, PATCH_MAX_BLOCK);
     patch.honourSleep = honourSleep;
     const std::vector<Timed> timed = scoreEvents(score);
     std::vector<std::pair<float*, render::InputTrack>> ramps;
@@ -147,8 +147,8 @@ PatchRun runPatch(const host::PatchSpec& spec, const Score& score, const std::ve
         ramps.emplace_back(patch.input(ramp.module, ramp.pin), rampTrack(ramp));
 
     PatchRun run;
-    run.outputs.resize(spec.outputs.size());
-    run.asleep.resize(spec.modules.size());
+    run.outputs.resize(graph.outputs.size());
+    run.asleep.resize(graph.modules.size());
     std::vector<host::PatchEvent> events;
     size_t next = 0;
     int64_t position = 0;
@@ -162,7 +162,7 @@ PatchRun runPatch(const host::PatchSpec& spec, const Score& score, const std::ve
         for (auto& [buffer, track] : ramps)
             for (int32_t i = 0; i < n; ++i) buffer[i] = track.valueAt(position + i);
         patch.runBlock(n, events);
-        for (size_t o = 0; o < spec.outputs.size(); ++o)
+        for (size_t o = 0; o < graph.outputs.size(); ++o)
             run.outputs[o].insert(run.outputs[o].end(), patch.output(o), patch.output(o) + n);
         for (int32_t m = 0; m < patch.moduleCount(); ++m)
             run.asleep[static_cast<size_t>(m)].push_back(patch.asleep(m));

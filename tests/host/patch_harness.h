@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/patch.h"
-#include "host/patch_spec.h"
+#include "host/patch_graph.h"
 #include "render/session.h"
 
 namespace kvx::test {
@@ -63,7 +63,7 @@ struct PatchRun {
     std::vector<host::PatchModuleStats> modules;
 };
 
-PatchRun runPatch(const host::PatchSpec& spec, const Score& score, const std::vector<int32_t>& sizes,
+PatchRun runPatch(const host::PatchGraph& graph, const Score& score, const std::vector<int32_t>& sizes,
                   bool honourSleep = true);
 
 // `module` (its library and input values) rendered alone by kvx render's block loop, with the

@@ -16,11 +16,11 @@ namespace {
 
 constexpr uint32_t PATCHES = 80;
 
-std::string describe(const host::PatchSpec& spec) {
+std::string describe(const host::PatchGraph& graph) {
     std::string text;
-    for (const host::PatchConnection& c : spec.connections)
-        text += spec.modules[static_cast<size_t>(c.fromModule)].name + (c.oneSampleDelay ? " ~> " : " -> ") +
-                spec.modules[static_cast<size_t>(c.toModule)].name + "." + std::to_string(c.toPin) + "  ";
+    for (const host::PatchConnection& c : graph.connections)
+        text += graph.modules[static_cast<size_t>(c.fromModule)].name + (c.oneSampleDelay ? " ~> " : " -> ") +
+                graph.modules[static_cast<size_t>(c.toModule)].name + "." + std::to_string(c.toPin) + "  ";
     return text;
 }
 
@@ -30,13 +30,13 @@ TEST(PatchProperty, RandomPatchesGiveTheSameBitsAtEveryScheduleWithOrWithoutSlee
         std::mt19937 random(seed);
         const RandomPatch patch =
             randomPatch([&random](uint32_t n) { return static_cast<uint32_t>(random() % n); });
-        SCOPED_TRACE("seed " + std::to_string(seed) + ": " + describe(patch.spec));
+        SCOPED_TRACE("seed " + std::to_string(seed) + ": " + describe(patch.graph));
         const int64_t length = patch.score.length;
-        const PatchRun reference = runPatch(patch.spec, patch.score, blockSizes(length, 1));
+        const PatchRun reference = runPatch(patch.graph, patch.score, blockSizes(length, 1));
         const PatchRun runs[] = {
-            runPatch(patch.spec, patch.score, blockSizes(length, 0, seed)),
-            runPatch(patch.spec, patch.score, blockSizes(length, 4096)),
-            runPatch(patch.spec, patch.score, blockSizes(length, 0, seed + 1000), false)};
+            runPatch(patch.graph, patch.score, blockSizes(length, 0, seed)),
+            runPatch(patch.graph, patch.score, blockSizes(length, 4096)),
+            runPatch(patch.graph, patch.score, blockSizes(length, 0, seed + 1000), false)};
         for (const PatchRun& run : runs) {
             EXPECT_EQ(run.stats.mergedReports, 0);
             for (size_t o = 0; o < reference.outputs.size(); ++o)
@@ -45,7 +45,7 @@ TEST(PatchProperty, RandomPatchesGiveTheSameBitsAtEveryScheduleWithOrWithoutSlee
                           0)
                     << "output " << o;
         }
-        for (const host::PatchConnection& c : patch.spec.connections) loops += c.oneSampleDelay ? 1 : 0;
+        for (const host::PatchConnection& c : patch.graph.connections) loops += c.oneSampleDelay ? 1 : 0;
         slept += reference.stats.sleepRequests > 0 ? 1 : 0;
     }
     // The generator covers what it is for.

@@ -20,8 +20,8 @@ using host::EventRank;
 
 // env -> sum.a -> vca -> (delayed) sum.b, and env -> vca2.control with the caller's signal on
 // vca2's input.
-host::PatchSpec busyPatch() {
-    return host::PatchSpec{
+host::PatchGraph busyPatch() {
+    return host::PatchGraph{
         "busy",
         {adsrModule("env"), sumModule("sum"), vcaModule("vca", 0.5f), vcaModule("vca2", 0.0f)},
         {{0, adsr::PIN_OUTPUT, 1, 0, false},

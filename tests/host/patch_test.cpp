@@ -25,7 +25,7 @@ namespace {
 
 using host::EventRank;
 using host::PatchConnection;
-using host::PatchSpec;
+using host::PatchGraph;
 
 constexpr int32_t VCA_INPUT = 0, VCA_CONTROL = 1, VCA_OUTPUT = 3;
 constexpr int32_t SUM_A = 0, SUM_B = 1, SUM_OUTPUT = 2;
@@ -50,8 +50,8 @@ Score twoNotes(int32_t envelope, int64_t length = 6000) {
 }
 
 // env -> vca.control, the vca's input a ramp the caller drives.
-PatchSpec envelopeIntoVca() {
-    return PatchSpec{"env-vca",
+PatchGraph envelopeIntoVca() {
+    return PatchGraph{"env-vca",
                      {adsrModule("env"), vcaModule("vca", 0.0f)},
                      {{0, adsr::PIN_OUTPUT, 1, VCA_CONTROL, false}},
                      {{"out", 1, VCA_OUTPUT}}};
@@ -63,8 +63,8 @@ Score envelopeIntoVcaScore() {
 }
 
 // env -> sum.a; sum -> vca.input; vca -> sum.b one sample late: y[i] = env[i] + 0.5 y[i-1].
-PatchSpec feedbackLoop() {
-    return PatchSpec{"loop",
+PatchGraph feedbackLoop() {
+    return PatchGraph{"loop",
                      {adsrModule("env"), sumModule("sum"), vcaModule("vca", 0.5f)},
                      {{0, adsr::PIN_OUTPUT, 1, SUM_A, false},
                       {1, SUM_OUTPUT, 2, VCA_INPUT, false},
@@ -73,21 +73,21 @@ PatchSpec feedbackLoop() {
 }
 
 // env -> vca1.control, vca1 -> vca2.input: constant inputs elsewhere, so the chain can sleep.
-PatchSpec sleepyChain() {
-    return PatchSpec{"chain",
+PatchGraph sleepyChain() {
+    return PatchGraph{"chain",
                      {adsrModule("env", 0.6f), vcaModule("vca1", 0.0f), vcaModule("vca2", 0.7f, -6.0f)},
                      {{0, adsr::PIN_OUTPUT, 1, VCA_CONTROL, false}, {1, VCA_OUTPUT, 2, VCA_INPUT, false}},
                      {{"out", 2, VCA_OUTPUT}, {"env", 0, adsr::PIN_OUTPUT}}};
 }
-PatchSpec sleepyChainWithInput() {
-    PatchSpec spec = sleepyChain();
-    spec.modules[1].pins[0].initial = 0.25f;
-    return spec;
+PatchGraph sleepyChainWithInput() {
+    PatchGraph graph = sleepyChain();
+    graph.modules[1].pins[0].initial = 0.25f;
+    return graph;
 }
 
 struct Example {
     const char* name;
-    PatchSpec (*spec)();
+    PatchGraph (*graph)();
     Score (*score)();
 };
 
@@ -103,9 +103,9 @@ class PatchExamples : public ::testing::TestWithParam<Example> {};
 
 TEST_P(PatchExamples, GiveTheSameBitsAtEveryBlockScheduleAndWithOrWithoutSleep) {
     const Example& example = GetParam();
-    const PatchSpec spec = example.spec();
+    const PatchGraph graph = example.graph();
     const Score score = example.score();
-    const PatchRun reference = runPatch(spec, score, blockSizes(score.length, 1));
+    const PatchRun reference = runPatch(graph, score, blockSizes(score.length, 1));
     struct Schedule {
         const char* name;
         int32_t size;
@@ -116,7 +116,7 @@ TEST_P(PatchExamples, GiveTheSameBitsAtEveryBlockScheduleAndWithOrWithoutSleep) 
     for (const Schedule& schedule : schedules) {
         for (bool honour : {true, false}) {
             const PatchRun run =
-                runPatch(spec, score, blockSizes(score.length, schedule.size, schedule.seed), honour);
+                runPatch(graph, score, blockSizes(score.length, schedule.size, schedule.seed), honour);
             for (size_t o = 0; o < reference.outputs.size(); ++o)
                 EXPECT_TRUE(sameBits(run.outputs[o], reference.outputs[o]))
                     << "output " << o << ", blocks of " << schedule.name
@@ -162,7 +162,7 @@ TEST(Patch, OneModuleEqualsKvxRenderOfItBitForBit) {
         int32_t outputPin = 0;
         for (const host::PatchPin& pin : m.pins)
             if (pin.kind == host::PatchPinKind::AudioOut) outputPin = pin.id;
-        const PatchRun run = runPatch(PatchSpec{"one", {m}, {}, {{"out", 0, outputPin}}}, row.score, sizes);
+        const PatchRun run = runPatch(PatchGraph{"one", {m}, {}, {{"out", 0, outputPin}}}, row.score, sizes);
         EXPECT_TRUE(sameBits(run.outputs[0], alone.output()))
             << row.what << ": first difference at " << firstDifference(run.outputs[0], alone.output());
         EXPECT_EQ(run.modules[0].calls, alone.stats.blocksCalled)
@@ -240,11 +240,11 @@ TEST(Patch, AnInputDownstreamIsToldAtTheSampleItsUpstreamChanged) {
     ASSERT_GE(told.size(), 6u) << "graph start, two notes with their sustains and the release's end";
 
     for (bool delayed : {false, true}) {
-        const PatchSpec spec{"probe",
+        const PatchGraph graph{"probe",
                              {adsrModule("env"), probeModule("probe")},
                              {{0, adsr::PIN_OUTPUT, 1, STREAM_PROBE_INPUT, delayed}},
                              {{"out", 1, STREAM_PROBE_OUTPUT}}};
-        host::Patch patch(spec, 48000.0f, PATCH_MAX_BLOCK);
+        host::Patch patch(graph, 48000.0f, PATCH_MAX_BLOCK);
         const std::vector<float> out = playNotes(patch, score, blockSizes(score.length, 0, 5));
         const std::vector<StreamProbeRecord> received = probeRecords(patch, 1);
         std::vector<StreamProbeRecord> expected = told;
@@ -293,12 +293,12 @@ TEST(Patch, ALoopClosedByAOneSampleDelayCarriesTheSampleBefore) {
 
 TEST(Patch, RunsModulesAfterThoseThatFeedThemTiesInSpecOrder) {
     // vca2 <- vca1 <- env listed backwards, and an unconnected probe first.
-    const PatchSpec spec{"order",
+    const PatchGraph graph{"order",
                          {probeModule("probe"), vcaModule("vca2"), vcaModule("vca1"), adsrModule("env")},
                          {{3, adsr::PIN_OUTPUT, 2, VCA_CONTROL, false}, {2, VCA_OUTPUT, 1, VCA_INPUT, false}},
                          {}};
     std::vector<int32_t> order;
-    const host::Patch patch(spec, 48000.0f, 64);
+    const host::Patch patch(graph, 48000.0f, 64);
     for (const host::PatchStage& stage : patch.stages()) {
         EXPECT_FALSE(stage.perSample);
         order.insert(order.end(), stage.modules.begin(), stage.modules.end());
@@ -309,59 +309,59 @@ TEST(Patch, RunsModulesAfterThoseThatFeedThemTiesInSpecOrder) {
 TEST(Patch, RefusesWhatCannotRunWithItsReason) {
     struct Row {
         const char* what;
-        void (*change)(PatchSpec&);
+        void (*change)(PatchGraph&);
         const char* message;
     };
     const Row rows[] = {
         {"loop without a delay",
-         [](PatchSpec& s) {
+         [](PatchGraph& s) {
              s.connections.push_back({2, VCA_OUTPUT, 1, VCA_INPUT, false});
          },
          "chain: ambiguous feedback: vca1 -> vca2 -> vca1 is a loop of connections without a one-sample "
          "delay"},
         {"module feeding itself",
-         [](PatchSpec& s) {
+         [](PatchGraph& s) {
              s.connections.push_back({2, VCA_OUTPUT, 2, VCA_CONTROL, false});
          },
          "ambiguous feedback: vca2 -> vca2"},
         {"input connected twice",
-         [](PatchSpec& s) {
+         [](PatchGraph& s) {
              s.connections.push_back({0, adsr::PIN_OUTPUT, 2, VCA_INPUT, false});
          },
          "connection 2 (env.9 -> vca2.0): input 0 of vca2 is already connected; an input takes one "
          "connection"},
-        {"unknown pin", [](PatchSpec& s) { s.connections[0].fromPin = 42; },
+        {"unknown pin", [](PatchGraph& s) { s.connections[0].fromPin = 42; },
          "connection 0 (env.42 -> vca1.1): pin 42 of env is not a pin the patch drives"},
-        {"into an output", [](PatchSpec& s) { s.connections[0].toPin = VCA_OUTPUT; },
+        {"into an output", [](PatchGraph& s) { s.connections[0].toPin = VCA_OUTPUT; },
          "pin 3 of vca1 is an audio output, not an audio input"},
-        {"from a control", [](PatchSpec& s) { s.connections[0].fromPin = adsr::PIN_GATE; },
+        {"from a control", [](PatchGraph& s) { s.connections[0].fromPin = adsr::PIN_GATE; },
          "pin 1 of env is a bool input, not an audio output"},
-        {"unknown module", [](PatchSpec& s) { s.connections[1].toModule = 3; }, "no module 3 in the patch"},
-        {"negative module", [](PatchSpec& s) { s.connections[1].fromModule = -1; },
+        {"unknown module", [](PatchGraph& s) { s.connections[1].toModule = 3; }, "no module 3 in the patch"},
+        {"negative module", [](PatchGraph& s) { s.connections[1].fromModule = -1; },
          "no module -1 in the patch"},
-        {"output of no pin", [](PatchSpec& s) { s.outputs[0].pin = VCA_INPUT; },
+        {"output of no pin", [](PatchGraph& s) { s.outputs[0].pin = VCA_INPUT; },
          "output \"out\": pin 0 of vca2 is an audio input, not an audio output"},
-        {"pins out of order", [](PatchSpec& s) { std::swap(s.modules[1].pins[0], s.modules[1].pins[1]); },
+        {"pins out of order", [](PatchGraph& s) { std::swap(s.modules[1].pins[0], s.modules[1].pins[1]); },
          "the pins of vca1 are not in ascending id order without repeats (pin 0)"},
         {"no modules",
-         [](PatchSpec& s) {
-             s = PatchSpec{"chain", {}, {}, {}};
+         [](PatchGraph& s) {
+             s = PatchGraph{"chain", {}, {}, {}};
          },
          "chain: the patch has no modules"},
-        {"missing library", [](PatchSpec& s) { s.modules[1].libraryPath = "/no/such/VCA.kvx"; },
+        {"missing library", [](PatchGraph& s) { s.modules[1].libraryPath = "/no/such/VCA.kvx"; },
          "chain: vca1: "},
-        {"unknown module id", [](PatchSpec& s) { s.modules[2].id = u"KV NOTHING"; }, "chain: vca2: "},
+        {"unknown module id", [](PatchGraph& s) { s.modules[2].id = u"KV NOTHING"; }, "chain: vca2: "},
         {"pin the module refuses",
-         [](PatchSpec& s) {
+         [](PatchGraph& s) {
              s.modules[1].pins.push_back({77, host::PatchPinKind::AudioIn, 0.0f});
          },
          "chain: vca1: the module refuses a buffer for pin 77"},
     };
     for (const Row& row : rows) {
-        PatchSpec spec = sleepyChain();
-        row.change(spec);
+        PatchGraph graph = sleepyChain();
+        row.change(graph);
         try {
-            host::Patch patch(spec, 48000.0f, 64);
+            host::Patch patch(graph, 48000.0f, 64);
             ADD_FAILURE() << row.what << ": accepted";
         } catch (const host::HostError& error) {
             EXPECT_NE(std::string(error.what()).find(row.message), std::string::npos)
@@ -369,7 +369,7 @@ TEST(Patch, RefusesWhatCannotRunWithItsReason) {
         }
     }
     // The same loop with one of its connections delayed runs.
-    PatchSpec closed = sleepyChain();
+    PatchGraph closed = sleepyChain();
     closed.connections.push_back({2, VCA_OUTPUT, 1, VCA_INPUT, true});
     EXPECT_NO_THROW(host::Patch(closed, 48000.0f, 64));
     EXPECT_THROW(host::Patch(sleepyChain(), 48000.0f, 0), host::HostError);
@@ -413,7 +413,7 @@ TEST(Patch, RefusesABlockItCannotRunBeforeRunningAnything) {
 // does, and the VCA says so at the envelope's own sample and sleeps, while the oscillator runs.
 TEST(Patch, AnIdleVoiceCostsItsOscillatorOnly) {
     constexpr int32_t OSC_OUTPUT = 3;
-    const PatchSpec spec{
+    const PatchGraph graph{
         "voice",
         {adsrModule("env"), oscModule("osc"), vcaModule("vca"), probeModule("probe")},
         {{0, adsr::PIN_OUTPUT, 2, VCA_CONTROL, false},
@@ -422,8 +422,8 @@ TEST(Patch, AnIdleVoiceCostsItsOscillatorOnly) {
         {{"out", 3, STREAM_PROBE_OUTPUT}, {"env", 0, adsr::PIN_OUTPUT}, {"osc", 1, OSC_OUTPUT}}};
     const Score score = twoNotes(0, 20000);
     const std::vector<int32_t> sizes = blockSizes(score.length, 64);
-    const PatchRun honoured = runPatch(spec, score, sizes, true);
-    const PatchRun everyBlock = runPatch(spec, score, sizes, false);
+    const PatchRun honoured = runPatch(graph, score, sizes, true);
+    const PatchRun everyBlock = runPatch(graph, score, sizes, false);
     for (size_t o = 0; o < 3; ++o)
         EXPECT_TRUE(sameBits(honoured.outputs[o], everyBlock.outputs[o]))
             << "output " << o << ": " << firstDifference(honoured.outputs[o], everyBlock.outputs[o]);
@@ -456,7 +456,7 @@ TEST(Patch, AnIdleVoiceCostsItsOscillatorOnly) {
             expected.push_back({mark.sample, streams ? EV_STREAM_BEGIN : EV_STREAM_END, STREAM_PROBE_INPUT});
     }
     ASSERT_GE(expected.size(), 4u) << "still at the start, two notes, still after the release";
-    host::Patch patch(spec, 48000.0f, PATCH_MAX_BLOCK);
+    host::Patch patch(graph, 48000.0f, PATCH_MAX_BLOCK);
     playNotes(patch, score, blockSizes(score.length, 0, 9));
     const std::vector<StreamProbeRecord> received = probeRecords(patch, 3);
     ASSERT_EQ(received.size(), expected.size());

@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <functional>
 
-#include "host/patch_spec.h"
+#include "host/patch_graph.h"
 #include "tests/host/patch_harness.h"
 
 namespace kvx::test {
 
 struct RandomPatch {
-    host::PatchSpec spec;  // every module's output is an output of the patch
+    host::PatchGraph graph;  // every module's output is an output of the patch
     Score score;
 };
 

@@ -494,13 +494,13 @@ TEST(KvxLv2Patch, TheBundleHoldsEveryLibraryItsDescriptionAndThePatchNamingThem)
     const patch::PatchFile bundled = patch::loadPatch(bundle + "/envelope-vca-osc.kvxpatch.json", nowhere);
     patch::PathModuleSource modules({{moduleFolder(), true}, {buildDir(), true}});
     const patch::PatchFile original = patch::loadPatch(examplePatch("envelope-vca-osc"), modules);
-    ASSERT_EQ(bundled.spec.modules.size(), original.spec.modules.size());
-    for (size_t m = 0; m < original.spec.modules.size(); ++m) {
-        EXPECT_EQ(fs::path(bundled.spec.modules[m].libraryPath).parent_path(), fs::path(bundle));
-        EXPECT_EQ(bundled.spec.modules[m].id, original.spec.modules[m].id);
-        ASSERT_EQ(bundled.spec.modules[m].pins.size(), original.spec.modules[m].pins.size());
-        for (size_t p = 0; p < original.spec.modules[m].pins.size(); ++p)
-            EXPECT_EQ(bundled.spec.modules[m].pins[p].initial, original.spec.modules[m].pins[p].initial);
+    ASSERT_EQ(bundled.graph.modules.size(), original.graph.modules.size());
+    for (size_t m = 0; m < original.graph.modules.size(); ++m) {
+        EXPECT_EQ(fs::path(bundled.graph.modules[m].libraryPath).parent_path(), fs::path(bundle));
+        EXPECT_EQ(bundled.graph.modules[m].id, original.graph.modules[m].id);
+        ASSERT_EQ(bundled.graph.modules[m].pins.size(), original.graph.modules[m].pins.size());
+        for (size_t p = 0; p < original.graph.modules[m].pins.size(); ++p)
+            EXPECT_EQ(bundled.graph.modules[m].pins[p].initial, original.graph.modules[m].pins[p].initial);
     }
     EXPECT_EQ(bundled.name, original.name);
 }

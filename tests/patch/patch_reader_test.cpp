@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // kvx::patch against the built envelope and VCA and their descriptions: a patch read back into
-// the PatchSpec it stands for, values at their bounds, the graphs the engine runs (fan-out, a
+// the PatchGraph it stands for, values at their bounds, the graphs the engine runs (fan-out, a
 // module left alone, a loop closed by a delay), libraries beside the patch, and every file of the
 // invalid corpus refused at the JSON path its expected.txt names, with the words it names.
 #include <gtest/gtest.h>
@@ -92,14 +92,14 @@ TEST(PatchReader, AValidPatchReadsBackIntoItsSpec) {
       "controls": [{"name": "release", "pins": "env.release", "default": "300ms"}],
       "notes": {"gate": "env.gate", "trigger": ["env.trigger"], "bendRange": 12},
       "presets": [{"name": "Slow", "values": {"release": "2s"}}]})");
-    const host::PatchSpec& spec = patch.spec;
-    EXPECT_EQ(spec.source, "t.kvxpatch.json");
+    const host::PatchGraph& graph = patch.graph;
+    EXPECT_EQ(graph.source, "t.kvxpatch.json");
     EXPECT_EQ(patch.name, "Test");
     EXPECT_EQ(patch.voices, 4);
-    ASSERT_EQ(spec.modules.size(), 2u);
+    ASSERT_EQ(graph.modules.size(), 2u);
     ASSERT_EQ(patch.modules.size(), 2u);
 
-    const host::PatchModule& env = spec.modules[0];
+    const host::PatchModule& env = graph.modules[0];
     EXPECT_EQ(env.name, "env");
     EXPECT_TRUE(fs::equivalent(env.libraryPath, test::adsrLibraryPath()));
     EXPECT_EQ(env.id, u"KV ADSR4");
@@ -123,7 +123,7 @@ TEST(PatchReader, AValidPatchReadsBackIntoItsSpec) {
         EXPECT_EQ(env.pins[i].kind, envPins[i].kind);
         EXPECT_EQ(env.pins[i].initial, envPins[i].initial);
     }
-    const host::PatchModule& vca = spec.modules[1];
+    const host::PatchModule& vca = graph.modules[1];
     EXPECT_TRUE(fs::equivalent(vca.libraryPath, test::testModulePath("VCA")));
     EXPECT_EQ(vca.id, u"KV VCA");
     ASSERT_EQ(vca.pins.size(), 6u);
@@ -137,14 +137,14 @@ TEST(PatchReader, AValidPatchReadsBackIntoItsSpec) {
     EXPECT_EQ(vca.pins[5].kind, K::AudioIn);
     EXPECT_EQ(vca.pins[5].initial, 0.0f) << "fade: 0 dB by default, no mapping";
 
-    ASSERT_EQ(spec.connections.size(), 1u);
-    const host::PatchConnection& c = spec.connections[0];
+    ASSERT_EQ(graph.connections.size(), 1u);
+    const host::PatchConnection& c = graph.connections[0];
     EXPECT_EQ((std::array{c.fromModule, c.fromPin, c.toModule, c.toPin}), (std::array{0, 9, 1, 1}));
     EXPECT_FALSE(c.oneSampleDelay);
-    ASSERT_EQ(spec.outputs.size(), 1u);
-    EXPECT_EQ(spec.outputs[0].name, "out");
-    EXPECT_EQ(spec.outputs[0].module, 1);
-    EXPECT_EQ(spec.outputs[0].pin, 3);
+    ASSERT_EQ(graph.outputs.size(), 1u);
+    EXPECT_EQ(graph.outputs[0].name, "out");
+    EXPECT_EQ(graph.outputs[0].module, 1);
+    EXPECT_EQ(graph.outputs[0].pin, 3);
 
     ASSERT_EQ(patch.controls.size(), 1u);
     const Control& release = patch.controls[0];
@@ -188,7 +188,7 @@ TEST(PatchReader, ValuesAtTheirRangesBoundsAreAccepted) {
                                  (env ? values : "") + R"(}, {"name": "vca", "module": "vca")" +
                                  (env ? "" : values) + R"(}], "outputs": [{"name": "out", "from": "vca.output"}]})";
         const PatchFile set = read(text);
-        const host::PatchModule& module = set.spec.modules[env ? 0 : 1];
+        const host::PatchModule& module = set.graph.modules[env ? 0 : 1];
         const auto pin = std::find_if(module.pins.begin(), module.pins.end(),
                                       [&](const host::PatchPin& p) { return p.id == row.id; });
         ASSERT_NE(pin, module.pins.end());
@@ -236,13 +236,13 @@ TEST(PatchReader, GraphsTheEngineRunsAreAccepted) {
       "connections": [{"from": "env.output", "to": "a.control"}, {"from": "env.output", "to": "b.control"},
                       {"from": "a.output", "to": "b.input"}, {"from": "b.output", "to": "a.input", "delay": 1}],
       "outputs": [{"name": "left", "from": "a.output"}, {"name": "right", "from": "a.output"}]})");
-    ASSERT_EQ(patch.spec.connections.size(), 4u);
-    EXPECT_EQ(patch.spec.connections[1].fromModule, 0);
-    EXPECT_EQ(patch.spec.connections[1].toModule, 2);
-    EXPECT_FALSE(patch.spec.connections[2].oneSampleDelay);
-    EXPECT_TRUE(patch.spec.connections[3].oneSampleDelay);
-    EXPECT_EQ(patch.spec.modules[3].id, u"KV VCA") << "a module named by its id";
-    EXPECT_EQ(patch.spec.outputs.size(), 2u);
+    ASSERT_EQ(patch.graph.connections.size(), 4u);
+    EXPECT_EQ(patch.graph.connections[1].fromModule, 0);
+    EXPECT_EQ(patch.graph.connections[1].toModule, 2);
+    EXPECT_FALSE(patch.graph.connections[2].oneSampleDelay);
+    EXPECT_TRUE(patch.graph.connections[3].oneSampleDelay);
+    EXPECT_EQ(patch.graph.modules[3].id, u"KV VCA") << "a module named by its id";
+    EXPECT_EQ(patch.graph.outputs.size(), 2u);
 
     // The same loop without its delay is refused, naming its modules in signal order.
     PathModuleSource modules = builtModules();
@@ -268,7 +268,7 @@ TEST(PatchReader, ALibraryIsNamedRelativeToThePatch) {
         SCOPED_TRACE(module);
         test::writeFile(patchFile, patchWith(module));
         const PatchFile patch = loadPatch(patchFile, modules);
-        EXPECT_TRUE(fs::equivalent(patch.spec.modules[0].libraryPath, test::testModulePath("VCA")));
+        EXPECT_TRUE(fs::equivalent(patch.graph.modules[0].libraryPath, test::testModulePath("VCA")));
         EXPECT_EQ(patch.name, "p");
     }
     EXPECT_EQ(errorOf(patchWith(R"("library": ")" + vca + R"(", "id": "KV VCB")"), modules, patchFile),

@@ -45,7 +45,7 @@ int runPatchInfo(const std::string& path) {
     std::vector<host::PatchStage> stages;
     try {
         patch = render::loadToolPatch(path, modulePath());
-        stages = host::orderPatch(patch.spec);
+        stages = host::orderPatch(patch.graph);
     } catch (const patch::PatchError& error) {
         std::cerr << "kvx info: " << error.what() << "\n";
         return 1;
@@ -55,10 +55,10 @@ int runPatchInfo(const std::string& path) {
     }
     std::cout << "patch:       " << path << "\n"
               << "name:        " << patch.name << "\n"
-              << "modules:     " << patch.spec.modules.size() << ", in run order\n";
+              << "modules:     " << patch.graph.modules.size() << ", in run order\n";
     for (const host::PatchStage& stage : stages) {
         for (int32_t m : stage.modules) {
-            const host::PatchModule& module = patch.spec.modules[static_cast<size_t>(m)];
+            const host::PatchModule& module = patch.graph.modules[static_cast<size_t>(m)];
             const describe::ModuleDescription& description =
                 patch.modules[static_cast<size_t>(m)].description;
             std::cout << "  " << column(module.name, 12) << column("\"" + description.id + "\"", 12)
@@ -68,18 +68,18 @@ int runPatchInfo(const std::string& path) {
         if (stage.perSample) {
             std::string names;
             for (int32_t m : stage.modules)
-                names += (names.empty() ? "" : ", ") + patch.spec.modules[static_cast<size_t>(m)].name;
+                names += (names.empty() ? "" : ", ") + patch.graph.modules[static_cast<size_t>(m)].name;
             std::cout << "  (a loop closed by a one-sample delay, run one sample per call: " << names
                       << ")\n";
         }
     }
-    std::cout << "connections: " << patch.spec.connections.size() << "\n";
-    for (const host::PatchConnection& c : patch.spec.connections)
+    std::cout << "connections: " << patch.graph.connections.size() << "\n";
+    for (const host::PatchConnection& c : patch.graph.connections)
         std::cout << "  " << column(patch.pinName({c.fromModule, c.fromPin}), 18) << "-> "
                   << patch.pinName({c.toModule, c.toPin}) << (c.oneSampleDelay ? "  (one-sample delay)" : "")
                   << "\n";
-    std::cout << "outputs:     " << patch.spec.outputs.size() << "\n";
-    for (const host::PatchOutput& output : patch.spec.outputs)
+    std::cout << "outputs:     " << patch.graph.outputs.size() << "\n";
+    for (const host::PatchOutput& output : patch.graph.outputs)
         std::cout << "  " << column(output.name, 12) << patch.pinName({output.module, output.pin}) << "\n";
     std::cout << "controls:    " << patch.controls.size() << "\n";
     for (const patch::Control& control : patch.controls)
@@ -119,11 +119,11 @@ int runPatchValidate(const std::string& path) {
         std::cerr << "kvx validate: " << error.what() << "\n";
         return 1;
     }
-    std::cout << "patch      " << path << ": reads against the descriptions (" << patch.spec.modules.size()
-              << " modules, " << patch.spec.connections.size() << " connections)\n";
+    std::cout << "patch      " << path << ": reads against the descriptions (" << patch.graph.modules.size()
+              << " modules, " << patch.graph.connections.size() << " connections)\n";
     int problems = 0;
     for (const patch::ModuleCheck& check : patch::checkPatchLibraries(patch)) {
-        const host::PatchModule& module = patch.spec.modules[static_cast<size_t>(check.module)];
+        const host::PatchModule& module = patch.graph.modules[static_cast<size_t>(check.module)];
         std::cout << column(module.name, 10) << module.libraryPath << ": "
                   << (check.problems.empty() ? "agrees with " : "DISAGREES with ")
                   << patch.modules[static_cast<size_t>(check.module)].descriptionSource << " ("
