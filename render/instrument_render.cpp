@@ -100,7 +100,7 @@ InstrumentRendering renderInstrumentMidi(const RenderOptions& options, const pat
     checkInstrumentOptions(options, patch);
     InstrumentRendering rendering;
     rendering.sizing = blockSizing(options);
-    rendering.rate = midiRenderRate(options);
+    rendering.rate = midi.rate;
     const int64_t release = sampleAt(longestReleaseSeconds(patch), rendering.rate);
     rendering.length = options.length.empty() ? midi.endSample + release
                                               : toSamples(parseTime(options.length, "--length"), rendering.rate);

@@ -35,9 +35,9 @@ struct InstrumentRendering {
 // The rate a MIDI render plays at (--rate, else 48000 Hz): the rate to read the file at.
 int32_t midiRenderRate(const RenderOptions& options);
 
-// The patch's instrument playing `midi` (read at midiRenderRate), over the render's length
-// (--length, else the file's end plus the longest release). Throws RenderError for a patch
-// without notes, or options that play notes or set inputs of their own.
+// The patch's instrument playing `midi` at the rate it was read at (midiRenderRate), over the
+// render's length (--length, else the file's end plus the longest release). Throws RenderError
+// for a patch without notes, or options that play notes or set inputs of their own.
 InstrumentRendering renderInstrumentMidi(const RenderOptions& options, const patch::PatchFile& patch,
                                          const MidiFileNotes& midi);
 

@@ -74,6 +74,7 @@ MidiFileNotes readMidiBytes(const std::string& bytes, const std::string& named, 
     if (!smf || complained)
         throw RenderError(named + ": not a Standard MIDI File libsmf can read (missing, truncated or malformed)");
     MidiFileNotes notes;
+    notes.rate = rate;
     smf_rewind(smf.get());
     for (smf_event_t* event = smf_get_next_event(smf.get()); event != nullptr;
          event = smf_get_next_event(smf.get())) {

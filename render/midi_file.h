@@ -21,6 +21,7 @@ struct TimedNoteEvent {
 struct MidiFileNotes {
     std::vector<TimedNoteEvent> events;  // in non-decreasing sample order
     int64_t endSample = 0;               // the file's last event (its end of track), rounded
+    int32_t rate = 0;                    // the sample rate the samples count at
 };
 
 // The sample of a time in seconds: the nearest at `rate`.
