@@ -67,13 +67,13 @@ private:
         const float* pin = frequency.boundBuffer() + at;
         switch (shape) {
             case Waveform::Sine:
-                writeStretch<Waveform::Sine>(pin, out, sampleCount);
+                writeRun<Waveform::Sine>(pin, out, sampleCount);
                 return;
             case Waveform::Saw:
-                writeStretch<Waveform::Saw>(pin, out, sampleCount);
+                writeRun<Waveform::Saw>(pin, out, sampleCount);
                 return;
             case Waveform::Square:
-                writeStretch<Waveform::Square>(pin, out, sampleCount);
+                writeRun<Waveform::Square>(pin, out, sampleCount);
                 return;
         }
     }
@@ -81,7 +81,7 @@ private:
     // One loop per waveform, so that no sample decides the waveform again; a frequency that does
     // not stream holds one value for the whole run, so no sample looks at it again either.
     template <Waveform W>
-    void writeStretch(const float* pin, float* out, int32_t sampleCount) noexcept {
+    void writeRun(const float* pin, float* out, int32_t sampleCount) noexcept {
         if (!frequency.isStreaming()) {
             stepFor(pin[0]);
             phase = writeAtStep<W>(out, sampleCount, phase, lastStep);
