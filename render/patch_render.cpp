@@ -160,7 +160,7 @@ public:
                          [](const TimedEvent& a, const TimedEvent& b) { return a.sample < b.sample; });
     }
 
-    host::PatchGraph graph;                         // with the audio inputs' first values
+    host::PatchGraph graph;                       // with the audio inputs' first values
     std::vector<std::pair<size_t, double>> held;  // control, user value from the start
     std::vector<FedInput> fed;
     std::vector<TimedEvent> events;  // the fed inputs' streaming, in time order
